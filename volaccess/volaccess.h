@@ -1,0 +1,134 @@
+/* The volume access library: map 3-D image volumes described by host
+ * values, read-only and in place, and sample them at points, with
+ * gradients, and along 2-D slices under a 4x4 transform.
+ *
+ * Every result is bit-identical on every build: all arithmetic is IEEE
+ * double, each product and sum rounded on its own in a fixed order.
+ * The library is single-threaded: each type unit and each weight builder
+ * keeps unlocked static state, so calls must not overlap.
+ *
+ * The library installs no signal handler. A mapped file that shrinks
+ * while mapped turns later reads into SIGBUS; programs that must survive
+ * that handle the signal themselves. */
+#ifndef VOLACCESS_H
+#define VOLACCESS_H
+
+#include <stdint.h>
+
+#include "calvex/hx.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One mapped volume. */
+typedef struct VolumeMap {
+  uint64_t dim[3];  /* voxels along x (fastest), y, z (planes); missing ones are 1 */
+  double *scale;    /* dim[2] multipliers, one per plane */
+  double *offset;   /* dim[2] additive terms, one per plane */
+  int32_t dtype;    /* type code of the stored voxels */
+  void **data;      /* dim[2] plane addresses; no alignment is required */
+  double mat[16];   /* voxel-to-world matrix, column-major, 1-based voxels */
+  void *map_addr;   /* read-only mapping of the whole file, or null */
+  uint64_t map_len; /* length of that mapping; 0 when there is none */
+} VolumeMap;
+
+/* Bits per voxel of a type code; 0 for a code outside the table. */
+int get_datasize(int dtype);
+
+/* Voxel sizes in world units: the lengths of the first three columns of
+ * the matrix's upper-left 3x3 block. */
+void voxdim(const VolumeMap *map, double vox[3]);
+
+/* Builds one record per volume of a host value (a numeric array, or a
+ * struct array describing files or carrying voxels in "dat"), maps each
+ * file read-only, stores the count in *n and returns the records (owned
+ * by the caller until free_maps). On bad input it releases what it holds
+ * and raises a host error; it does not return then. */
+VolumeMap *get_maps(const hxArray *ptr, int32_t *n);
+
+/* Unmaps and releases records 0..n-1 and then the array. */
+void free_maps(VolumeMap *maps, int32_t n);
+
+/* The raw "dt" code of element 1 of a volume struct; raises a host error
+ * when the value is not a struct or its "dt" is missing or mis-sized. */
+int32_t get_dtype(const hxArray *ptr);
+
+/* Values at m points (1-based voxel coordinates) into out. Returns 0, or
+ * 1 after writing "%d: Unknown datatype.\n" to standard error when the
+ * record's type code is outside the table (nothing is written then). */
+int32_t resample(int32_t m, const VolumeMap *vol, double *out, const double *x, const double *y,
+                 const double *z, int32_t hold, double background);
+
+/* Values and their derivatives along x, y, z (per voxel) at m points. */
+int32_t resample_d(int32_t m, const VolumeMap *vol, double *out, double *gradx, double *grady,
+                   double *gradz, const double *x, const double *y, const double *z, int32_t hold,
+                   double background);
+
+/* Fills an xdim1-by-ydim1 image cut through the volume under mat (from
+ * image voxel coordinates to volume voxel coordinates, column-major).
+ * Returns 0, -1 when a pixel's homogeneous W is exactly zero (that pixel
+ * and the rest stay unwritten), or 1 for an unknown type code. */
+int32_t slice(const double *mat, double *image, int32_t xdim1, int32_t ydim1, const VolumeMap *vol,
+              int32_t hold, double background);
+
+/* Weight builders: one run of weights (and derivative weights) per axis.
+ * first receives the 0-based index of the run's first voxel, last the
+ * address of its last weight (table - 1 for an empty run). */
+void make_lookup_poly(int32_t q, int32_t d, int32_t *first, double *table, double **last, double c);
+void make_lookup_sinc(int32_t q, int32_t d, int32_t *first, double *table, double **last, double c);
+void make_lookup_poly_grad(int32_t q, int32_t d, int32_t *first, double *table, double *dtable,
+                           double **last, double c);
+void make_lookup_sinc_grad(int32_t q, int32_t d, int32_t *first, double *table, double *dtable,
+                           double **last, double c);
+
+/* The type unit of each voxel encoding. */
+#define VOLACCESS_DECLARE_UNIT(t, code, element, reader)                                                  \
+  void resample_##t(int32_t m, void **data, double *out, const double *x, const double *y,              \
+                    const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold,            \
+                    double background, const double *scale, const double *offset);                      \
+  void resample_##t##_0(int32_t m, void **data, double *out, const double *x, const double *y,          \
+                        const double *z, int32_t dim0, int32_t dim1, int32_t dim2, double background,   \
+                        const double *scale, const double *offset);                                     \
+  void resample_##t##_1(int32_t m, void **data, double *out, const double *x, const double *y,          \
+                        const double *z, int32_t dim0, int32_t dim1, int32_t dim2, double background,   \
+                        const double *scale, const double *offset);                                     \
+  void resample_##t##_poly(int32_t m, void **data, double *out, const double *x, const double *y,       \
+                           const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,        \
+                           double background, const double *scale, const double *offset);               \
+  void resample_d_##t(int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz, \
+                      const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1,    \
+                      int32_t dim2, int32_t hold, double background, const double *scale,               \
+                      const double *offset);                                                            \
+  void resample_d_##t##_1(int32_t m, void **data, double *out, double *gradx, double *grady,            \
+                          double *gradz, const double *x, const double *y, const double *z,             \
+                          int32_t dim0, int32_t dim1, int32_t dim2, double background,                  \
+                          const double *scale, const double *offset);                                   \
+  void resample_d_##t##_poly(int32_t m, void **data, double *out, double *gradx, double *grady,         \
+                             double *gradz, const double *x, const double *y, const double *z,          \
+                             int32_t dim0, int32_t dim1, int32_t dim2, int32_t q, double background,    \
+                             const double *scale, const double *offset);                                \
+  int32_t slice_##t(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data,        \
+                    int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold, double background,          \
+                    const double *scale, const double *offset);                                         \
+  int32_t slice_##t##_0(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data,    \
+                        int32_t dim0, int32_t dim1, int32_t dim2, double background,                    \
+                        const double *scale, const double *offset);                                     \
+  int32_t slice_##t##_1(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data,    \
+                        int32_t dim0, int32_t dim1, int32_t dim2, double background,                    \
+                        const double *scale, const double *offset);                                     \
+  int32_t slice_##t##_poly(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, \
+                           int32_t dim0, int32_t dim1, int32_t dim2, int32_t q, double background,      \
+                           const double *scale, const double *offset);                                  \
+  void plane_##t(int32_t k, double *image, void **data, int32_t dim0, int32_t dim1, const double *scale, \
+                 const double *offset);
+
+#define VOLACCESS_TYPE VOLACCESS_DECLARE_UNIT
+#include "voxel_types.def"
+#undef VOLACCESS_TYPE
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
