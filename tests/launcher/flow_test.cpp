@@ -1,0 +1,58 @@
+// The main flow called in-process, for the starts a real exec cannot make.
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "launch_support.h"
+#include "launcher.h"
+
+using launcher_test::capture_in_child;
+using launcher_test::Captured;
+
+namespace {
+
+TEST(MainFlow, NoProgramNameEndsWithAnErrorAndMinusOne) {
+  for (bool verbose : {false, true}) {
+    Captured c = capture_in_child([=] {
+      char *argv[] = {nullptr};
+      OutputManager out;
+      out.verbose = verbose;
+      return arcxLauncherMainFunc(0, argv, out) == -1 ? 0 : 1;
+    });
+    EXPECT_EQ(c.status, 0);
+    EXPECT_EQ(c.out, "");
+    EXPECT_EQ(c.err, "Error: Could not find the program name: the argument list is empty.\n");
+  }
+}
+
+TEST(MainFlow, NoArgumentVectorAtAllIsTheSameError) {
+  Captured c = capture_in_child([] {
+    OutputManager out;
+    return arcxLauncherMainFunc(0, nullptr, out) == -1 ? 0 : 1;
+  });
+  EXPECT_EQ(c.status, 0);
+  EXPECT_EQ(c.err, "Error: Could not find the program name: the argument list is empty.\n");
+}
+
+TEST(MainFlow, ElementZeroIsTheOwnImageNotTheProgramName) {
+  launcher_test::TempDir t;
+  launcher_test::write_file(t / "runtime/maca64/libqvdeployrt.23.2.dylib", "");
+  // Only the directories need to exist: the program named there does not.
+  launcher_test::make_dirs(t / "App.app/Contents/MacOS");
+  const std::string record = t / "record";
+  Captured c = capture_in_child([&] {
+    setenv("STANDIN_LAUNCHERMAIN_RECORD", record.c_str(), 1);
+    setenv("STANDIN_LAUNCHERMAIN_STATUS", "9", 1);
+    std::string name = t / "App.app/Contents/MacOS/not_this_program";
+    std::string arg = "arg";
+    char *argv[] = {name.data(), arg.data(), nullptr};
+    OutputManager out;
+    return arcxLauncherMainFunc(2, argv, out);
+  });
+  EXPECT_EQ(c.status, 9);
+  EXPECT_EQ(c.out + c.err, "");
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  EXPECT_EQ(launcher_test::read_file(record), self + '\0' + "arg" + '\0');
+}
+
+}  // namespace
