@@ -1,0 +1,156 @@
+// Samplers of a value together with its derivatives along x, y and z, in
+// real value per voxel. The order of every product and sum is part of the
+// contract; the trilinear one differs from the value-only trilinear order,
+// so the two may differ in the last bits.
+#ifndef VOLACCESS_GRADIENT_SAMPLERS_H
+#define VOLACCESS_GRADIENT_SAMPLERS_H
+
+#include <cstdint>
+
+#include "samplers.h"
+
+namespace volaccess {
+
+struct GradientTables {
+  double tablex[kTableSize];
+  double tabley[kTableSize];
+  double tablez[kTableSize];
+  double dtablex[kTableSize];
+  double dtabley[kTableSize];
+  double dtablez[kTableSize];
+};
+
+struct Gradient {
+  double value;
+  double dx;
+  double dy;
+  double dz;
+};
+
+// A run of weights w and derivative weights dw.
+struct GradientRun {
+  int32_t first;
+  int32_t n;
+  const double *w;
+  const double *dw;
+};
+
+inline GradientRun build_gradient_run(LookupGradBuilder build, int32_t q, int32_t dim,
+                                      double *table, double *dtable, double c) {
+  int32_t first = 0;
+  double *last = nullptr;
+  build(q, dim, &first, table, dtable, &last, c);
+  return GradientRun{first, run_length(table, last), table, dtable};
+}
+
+// The four corners of one plane of a trilinear cell, fetched in the order
+// e00, e10, e01, e11.
+struct Corners {
+  double a;
+  double b;
+  double c;
+  double d;
+};
+
+template <class Voxel>
+Corners read_corners(const Volume &vol, int32_t k, std::ptrdiff_t e00, const TrilinearAxis &ax,
+                     const TrilinearAxis &ay) {
+  const void *plane = vol.data[k];
+  const std::ptrdiff_t e01 = e00 + static_cast<std::ptrdiff_t>(vol.dim0) * ay.step;
+  Corners corners;
+  corners.a = Voxel::at(plane, e00);
+  corners.b = Voxel::at(plane, e00 + ax.step);
+  corners.c = Voxel::at(plane, e01);
+  corners.d = Voxel::at(plane, e01 + ax.step);
+  return corners;
+}
+
+// Where a step is 0 both samples along that axis coincide and the
+// derivative along it is exactly 0; elsewhere each derivative is the
+// finite difference across the cell. Scale and offset are applied to each
+// row before the rows are interpolated along y.
+template <class Voxel>
+Gradient trilinear_gradient(const Volume &vol, double x, double y, double z, double background) {
+  const double cx = x - 1.0;
+  const double cy = y - 1.0;
+  const double cz = z - 1.0;
+  if (!trilinear_inside(cz, vol.dim2) || !trilinear_inside(cy, vol.dim1) ||
+      !trilinear_inside(cx, vol.dim0)) {
+    return Gradient{background, 0.0, 0.0, 0.0};
+  }
+  const TrilinearAxis ax = trilinear_axis(cx, vol.dim0);
+  const TrilinearAxis ay = trilinear_axis(cy, vol.dim1);
+  const TrilinearAxis az = trilinear_axis(cz, vol.dim2);
+  const int32_t k0 = az.base;
+  const int32_t k1 = az.base + az.step;
+  const std::ptrdiff_t e00 = vol.element(ax.base, ay.base);
+  const Corners p = read_corners<Voxel>(vol, k0, e00, ax, ay);
+  const Corners n = read_corners<Voxel>(vol, k1, e00, ax, ay);
+  const double tx = ax.t;
+  const double ty = ay.t;
+  const double tz = az.t;
+  Gradient g;
+  g.dx = ((p.b - p.a) * (1.0 - ty) + (p.d - p.c) * ty) * vol.scale[k0] * (1.0 - tz) +
+         ((n.b - n.a) * (1.0 - ty) + (n.d - n.c) * ty) * vol.scale[k1] * tz;
+  const double row00 = (p.a * (1.0 - tx) + p.b * tx) * vol.scale[k0] + vol.offset[k0];
+  const double row10 = (p.c * (1.0 - tx) + p.d * tx) * vol.scale[k0] + vol.offset[k0];
+  const double row01 = (n.a * (1.0 - tx) + n.b * tx) * vol.scale[k1] + vol.offset[k1];
+  const double row11 = (n.c * (1.0 - tx) + n.d * tx) * vol.scale[k1] + vol.offset[k1];
+  g.dy = (row10 - row00) * (1.0 - tz) + (row11 - row01) * tz;
+  const double p0 = (1.0 - ty) * row00 + ty * row10;
+  const double p1 = (1.0 - ty) * row01 + ty * row11;
+  g.dz = p1 - p0;
+  g.value = (1.0 - tz) * p0 + tz * p1;
+  return g;
+}
+
+// One pass over the voxels: each row is summed with the x weights and the
+// x derivative weights together, and the y and z sums reuse those row
+// sums. The offset enters only the value and the derivative along z.
+template <class Voxel>
+Gradient lookup_gradient_sum(const Volume &vol, const GradientRun &rx, const GradientRun &ry,
+                             const GradientRun &rz) {
+  Gradient g{0.0, 0.0, 0.0, 0.0};
+  for (int32_t c = 0; c < rz.n; ++c) {
+    const int32_t k = rz.first + c;
+    const void *plane = vol.data[k];
+    double s = 0.0;
+    double gx = 0.0;
+    double gy = 0.0;
+    for (int32_t b = 0; b < ry.n; ++b) {
+      const std::ptrdiff_t row = vol.element(rx.first, ry.first + b);
+      double rw = 0.0;
+      double rd = 0.0;
+      for (int32_t a = 0; a < rx.n; ++a) {
+        const double v = Voxel::at(plane, row + a);
+        rw += v * rx.w[a];
+        rd += v * rx.dw[a];
+      }
+      s += ry.w[b] * rw;
+      gx += ry.w[b] * rd;
+      gy += ry.dw[b] * rw;
+    }
+    const double p = s * vol.scale[k] + vol.offset[k];
+    g.value += rz.w[c] * p;
+    g.dx += gx * vol.scale[k] * rz.w[c];
+    g.dy += gy * vol.scale[k] * rz.w[c];
+    g.dz += p * rz.dw[c];
+  }
+  return g;
+}
+
+template <class Voxel>
+Gradient lookup_gradient(const Volume &vol, LookupGradBuilder build, int32_t q,
+                         GradientTables &tables, double x, double y, double z, double background) {
+  if (!lookup_inside(z, vol.dim2) || !lookup_inside(y, vol.dim1) || !lookup_inside(x, vol.dim0)) {
+    return Gradient{background, 0.0, 0.0, 0.0};
+  }
+  const GradientRun rx = build_gradient_run(build, q, vol.dim0, tables.tablex, tables.dtablex, x);
+  const GradientRun ry = build_gradient_run(build, q, vol.dim1, tables.tabley, tables.dtabley, y);
+  const GradientRun rz = build_gradient_run(build, q, vol.dim2, tables.tablez, tables.dtablez, z);
+  return lookup_gradient_sum<Voxel>(vol, rx, ry, rz);
+}
+
+}  // namespace volaccess
+
+#endif

@@ -1,0 +1,208 @@
+// The type unit: the twelve sampling functions of one voxel encoding and
+// their static state, written once over a voxel-reader policy. Each
+// instantiation keeps its own builder pointers and weight tables.
+#ifndef VOLACCESS_TYPE_UNIT_H
+#define VOLACCESS_TYPE_UNIT_H
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "gradient_samplers.h"
+#include "samplers.h"
+#include "slice_walk.h"
+#include "volaccess.h"
+#include "volume.h"
+
+namespace volaccess {
+
+// Hold codes beyond +-254 would ask for more nodes than the weight tables
+// hold; they are clamped to the largest stencil.
+constexpr int32_t kMaxHold = kTableSize - 1;
+
+inline int32_t clamp_hold(int32_t hold) { return std::clamp(hold, -kMaxHold, kMaxHold); }
+
+// The lookup kernels are exported, so they bound their node count too.
+inline int32_t clamp_nodes(int32_t q) { return std::clamp(q, 1, kTableSize); }
+
+template <class Voxel>
+struct TypeUnit {
+  // The builders behind the lookup kernels, chosen by every entry call.
+  static inline LookupBuilder make_lookup = make_lookup_poly;
+  static inline LookupGradBuilder make_lookup_grad = make_lookup_poly_grad;
+  // Weight tables of the three lookup kernels, rewritten for every sample.
+  static inline WeightTables resample_poly_tables{};
+  static inline GradientTables resample_d_poly_tables{};
+  static inline WeightTables slice_poly_tables{};
+
+  static void resample(int32_t m, void **data, double *out, const double *x, const double *y,
+                       const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold,
+                       double background, const double *scale, const double *offset) {
+    hold = clamp_hold(hold);
+    if (hold < 0) {
+      make_lookup = make_lookup_sinc;
+      return resample_poly(m, data, out, x, y, z, dim0, dim1, dim2, 1 - hold, background, scale,
+                           offset);
+    }
+    make_lookup = make_lookup_poly;
+    if (hold == 1) {
+      return resample_1(m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset);
+    }
+    if (hold == 0) {
+      return resample_0(m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset);
+    }
+    resample_poly(m, data, out, x, y, z, dim0, dim1, dim2, hold + 1, background, scale, offset);
+  }
+
+  static void resample_0(int32_t m, void **data, double *out, const double *x, const double *y,
+                         const double *z, int32_t dim0, int32_t dim1, int32_t dim2,
+                         double background, const double *scale, const double *offset) {
+    const Volume vol{data, dim0, dim1, dim2, scale, offset};
+    for (int32_t p = 0; p < m; ++p) out[p] = nearest_value<Voxel>(vol, x[p], y[p], z[p], background);
+  }
+
+  static void resample_1(int32_t m, void **data, double *out, const double *x, const double *y,
+                         const double *z, int32_t dim0, int32_t dim1, int32_t dim2,
+                         double background, const double *scale, const double *offset) {
+    const Volume vol{data, dim0, dim1, dim2, scale, offset};
+    for (int32_t p = 0; p < m; ++p) {
+      out[p] = trilinear_value<Voxel>(vol, x[p], y[p], z[p], background);
+    }
+  }
+
+  static void resample_poly(int32_t m, void **data, double *out, const double *x, const double *y,
+                            const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
+                            double background, const double *scale, const double *offset) {
+    const Volume vol{data, dim0, dim1, dim2, scale, offset};
+    q = clamp_nodes(q);
+    for (int32_t p = 0; p < m; ++p) {
+      out[p] = lookup_value<Voxel>(vol, make_lookup, q, resample_poly_tables, x[p], y[p], z[p],
+                                   background);
+    }
+  }
+
+  static void resample_d(int32_t m, void **data, double *out, double *gradx, double *grady,
+                         double *gradz, const double *x, const double *y, const double *z,
+                         int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold, double background,
+                         const double *scale, const double *offset) {
+    hold = clamp_hold(hold);
+    if (hold < 0) {
+      make_lookup_grad = make_lookup_sinc_grad;
+      return resample_d_poly(m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, 1 - hold,
+                             background, scale, offset);
+    }
+    make_lookup_grad = make_lookup_poly_grad;
+    if (hold == 1) {
+      return resample_d_1(m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, background,
+                          scale, offset);
+    }
+    resample_d_poly(m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, hold + 1,
+                    background, scale, offset);
+  }
+
+  static void resample_d_1(int32_t m, void **data, double *out, double *gradx, double *grady,
+                           double *gradz, const double *x, const double *y, const double *z,
+                           int32_t dim0, int32_t dim1, int32_t dim2, double background,
+                           const double *scale, const double *offset) {
+    const Volume vol{data, dim0, dim1, dim2, scale, offset};
+    for (int32_t p = 0; p < m; ++p) {
+      store(trilinear_gradient<Voxel>(vol, x[p], y[p], z[p], background), p, out, gradx, grady,
+            gradz);
+    }
+  }
+
+  static void resample_d_poly(int32_t m, void **data, double *out, double *gradx, double *grady,
+                              double *gradz, const double *x, const double *y, const double *z,
+                              int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
+                              double background, const double *scale, const double *offset) {
+    const Volume vol{data, dim0, dim1, dim2, scale, offset};
+    q = clamp_nodes(q);
+    for (int32_t p = 0; p < m; ++p) {
+      store(lookup_gradient<Voxel>(vol, make_lookup_grad, q, resample_d_poly_tables, x[p], y[p],
+                                   z[p], background),
+            p, out, gradx, grady, gradz);
+    }
+  }
+
+  // A transform that selects one whole plane copies it, whatever the hold
+  // code, and leaves the builder pointer as it was.
+  static int32_t slice(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data,
+                       int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold, double background,
+                       const double *scale, const double *offset) {
+    if (selects_whole_plane(mat, xdim1, ydim1, dim0, dim1, dim2)) {
+      const auto k = static_cast<int32_t>(std::floor(mat[14] + 0.5)) - 1;
+      copy_plane<Voxel>(image, data[k], static_cast<std::ptrdiff_t>(xdim1) * ydim1, scale[k],
+                        offset[k]);
+      return 0;
+    }
+    hold = clamp_hold(hold);
+    if (hold < 0) {
+      make_lookup = make_lookup_sinc;
+      return slice_poly(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, 1 - hold, background,
+                        scale, offset);
+    }
+    make_lookup = make_lookup_poly;
+    if (hold == 1) {
+      return slice_1(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset);
+    }
+    if (hold == 0) {
+      return slice_0(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset);
+    }
+    return slice_poly(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, hold + 1, background,
+                      scale, offset);
+  }
+
+  static int32_t slice_0(const double *mat, double *image, int32_t xdim1, int32_t ydim1,
+                         void **data, int32_t dim0, int32_t dim1, int32_t dim2, double background,
+                         const double *scale, const double *offset) {
+    const Volume vol{data, dim0, dim1, dim2, scale, offset};
+    return walk_slice(mat, image, xdim1, ydim1, [&vol, background](double x, double y, double z) {
+      return nearest_value<Voxel>(vol, x, y, z, background);
+    });
+  }
+
+  static int32_t slice_1(const double *mat, double *image, int32_t xdim1, int32_t ydim1,
+                         void **data, int32_t dim0, int32_t dim1, int32_t dim2, double background,
+                         const double *scale, const double *offset) {
+    const Volume vol{data, dim0, dim1, dim2, scale, offset};
+    return walk_slice(mat, image, xdim1, ydim1, [&vol, background](double x, double y, double z) {
+      return trilinear_value<Voxel>(vol, x, y, z, background);
+    });
+  }
+
+  static int32_t slice_poly(const double *mat, double *image, int32_t xdim1, int32_t ydim1,
+                            void **data, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
+                            double background, const double *scale, const double *offset) {
+    const Volume vol{data, dim0, dim1, dim2, scale, offset};
+    const LookupBuilder build = make_lookup;
+    const int32_t nodes = clamp_nodes(q);
+    return walk_slice(mat, image, xdim1, ydim1,
+                      [&vol, build, nodes, background](double x, double y, double z) {
+                        return lookup_value<Voxel>(vol, build, nodes, slice_poly_tables, x, y, z,
+                                                   background);
+                      });
+  }
+
+  // Plane k (counted from 1, not tested) scaled into image, in storage
+  // order; nothing when dim0 * dim1 is 0 or negative.
+  static void plane(int32_t k, double *image, void **data, int32_t dim0, int32_t dim1,
+                    const double *scale, const double *offset) {
+    const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(dim0) * dim1;
+    if (count <= 0) return;
+    copy_plane<Voxel>(image, data[k - 1], count, scale[k - 1], offset[k - 1]);
+  }
+
+ private:
+  static void store(const Gradient &g, int32_t p, double *out, double *gradx, double *grady,
+                    double *gradz) {
+    out[p] = g.value;
+    gradx[p] = g.dx;
+    grady[p] = g.dy;
+    gradz[p] = g.dz;
+  }
+};
+
+}  // namespace volaccess
+
+#endif
