@@ -1,0 +1,69 @@
+// The command line: a command word, positional arguments and options
+// ("--name value", "--name=value", or a bare "--flag"), checked against
+// the options the command knows, and the parsers of option values.
+#ifndef VOLACCESS_TOOLS_ARGUMENTS_H
+#define VOLACCESS_TOOLS_ARGUMENTS_H
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "matrix.h"
+
+namespace vacli {
+
+struct OptionSpec {
+  std::string name;   // long name without dashes
+  bool takes_value;
+  char short_name = 0;  // e.g. 'o' for -o, 0 for none
+};
+
+class Arguments {
+ public:
+  // Parses the words after the command; unknown options, missing values
+  // and repeated options are UsageErrors.
+  Arguments(const std::string &command, const std::vector<std::string> &words, const std::vector<OptionSpec> &specs);
+
+  const std::string &command() const { return command_; }
+  const std::vector<std::string> &positional() const { return positional_; }
+  bool has(const std::string &name) const { return options_.count(name) != 0; }
+  std::optional<std::string> value(const std::string &name) const;
+  // The single positional argument the command needs, called `what` in errors.
+  std::string only_positional(const std::string &what) const;
+
+ private:
+  std::string command_;
+  std::vector<std::string> positional_;
+  std::map<std::string, std::string> options_;
+};
+
+// Interpolation code: 0 nearest neighbour, 1 trilinear, 2..170 Lagrange
+// through hold + 1 nodes, -1..-254 windowed sinc over 1 - hold nodes.
+int32_t parse_hold(const std::string &text);
+// Any double, "nan" included.
+double parse_real(const std::string &option, const std::string &text);
+// A whole number within [low, high].
+int64_t parse_integer(const std::string &option, const std::string &text, int64_t low, int64_t high);
+// "WxH", both at least 1, with fewer than 2^31 pixels in all.
+std::pair<int32_t, int32_t> parse_size(const std::string &text);
+// Sixteen numbers, row by row, separated by blanks or commas.
+Mat4 parse_matrix_text(const std::string &option, const std::string &text);
+
+// The options several commands share, with their defaults.
+int64_t volume_option(const Arguments &args);      // --volume, 1
+int32_t hold_option(const Arguments &args);        // --hold, 1
+double background_option(const Arguments &args);  // --background, 0
+// The value of an option the command cannot do without.
+std::string required_option(const Arguments &args, const std::string &name);
+
+// The largest hold codes the kernels accept: beyond 170 the Lagrange
+// denominators (hold)! overflow a double; beyond -254 the weight tables
+// of 255 entries would overflow.
+constexpr int32_t kMaxLagrangeHold = 170;
+constexpr int32_t kMinSincHold = -254;
+
+}  // namespace vacli
+
+#endif

@@ -1,0 +1,62 @@
+// volaccess info: what a NIfTI image holds and how the volume library sees it.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "arguments.h"
+#include "commands.h"
+#include "volume_description.h"
+
+namespace vacli {
+
+namespace {
+
+// The shortest text that reads back to the same double: exact, and
+// readable for the round numbers headers usually hold.
+std::string shortest(double v) {
+  char text[32];
+  for (int precision = 1; precision <= 17; ++precision) {
+    std::snprintf(text, sizeof text, "%.*g", precision, v);
+    if (std::strtod(text, nullptr) == v) break;
+  }
+  return text;
+}
+
+const char *byte_order(bool swapped) {
+  const bool little = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+  return little != swapped ? "little-endian" : "big-endian";
+}
+
+}  // namespace
+
+void command_info(const Words &words) {
+  const Arguments args("info", words, {{"volume", true}});
+  const std::string path = args.only_positional("an IMAGE");
+  const int64_t volume = volume_option(args);
+  const NiftiImage image = NiftiImage::open(path);
+  const MappedVolume mapped(image, volume);
+  const NiftiHeader &h = image.header();
+  const VolumeMap &map = mapped.map();
+  double vox[3];
+  voxdim(&map, vox);
+
+  std::printf("file:        %s (NIfTI-%d%s)\n", image.name().c_str(), h.version,
+              image.compressed() ? ", gzip-compressed" : "");
+  std::printf("dimensions:  %llu x %llu x %llu, %lld volume%s\n", static_cast<unsigned long long>(map.dim[0]),
+              static_cast<unsigned long long>(map.dim[1]), static_cast<unsigned long long>(map.dim[2]),
+              static_cast<long long>(h.volumes), h.volumes == 1 ? "" : "s");
+  std::printf("datatype:    %s (code %d), %s%s\n", h.datatype->name, h.datatype->code, byte_order(h.swapped),
+              h.swapped ? " (swapped on this machine)" : "");
+  std::printf("voxel sizes: %s %s %s\n", shortest(vox[0]).c_str(), shortest(vox[1]).c_str(), shortest(vox[2]).c_str());
+  std::printf("scale:       %s\noffset:      %s\n", shortest(map.scale[0]).c_str(), shortest(map.offset[0]).c_str());
+  std::printf("matrix:      from %s, 1-based voxel coordinates to world\n", h.matrix_source);
+  for (int r = 0; r < 4; ++r) {
+    std::printf("            ");
+    for (int c = 0; c < 4; ++c) std::printf(" %s", shortest(map.mat[4 * c + r]).c_str());
+    std::printf("\n");
+  }
+  std::printf("voxels:      %s, volume %lld at byte %llu\n", image.data_name().c_str(), static_cast<long long>(volume),
+              static_cast<unsigned long long>(volume_position(h, volume)));
+}
+
+}  // namespace vacli

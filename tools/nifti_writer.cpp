@@ -1,0 +1,135 @@
+#include "nifti_writer.h"
+
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "cli_error.h"
+#include "stored_values.h"
+#include "unique_fd.h"
+
+#include <nifti2_io.h>
+
+namespace vacli {
+
+namespace {
+
+template <class Header, class Real>
+void fill_common(Header *h, const NiftiOutputSpec &spec) {
+  using Dim = std::remove_reference_t<decltype(h->dim[0])>;
+  h->dim[0] = 3;
+  for (int i = 0; i < 3; ++i) h->dim[i + 1] = static_cast<Dim>(spec.dim[static_cast<std::size_t>(i)]);
+  for (int i = 4; i < 8; ++i) h->dim[i] = 1;
+  h->datatype = static_cast<int16_t>(spec.datatype->code);
+  h->bitpix = static_cast<int16_t>(8 * spec.datatype->bytes);
+  const NiftiGeometry &g = spec.geometry;
+  h->pixdim[0] = static_cast<Real>(g.qfac < 0 ? -1.0 : 1.0);
+  for (int i = 0; i < 3; ++i) h->pixdim[i + 1] = static_cast<Real>(g.pixdim[static_cast<std::size_t>(i)]);
+  for (int i = 4; i < 8; ++i) h->pixdim[i] = 1;
+  h->scl_slope = static_cast<Real>(spec.scale);
+  h->scl_inter = static_cast<Real>(spec.offset);
+  h->qform_code = static_cast<decltype(h->qform_code)>(g.qform_code);
+  h->sform_code = static_cast<decltype(h->sform_code)>(g.sform_code);
+  h->quatern_b = static_cast<Real>(g.quatern[0]);
+  h->quatern_c = static_cast<Real>(g.quatern[1]);
+  h->quatern_d = static_cast<Real>(g.quatern[2]);
+  h->qoffset_x = static_cast<Real>(g.qoffset[0]);
+  h->qoffset_y = static_cast<Real>(g.qoffset[1]);
+  h->qoffset_z = static_cast<Real>(g.qoffset[2]);
+  for (int c = 0; c < 4; ++c) {
+    h->srow_x[c] = static_cast<Real>(g.srow[static_cast<std::size_t>(c)]);
+    h->srow_y[c] = static_cast<Real>(g.srow[static_cast<std::size_t>(4 + c)]);
+    h->srow_z[c] = static_cast<Real>(g.srow[static_cast<std::size_t>(8 + c)]);
+  }
+  h->xyzt_units = static_cast<decltype(h->xyzt_units)>(g.xyzt_units);
+  std::strncpy(h->descrip, spec.description.c_str(), sizeof h->descrip - 1);
+}
+
+bool fits_nifti1(const NiftiOutputSpec &spec) {
+  for (int64_t d : spec.dim)
+    if (d > std::numeric_limits<int16_t>::max()) return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<unsigned char> nifti_header_bytes(const NiftiOutputSpec &spec) {
+  std::vector<unsigned char> bytes;
+  if (spec.version == 1 && fits_nifti1(spec)) {
+    nifti_1_header h;
+    std::memset(&h, 0, sizeof h);
+    h.sizeof_hdr = 348;
+    fill_common<nifti_1_header, float>(&h, spec);
+    h.vox_offset = 352;
+    std::memcpy(h.magic, "n+1\0", 4);
+    bytes.assign(reinterpret_cast<unsigned char *>(&h), reinterpret_cast<unsigned char *>(&h) + sizeof h);
+  } else {
+    nifti_2_header h;
+    std::memset(&h, 0, sizeof h);
+    h.sizeof_hdr = 540;
+    fill_common<nifti_2_header, double>(&h, spec);
+    h.vox_offset = 544;
+    std::memcpy(h.magic, "n+2\0\r\n\032\n", 8);
+    bytes.assign(reinterpret_cast<unsigned char *>(&h), reinterpret_cast<unsigned char *>(&h) + sizeof h);
+  }
+  bytes.resize(bytes.size() + 4, 0);  // extension flag: none follow
+  return bytes;
+}
+
+struct NiftiWriter::Gzip {
+  gzFile file = nullptr;
+};
+
+NiftiWriter::NiftiWriter(const std::string &path, const NiftiOutputSpec &spec) : spec_(spec), file_(path) {
+  const bool gz = path.size() >= 3 && path.compare(path.size() - 3, 3, ".gz") == 0;
+  if (gz) {
+    gzip_ = std::make_unique<Gzip>();
+    const int fd = ::dup(file_.fd());
+    if (fd < 0 || !(gzip_->file = gzdopen(fd, "wb6"))) {
+      if (fd >= 0) ::close(fd);
+      fail(path, "cannot write: " + system_reason(errno));
+    }
+  }
+  const std::vector<unsigned char> header = nifti_header_bytes(spec_);
+  put(header.data(), header.size());
+}
+
+NiftiWriter::~NiftiWriter() {
+  if (gzip_ && gzip_->file) gzclose(gzip_->file);
+}
+
+void NiftiWriter::put(const void *bytes, std::size_t n) {
+  if (!gzip_) return write_all(file_.fd(), bytes, n, file_.path());
+  const auto *p = static_cast<const unsigned char *>(bytes);
+  while (n > 0) {
+    const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(n, 1u << 30));
+    if (gzwrite(gzip_->file, p, chunk) != static_cast<int>(chunk))
+      fail(file_.path(), "cannot write the compressed image");
+    p += chunk;
+    n -= chunk;
+  }
+}
+
+void NiftiWriter::write_plane(const std::vector<double> &values) {
+  buffer_.clear();
+  append_stored(values.data(), values.size(), *spec_.datatype, spec_.scale, spec_.offset, &buffer_);
+  put(buffer_.data(), buffer_.size());
+  ++planes_written_;
+}
+
+void NiftiWriter::finish() {
+  if (planes_written_ != spec_.dim[2])
+    fail(file_.path(), "internal error: " + std::to_string(planes_written_) + " of " + std::to_string(spec_.dim[2]) +
+                           " planes written");
+  if (gzip_) {
+    const int status = gzclose(gzip_->file);
+    gzip_->file = nullptr;
+    if (status != Z_OK) fail(file_.path(), "cannot write the compressed image");
+  }
+  file_.commit();
+}
+
+}  // namespace vacli

@@ -1,0 +1,81 @@
+#include "output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "cli_error.h"
+
+namespace vacli {
+
+namespace {
+
+std::string directory_of(const std::string &path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string base_of(const std::string &path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A hidden name beside the output that no other file has.
+UniqueFd create_hidden(const std::string &path, std::string *name) {
+  std::string pattern = directory_of(path) + "/." + base_of(path) + ".XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  UniqueFd fd(::mkostemp(buffer.data(), O_CLOEXEC));
+  if (!fd.valid()) fail(path, "cannot create: " + system_reason(errno));
+  *name = buffer.data();
+  return fd;
+}
+
+}  // namespace
+
+OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+  if (path_.empty() || path_.back() == '/') fail(path_.empty() ? "''" : path_, "not a file name");
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) fail(path_, "is a directory");
+  fd_ = UniqueFd(::open(directory_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+  if (fd_.valid()) {
+    // O_TMPFILE ignores the umask only partly; give the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_.get(), 0666 & ~mask);
+    return;
+  }
+  if (errno == ENOENT || errno == EACCES || errno == ENOTDIR || errno == EROFS)
+    fail(path_, "cannot create: " + system_reason(errno));
+  fd_ = create_hidden(path_, &temporary_);
+}
+
+OutputFile::~OutputFile() {
+  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void OutputFile::commit() {
+  if (::fsync(fd_.get()) != 0 && errno != EINVAL) fail(path_, "cannot write: " + system_reason(errno));
+  if (temporary_.empty()) {
+    // Give the unnamed file a hidden name first: linkat cannot replace an
+    // existing output, rename can.
+    std::string hidden;
+    create_hidden(path_, &hidden);
+    ::unlink(hidden.c_str());
+    if (::linkat(AT_FDCWD, descriptor_path(fd_.get()).c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0)
+      fail(path_, "cannot create: " + system_reason(errno));
+    temporary_ = hidden;
+  }
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(path_, "cannot create: " + system_reason(errno));
+  committed_ = true;
+  fd_.reset();
+}
+
+}  // namespace vacli

@@ -1,0 +1,25 @@
+// Real values turned into stored voxels of an output image: integers are
+// rounded to nearest (halves away from zero) and clamped to their type's
+// range, values that are not numbers become 0; floats are converted.
+#ifndef VOLACCESS_TOOLS_STORED_VALUES_H
+#define VOLACCESS_TOOLS_STORED_VALUES_H
+
+#include <cstddef>
+#include <vector>
+
+#include "nifti_header.h"
+
+namespace vacli {
+
+// Appends n values, each (v - offset) / scale stored as `type`, in this
+// machine's byte order, to `bytes`.
+void append_stored(const double *values, std::size_t n, const NiftiDatatype &type, double scale, double offset,
+                   std::vector<unsigned char> *bytes);
+
+// One value stored as the integer type T; exposed for tests.
+template <class T>
+T round_and_clamp(double v);
+
+}  // namespace vacli
+
+#endif

@@ -1,0 +1,61 @@
+#include "text_numbers.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <locale.h>
+
+namespace vacli {
+
+namespace {
+
+bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == '\r'; }
+
+// strtod honours the locale's decimal point; numbers in files do not.
+locale_t c_locale() {
+  static locale_t loc = newlocale(LC_ALL_MASK, "C", nullptr);
+  return loc;
+}
+
+}  // namespace
+
+std::optional<double> to_double(const std::string &token) {
+  if (token.empty() || token.find('\0') != std::string::npos) return std::nullopt;
+  if (token[0] == ' ' || token[0] == '\t' || token[0] == '\n') return std::nullopt;
+  char *end = nullptr;
+  const double v = strtod_l(token.c_str(), &end, c_locale());
+  if (end != token.c_str() + token.size()) return std::nullopt;
+  return v;
+}
+
+std::optional<int64_t> to_integer(const std::string &token) {
+  if (token.empty() || token.find('\0') != std::string::npos) return std::nullopt;
+  if (!(token[0] == '-' || token[0] == '+' || (token[0] >= '0' && token[0] <= '9'))) return std::nullopt;
+  char *end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(token.c_str(), &end, 10);
+  if (errno == ERANGE || end != token.c_str() + token.size()) return std::nullopt;
+  return static_cast<int64_t>(v);
+}
+
+std::vector<std::string> split_fields(const std::string &line) {
+  std::vector<std::string> fields;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && is_separator(line[i])) ++i;
+    std::size_t j = i;
+    while (j < line.size() && !is_separator(line[j])) ++j;
+    if (j > i) fields.push_back(line.substr(i, j - i));
+    i = j;
+  }
+  return fields;
+}
+
+bool is_blank_or_comment(const std::string &line) {
+  for (char c : line) {
+    if (c == ' ' || c == '\t' || c == '\r') continue;
+    return c == '#';
+  }
+  return true;
+}
+
+}  // namespace vacli

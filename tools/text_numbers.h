@@ -1,0 +1,25 @@
+// Numbers read from text: strict, in the C locale, whole token or error.
+#ifndef VOLACCESS_TOOLS_TEXT_NUMBERS_H
+#define VOLACCESS_TOOLS_TEXT_NUMBERS_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vacli {
+
+// The double a whole token spells ("nan" and "inf" included), else none.
+std::optional<double> to_double(const std::string &token);
+// The integer a whole token spells, else none (also when out of range).
+std::optional<int64_t> to_integer(const std::string &token);
+
+// The tokens of a line, separated by blanks, tabs or commas.
+std::vector<std::string> split_fields(const std::string &line);
+
+// True for a line with nothing but blanks, or whose first non-blank is '#'.
+bool is_blank_or_comment(const std::string &line);
+
+}  // namespace vacli
+
+#endif

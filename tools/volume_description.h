@@ -1,0 +1,67 @@
+// The host volume structure for one volume of a NIfTI image, and the
+// volume library's mapping of it: what an extension module would build
+// and hand to get_maps.
+#ifndef VOLACCESS_TOOLS_VOLUME_DESCRIPTION_H
+#define VOLACCESS_TOOLS_VOLUME_DESCRIPTION_H
+
+#include <cstdint>
+#include <string>
+
+#include "calvex/hx.h"
+#include "matrix.h"
+#include "nifti_image.h"
+#include "volaccess.h"
+
+namespace vacli {
+
+// One host value, destroyed with its owner.
+class HostArray {
+ public:
+  explicit HostArray(hxArray *a) : a_(a) {}
+  ~HostArray();
+  HostArray(HostArray &&other) noexcept : a_(other.a_) { other.a_ = nullptr; }
+  HostArray(const HostArray &) = delete;
+  HostArray &operator=(const HostArray &) = delete;
+  HostArray &operator=(HostArray &&) = delete;
+  hxArray *get() const { return a_; }
+
+ private:
+  hxArray *a_;
+};
+
+// Byte position of volume `volume` (from 1) in the image's voxel file.
+uint64_t volume_position(const NiftiHeader &header, int64_t volume);
+
+// A 1x1 struct with "dim" [x y z], "dt" [datatype code, swapped flag],
+// "pinfo" [scale; offset; byte position], "mat" (the 1-based
+// voxel-to-world matrix) and "fname" (the open voxel file, reached
+// through /proc/self/fd). `volume` counts from 1 and must exist.
+HostArray make_volume_struct(const NiftiImage &image, int64_t volume);
+
+// One volume of an image, mapped by the volume library for sampling and
+// released again on destruction.
+class MappedVolume {
+ public:
+  // Errors of the library reach the user as "<voxel file>: <message>".
+  MappedVolume(const NiftiImage &image, int64_t volume);
+  ~MappedVolume();
+  MappedVolume(const MappedVolume &) = delete;
+  MappedVolume &operator=(const MappedVolume &) = delete;
+
+  const VolumeMap &map() const { return maps_[0]; }
+  const std::string &name() const { return name_; }
+  // The record's matrix: 1-based voxel coordinates to world.
+  Mat4 voxel_to_world() const;
+
+ private:
+  VolumeMap *maps_ = nullptr;
+  int32_t count_ = 0;
+  std::string name_;
+};
+
+// Checks that `volume` (from 1) exists in the image.
+void check_volume_index(const NiftiImage &image, int64_t volume);
+
+}  // namespace vacli
+
+#endif
