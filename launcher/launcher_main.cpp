@@ -9,9 +9,10 @@
 
 int arcxLauncherMainFunc(unsigned long argc, char **argv, OutputManager &out) {
   try {
-    // Without a program name there is no directory to search from.
-    if (argc == 0 || argv == nullptr || argv[0] == nullptr)
-      throw std::runtime_error("Could not find the program name: the argument list is empty.");
+    // Without a program name there is no directory to search from. Linux
+    // hands a start with an empty argument list an empty name: the same case.
+    if (argc == 0 || argv == nullptr || argv[0] == nullptr || argv[0][0] == '\0')
+      throw std::runtime_error("The launcher was started without a program name.");
     std::string program = argv[0];
     const std::string dir = get_AppDir(program);
     // From Contents/MacOS up to the directory that holds the bundle.

@@ -21,7 +21,7 @@ TEST(MainFlow, NoProgramNameEndsWithAnErrorAndMinusOne) {
     });
     EXPECT_EQ(c.status, 0);
     EXPECT_EQ(c.out, "");
-    EXPECT_EQ(c.err, "Error: Could not find the program name: the argument list is empty.\n");
+    EXPECT_EQ(c.err, "Error: The launcher was started without a program name.\n");
   }
 }
 
@@ -31,7 +31,21 @@ TEST(MainFlow, NoArgumentVectorAtAllIsTheSameError) {
     return arcxLauncherMainFunc(0, nullptr, out) == -1 ? 0 : 1;
   });
   EXPECT_EQ(c.status, 0);
-  EXPECT_EQ(c.err, "Error: Could not find the program name: the argument list is empty.\n");
+  EXPECT_EQ(c.err, "Error: The launcher was started without a program name.\n");
+}
+
+TEST(MainFlow, AnEmptyProgramNameIsNoProgramName) {
+  Captured c = capture_in_child([] {
+    std::string empty;
+    std::string arg = "a";
+    char *argv[] = {empty.data(), arg.data(), nullptr};
+    OutputManager out;
+    out.verbose = true;
+    return arcxLauncherMainFunc(2, argv, out) == -1 ? 0 : 1;
+  });
+  EXPECT_EQ(c.status, 0);
+  EXPECT_EQ(c.out, "");
+  EXPECT_EQ(c.err, "Error: The launcher was started without a program name.\n");
 }
 
 TEST(MainFlow, ElementZeroIsTheOwnImageNotTheProgramName) {

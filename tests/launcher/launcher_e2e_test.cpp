@@ -588,18 +588,25 @@ TEST_F(LongPath, MissingRuntimeIsReportedBeforeTheOwnPathFails) {
   expect_run(run(l), "", kMissingRuntime, 255);
 }
 
-TEST_F(Launcher, EmptyArgumentListNeverReachesTheRuntime) {
+TEST_F(Launcher, EmptyArgumentListStopsWithAnErrorEvenBesideARuntime) {
   // Linux hands a program started with no arguments an empty name (older
-  // kernels: none at all). Either way the launcher must stop with an error.
-  Launch l = launch();
+  // kernels: none at all); the current directory's ../../.. holds a runtime.
+  add_runtime(t_.path());
+  make_dirs(t_ / "x/y/z");
+  Launch l = verbose(launch());
   l.argv.clear();
-  Captured c = run(l);
-  EXPECT_EQ(c.out, "");
-  EXPECT_TRUE(c.err == kMissingRuntime ||
-              c.err == "Error: Could not find the program name: the argument list is empty.\n")
-      << c.err;
-  EXPECT_EQ(c.status, 255);
+  l.cwd = t_ / "x/y/z";
+  expect_run(run(l), "", "Error: The launcher was started without a program name.\n", 255);
   EXPECT_EQ(received(), std::vector<std::string>{});
+}
+
+TEST_F(Launcher, EmptyProgramNameStopsWithTheSameError) {
+  add_runtime(t_.path());
+  make_dirs(t_ / "x/y/z");
+  Launch l = launch({"a"});
+  l.argv[0] = "";
+  l.cwd = t_ / "x/y/z";
+  expect_run(run(l), "", "Error: The launcher was started without a program name.\n", 255);
 }
 
 // ---- binding the runtime launcher library ---------------------------------------------
