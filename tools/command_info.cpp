@@ -1,6 +1,6 @@
 // volaccess info: what a NIfTI image holds and how the volume library sees it.
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "arguments.h"
@@ -14,12 +14,9 @@ namespace {
 // The shortest text that reads back to the same double: exact, and
 // readable for the round numbers headers usually hold.
 std::string shortest(double v) {
-  char text[32];
-  for (int precision = 1; precision <= 17; ++precision) {
-    std::snprintf(text, sizeof text, "%.*g", precision, v);
-    if (std::strtod(text, nullptr) == v) break;
-  }
-  return text;
+  char text[64];
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, r.ptr);
 }
 
 const char *byte_order(bool swapped) {

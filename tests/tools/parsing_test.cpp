@@ -1,0 +1,121 @@
+// Text parsing: numbers, point lines, option values and the command line.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "arguments.h"
+#include "cli_error.h"
+#include "sampling.h"
+#include "text_numbers.h"
+
+namespace {
+
+using vacli::Arguments;
+using vacli::UsageError;
+
+std::string usage_error(const std::function<void()> &f) {
+  try {
+    f();
+  } catch (const UsageError &e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST(TextNumbers, WholeTokensOnly) {
+  EXPECT_EQ(vacli::to_double("1.5"), 1.5);
+  EXPECT_EQ(vacli::to_double("-2e3"), -2000.0);
+  EXPECT_TRUE(std::isnan(*vacli::to_double("nan")));
+  EXPECT_FALSE(vacli::to_double("1.5x"));
+  EXPECT_FALSE(vacli::to_double(""));
+  EXPECT_FALSE(vacli::to_double(" 1"));
+  EXPECT_EQ(vacli::to_integer("-12"), -12);
+  EXPECT_FALSE(vacli::to_integer("1.0"));
+  EXPECT_FALSE(vacli::to_integer("99999999999999999999"));
+}
+
+TEST(TextNumbers, FieldsSplitAtBlanksTabsAndCommas) {
+  EXPECT_EQ(vacli::split_fields(" 1, 2\t3 ,4\r"), (std::vector<std::string>{"1", "2", "3", "4"}));
+  EXPECT_TRUE(vacli::split_fields("  ").empty());
+  EXPECT_TRUE(vacli::is_blank_or_comment("   # note"));
+  EXPECT_TRUE(vacli::is_blank_or_comment(""));
+  EXPECT_FALSE(vacli::is_blank_or_comment(" 1 # late comment"));
+}
+
+TEST(PointLine, ThreeNumbersMakeAPoint) {
+  const vacli::PointLine p = vacli::parse_point_line("1.5, -2 3e1");
+  EXPECT_FALSE(p.skip);
+  EXPECT_EQ(p.problem, "");
+  EXPECT_EQ(p.point, (vacli::Vec3{1.5, -2, 30}));
+}
+
+TEST(PointLine, BlankAndCommentLinesAreSkipped) {
+  EXPECT_TRUE(vacli::parse_point_line("").skip);
+  EXPECT_TRUE(vacli::parse_point_line("# x y z").skip);
+}
+
+TEST(PointLine, MalformedLinesSayWhatIsWrong) {
+  EXPECT_EQ(vacli::parse_point_line("1 2").problem, "expected three numbers, found 2 fields");
+  EXPECT_EQ(vacli::parse_point_line("1 2 3 4").problem, "expected three numbers, found 4 fields");
+  EXPECT_EQ(vacli::parse_point_line("1 two 3").problem, "'two' is not a number");
+}
+
+TEST(FormatDouble, ReadsBackToTheSameDouble) {
+  for (double v : {0.1, 1.0 / 3.0, -1e-300, 5e-324, 1.7976931348623157e308, 12345.678}) {
+    const std::string text = vacli::format_double(v);
+    EXPECT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
+  }
+  EXPECT_EQ(vacli::format_double(-std::nan("")), "nan");
+  EXPECT_EQ(vacli::format_double(0.5), "0.5");
+}
+
+TEST(HoldOption, AcceptsTheKernelsRangeOnly) {
+  EXPECT_EQ(vacli::parse_hold("0"), 0);
+  EXPECT_EQ(vacli::parse_hold("170"), 170);
+  EXPECT_EQ(vacli::parse_hold("-254"), -254);
+  EXPECT_NE(usage_error([] { vacli::parse_hold("171"); }).find("out of range"), std::string::npos);
+  EXPECT_NE(usage_error([] { vacli::parse_hold("-255"); }).find("out of range"), std::string::npos);
+  EXPECT_EQ(usage_error([] { vacli::parse_hold("1.5"); }), "--hold: '1.5' is not a whole number");
+}
+
+TEST(SizeOption, WidthByHeight) {
+  EXPECT_EQ(vacli::parse_size("64x32"), (std::pair<int32_t, int32_t>{64, 32}));
+  EXPECT_NE(usage_error([] { vacli::parse_size("0x3"); }), "no error");
+  EXPECT_NE(usage_error([] { vacli::parse_size("64"); }), "no error");
+  EXPECT_NE(usage_error([] { vacli::parse_size("65536x65536"); }).find("too large"), std::string::npos);
+}
+
+TEST(MatrixOption, SixteenNumbersRowByRow) {
+  const vacli::Mat4 m = vacli::parse_matrix_text("transform", "1 2 3 4, 5 6 7 8, 9 10 11 12, 0 0 0 1");
+  EXPECT_EQ(vacli::at(m, 0, 3), 4.0);
+  EXPECT_EQ(vacli::at(m, 1, 0), 5.0);
+  EXPECT_EQ(usage_error([] { vacli::parse_matrix_text("transform", "1 2 3"); }),
+            "--transform: expected 16 numbers (4 rows of 4), found 3");
+}
+
+TEST(Arguments, OptionsInBothFormsAndPositionals) {
+  const Arguments a("slice", {"img.nii", "--hold=3", "-o", "out.png", "--background", "-1", "--gradient"},
+                    {{"hold", true}, {"output", true, 'o'}, {"background", true}, {"gradient", false}});
+  EXPECT_EQ(a.positional(), (std::vector<std::string>{"img.nii"}));
+  EXPECT_EQ(a.value("hold"), "3");
+  EXPECT_EQ(a.value("output"), "out.png");
+  EXPECT_EQ(a.value("background"), "-1");
+  EXPECT_TRUE(a.has("gradient"));
+  EXPECT_EQ(vacli::hold_option(a), 3);
+  EXPECT_EQ(vacli::background_option(a), -1.0);
+  EXPECT_EQ(vacli::volume_option(a), 1);
+}
+
+TEST(Arguments, UnknownRepeatedAndValuelessOptionsAreUsageErrors) {
+  EXPECT_EQ(usage_error([] { Arguments("info", {"--bogus"}, {}); }),
+            "unknown option --bogus for 'info' (see 'volaccess info --help')");
+  EXPECT_EQ(usage_error([] { Arguments("info", {"--volume", "1", "--volume", "2"}, {{"volume", true}}); }),
+            "option --volume given twice");
+  EXPECT_EQ(usage_error([] { Arguments("info", {"--volume"}, {{"volume", true}}); }),
+            "option --volume needs a value (see 'volaccess info --help')");
+  EXPECT_EQ(usage_error([] { Arguments("info", {"a", "b"}, {}).only_positional("an IMAGE"); }),
+            "unexpected argument 'b' (see 'volaccess info --help')");
+}
+
+}  // namespace
