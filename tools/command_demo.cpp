@@ -78,14 +78,14 @@ std::vector<SliceImage> draw_planes(const std::string &image_path, const std::st
   return cuts;
 }
 
-// Two rows of three panels: the input above, the result below, with a
-// black gap of `gap` pixels around and between them.
+// Two rows of three panels, each voxel drawn as a zoom-by-zoom block: the
+// input above, the result below, with black gaps around and between them.
 void draw_overview(const std::vector<SliceImage> &top, const std::vector<SliceImage> &bottom, const std::string &path) {
-  const int32_t gap = 4;
+  const int32_t gap = 8, zoom = 2;
   int32_t width = gap, row_height = 0;
   for (const SliceImage &s : top) {
-    width += s.width + gap;
-    row_height = std::max(row_height, s.height);
+    width += zoom * s.width + gap;
+    row_height = std::max(row_height, zoom * s.height);
   }
   const int32_t height = 2 * row_height + 3 * gap;
   std::vector<double> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), std::nan(""));
@@ -93,11 +93,12 @@ void draw_overview(const std::vector<SliceImage> &top, const std::vector<SliceIm
   const auto place = [&](const std::vector<SliceImage> &panels, int32_t j0) {
     int32_t i0 = gap;
     for (const SliceImage &s : panels) {
-      for (int32_t j = 0; j < s.height; ++j)
-        for (int32_t i = 0; i < s.width; ++i)
+      for (int32_t j = 0; j < zoom * s.height; ++j)
+        for (int32_t i = 0; i < zoom * s.width; ++i)
           pixels[static_cast<std::size_t>(i0 + i) + static_cast<std::size_t>(width) * static_cast<std::size_t>(j0 + j)] =
-              s.pixels[static_cast<std::size_t>(i) + static_cast<std::size_t>(s.width) * static_cast<std::size_t>(j)];
-      i0 += s.width + gap;
+              s.pixels[static_cast<std::size_t>(i / zoom) +
+                       static_cast<std::size_t>(s.width) * static_cast<std::size_t>(j / zoom)];
+      i0 += zoom * s.width + gap;
     }
   };
   place(bottom, gap);
