@@ -6,14 +6,11 @@
 #include "commands.h"
 #include "progress.h"
 #include "reslicing.h"
+#include "text_numbers.h"
 
 namespace vacli {
 
 namespace {
-
-bool ends_with(const std::string &s, const std::string &tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 OutputType type_option(const Arguments &args) {
   const std::string type = args.value("datatype").value_or("float32");

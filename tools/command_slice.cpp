@@ -15,10 +15,6 @@ namespace vacli {
 
 namespace {
 
-bool ends_with(const std::string &s, const std::string &tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 struct SliceRequest {
   Mat4 transform{};
   std::array<int32_t, 2> size{};

@@ -21,7 +21,7 @@ LineReader::LineReader(const std::string &path) {
     return;
   }
   name_ = path;
-  owned_ = open_regular_file(path);
+  owned_ = open_text_file(path);
   fd_ = owned_.get();
 }
 

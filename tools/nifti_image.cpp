@@ -11,14 +11,11 @@
 #include <vector>
 
 #include "cli_error.h"
+#include "text_numbers.h"
 
 namespace vacli {
 
 namespace {
-
-bool ends_with(const std::string &s, const std::string &tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 bool is_gzip(int fd, const std::string &what) {
   unsigned char magic[2] = {0, 0};

@@ -9,6 +9,7 @@
 
 #include "cli_error.h"
 #include "stored_values.h"
+#include "text_numbers.h"
 #include "unique_fd.h"
 
 #include <nifti2_io.h>
@@ -84,8 +85,7 @@ struct NiftiWriter::Gzip {
 };
 
 NiftiWriter::NiftiWriter(const std::string &path, const NiftiOutputSpec &spec) : spec_(spec), file_(path) {
-  const bool gz = path.size() >= 3 && path.compare(path.size() - 3, 3, ".gz") == 0;
-  if (gz) {
+  if (ends_with(path, ".gz")) {
     gzip_ = std::make_unique<Gzip>();
     const int fd = ::dup(file_.fd());
     if (fd < 0 || !(gzip_->file = gzdopen(fd, "wb6"))) {

@@ -50,6 +50,10 @@ std::vector<std::string> split_fields(const std::string &line) {
   return fields;
 }
 
+bool ends_with(const std::string &text, const std::string &tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 bool is_blank_or_comment(const std::string &line) {
   for (char c : line) {
     if (c == ' ' || c == '\t' || c == '\r') continue;

@@ -17,6 +17,8 @@ std::optional<int64_t> to_integer(const std::string &token);
 // The tokens of a line, separated by blanks, tabs or commas.
 std::vector<std::string> split_fields(const std::string &line);
 
+bool ends_with(const std::string &text, const std::string &tail);
+
 // True for a line with nothing but blanks, or whose first non-blank is '#'.
 bool is_blank_or_comment(const std::string &line);
 

@@ -31,17 +31,25 @@ void UniqueFd::reset() {
   fd_ = -1;
 }
 
-UniqueFd open_regular_file(const std::string &path) {
+namespace {
+
+UniqueFd open_for_reading(const std::string &path, bool regular_only) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!fd.valid()) fail(path, "cannot open: " + system_reason(errno));
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) fail(path, "cannot read: " + system_reason(errno));
   if (S_ISDIR(st.st_mode)) fail(path, "is a directory");
-  if (!S_ISREG(st.st_mode)) fail(path, "is not a regular file");
+  if (regular_only && !S_ISREG(st.st_mode)) fail(path, "is not a regular file");
   // O_NONBLOCK only kept open() from waiting on a FIFO; reads block again.
   ::fcntl(fd.get(), F_SETFL, 0);
   return fd;
 }
+
+}  // namespace
+
+UniqueFd open_regular_file(const std::string &path) { return open_for_reading(path, true); }
+
+UniqueFd open_text_file(const std::string &path) { return open_for_reading(path, false); }
 
 UniqueFd make_anonymous_file(const std::string &what) {
   UniqueFd fd(::memfd_create("volaccess-image", MFD_CLOEXEC));

@@ -31,6 +31,9 @@ class UniqueFd {
 // Opens an existing regular file for reading; a missing or unreadable
 // file, a directory or a device is an error naming `path`.
 UniqueFd open_regular_file(const std::string &path);
+// The same, but pipes and devices are accepted too, for text read in
+// sequence (as from "--points <(command)").
+UniqueFd open_text_file(const std::string &path);
 
 // A new empty read-write file with no name anywhere (a memory file, or an
 // unlinked temporary), gone when its last descriptor closes.

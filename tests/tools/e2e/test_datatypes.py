@@ -5,6 +5,7 @@ voxels exactly."""
 import itertools
 import os
 import sys
+import threading
 import unittest
 
 import numpy as np
@@ -76,6 +77,20 @@ class OwnWriter(ProgramTest):
         zero_based = [(i - 1, j - 1, k - 1) for i, j, k in CENTRES]
         got = np.array(self.samples(path, zero_based, "--coords", "voxel0", "--hold", "0"))[:, 0]
         np.testing.assert_array_equal(got, decoded(data))
+
+    def test_points_come_from_a_file_or_a_named_pipe(self):
+        data = niftiwrite.test_values(2, SHAPE)
+        path = niftiwrite.write_nii(self.path("u.nii"), data, 2)
+        with open(self.path("pts.txt"), "w") as f:
+            f.write("# first and last voxel\n1,1,1\n\n5 4 3\n")
+        out = self.ok("sample", path, "--points", self.path("pts.txt"), "--hold", "0")
+        self.assertEqual(out, f"{float(data[0, 0, 0]):.17g}\n{float(data[4, 3, 2]):.17g}\n")
+        os.mkfifo(self.path("pipe"))
+        writer = threading.Thread(target=lambda: open(self.path("pipe"), "w").write("5 4 3\n"))
+        writer.start()
+        piped = self.ok("sample", path, "--points", self.path("pipe"), "--hold", "0")
+        writer.join()
+        self.assertEqual(piped, out.splitlines()[1] + "\n")
 
     def test_volume_option_selects_one_volume_of_a_4d_image(self):
         data4 = niftiwrite.test_values(4, SHAPE + (3,))
