@@ -169,6 +169,8 @@ TEST_F(ZccModule, DashDFollowedByANumberFailsLikeAnInputThatIsNotText) {
   EXPECT_EQ(call(in).identifier, "compiler:inputsMustBeStrings");
 }
 
+// The compiler stops before it makes the temporary folder, so removing that
+// folder fails too; the failure is ignored and the call still returns.
 TEST_F(ZccModule, AnalysisFailureReturnsNormallyAndLeavesNoTemporaryFolder) {
   Inputs in;
   in.text("missing.m");
@@ -214,6 +216,14 @@ TEST_F(ZccModule, PercentSignsAndBackslashesReachTheUserUnchanged) {
   EXPECT_EQ(r.identifier, "Compiler:compiler:COM_ERROR_UNKNOWN");
   EXPECT_EQ(r.message, "Cannot write the package '" + folder + "/a.pkg': No such file or directory");
   expect_nothing_left_in_tmpdir();
+}
+
+TEST(HostErrorFunction, ReadsDoubledPercentSignsAndBackslashesAsSingleOnes) {
+  hxArray *inputs[] = {hxCreateString("Compiler:compiler:X"), hxCreateString("100%% C:\\\\dir\\\\ plain")};
+  const calvex::CallResult r = calvex::call_boundary([&] { extCallCalvex(0, nullptr, 2, inputs, "error"); });
+  for (hxArray *a : inputs) hxDestroyArray(a);
+  EXPECT_EQ(r.identifier, "Compiler:compiler:X");
+  EXPECT_EQ(r.message, "100% C:\\dir\\ plain");
 }
 
 TEST_F(ZccModule, ThrownNonExceptionBecomesFixedUnknownText) {
