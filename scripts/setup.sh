@@ -10,6 +10,11 @@ packages=(
   python3 python3-numpy python3-scipy python3-nibabel pngcheck
 )
 
+# --bench adds the peers of the speed comparison (scripts/bench.sh).
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(libinsighttoolkit5-dev)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

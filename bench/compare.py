@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""The side-by-side table: runs peer_compare (our rows and, when built in,
+ITK's), times scipy.ndimage on the same data in the same run, and prints
+each row with our time, every peer's time and the ratio to the fastest
+peer. Usage: compare.py PEER_COMPARE_BINARY"""
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+from scipy import ndimage
+
+SIDE = 256
+REPS = 7
+RESLICE_REPS = 3
+
+# key, label, unit, our target
+ROWS = [
+    ("nearest_random", "nearest, random points", "ns/pt", 13),
+    ("trilinear_random", "trilinear, random points", "ns/pt", 30),
+    ("trilinear_rows", "trilinear, points in row order", "ns/pt", 7),
+    ("lagrange4_random", "4-node Lagrange (hold 3), random", "ns/pt", 100),
+    ("sinc4_random", "4-node windowed sinc (hold -3), random", "ns/pt", 300),
+    ("trilinear_grad_random", "trilinear value + 3 derivatives, random", "ns/pt", 40),
+    ("slice_trilinear", "oblique 256x256 slice, trilinear", "ns/px", 8),
+    ("reslice_trilinear", "reslice 256^3 under a rotation, trilinear", "s", 0.12),
+    ("reslice_sinc4", "the same, 4-node windowed sinc", "s", 3),
+    ("open_sample", "open a 256^3 volume and sample one point", "us", None),
+    ("open_sample_32", "open a 32^3 volume and sample one point", "us", None),
+]
+
+
+def median_seconds(reps, run):
+    times = []
+    for _ in range(reps):
+        start = time.perf_counter()
+        run()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def load_points(path):
+    xyz = np.fromfile(path, dtype="<f8").reshape(3, -1)
+    # 1-based x, y, z to 0-based indices of an array indexed [z, y, x].
+    return np.ascontiguousarray(xyz[::-1] - 1.0)
+
+
+def scipy_rows(data_dir):
+    volume = np.fromfile(f"{data_dir}/volume.i16", dtype="<i2").reshape(SIDE, SIDE, SIDE)
+    random = load_points(f"{data_dir}/random.f64")
+    rows = load_points(f"{data_dir}/rows.f64")
+    n = random.shape[1]
+    out = {}
+
+    def points(coords, order):
+        return median_seconds(REPS, lambda: ndimage.map_coordinates(
+            volume, coords, output=np.float64, order=order, prefilter=False)) * 1e9 / coords.shape[1]
+
+    out["nearest_random"] = points(random, 0)
+    out["trilinear_random"] = points(random, 1)
+    out["trilinear_rows"] = points(rows, 1)
+    out["lagrange4_random"] = points(random, 3)
+    # The rotation maps 1-based (x, y, z); scipy's arrays run [z, y, x] from 0.
+    m = np.fromfile(f"{data_dir}/rotation.f64", dtype="<f8").reshape(4, 4)
+    r = m[:3, :3][::-1, ::-1]
+    t = (m[:3, 3] + m[:3, :3].sum(axis=1) - 1.0)[::-1]
+
+    def reslice(shape, first_plane, reps, order):
+        offset = t + r[:, 0] * first_plane
+        return median_seconds(reps, lambda: ndimage.affine_transform(
+            volume, r, offset=offset, output_shape=shape, output=np.float64, order=order, prefilter=False))
+
+    out["slice_trilinear"] = reslice((1, SIDE, SIDE), SIDE // 2 - 1, REPS * 5, 1) * 1e9 / (SIDE * SIDE)
+    out["reslice_trilinear"] = reslice((SIDE, SIDE, SIDE), 0, RESLICE_REPS, 1)
+    assert n > 0
+    return out
+
+
+def fmt(v):
+    if v is None:
+        return "-"
+    return f"{v:.3g}" if v < 100 else f"{v:.0f}"
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    results = {}
+    with tempfile.TemporaryDirectory() as data_dir:
+        run = subprocess.run([sys.argv[1], data_dir], check=True, capture_output=True, text=True)
+        for line in run.stdout.splitlines():
+            if line.startswith("#"):
+                continue
+            row, peer, value = line.split()
+            results.setdefault(row, {})[peer] = float(value)
+        for row, value in scipy_rows(data_dir).items():
+            results.setdefault(row, {})["scipy"] = value
+    print(f"{'row':44} {'unit':6} {'ours':>8} {'scipy':>8} {'itk':>8} {'mmap':>8} {'peer/ours':>9} {'target':>7}")
+    for key, label, unit, target in ROWS:
+        r = results.get(key, {})
+        ours = r.get("ours")
+        peers = [v for p, v in r.items() if p != "ours"]
+        ratio = f"{min(peers) / ours:.2f}x" if peers and ours else "-"
+        print(f"{label:44} {unit:6} {fmt(ours):>8} {fmt(r.get('scipy')):>8} {fmt(r.get('itk')):>8} "
+              f"{fmt(r.get('mmap')):>8} {ratio:>9} {fmt(target):>7}")
+
+
+if __name__ == "__main__":
+    main()
