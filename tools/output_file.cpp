@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli_error.h"
+#include "fault_guard.h"
 
 namespace vacli {
 
@@ -55,10 +56,14 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
   if (errno == ENOENT || errno == EACCES || errno == ENOTDIR || errno == EROFS)
     fail(path_, "cannot create: " + system_reason(errno));
   fd_ = create_hidden(path_, &temporary_);
+  // A program ended by a fault runs no destructor.
+  abandon_on_fault(temporary_);
 }
 
 OutputFile::~OutputFile() {
-  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+  if (committed_ || temporary_.empty()) return;
+  keep_on_fault();
+  ::unlink(temporary_.c_str());
 }
 
 void OutputFile::commit() {
@@ -72,8 +77,10 @@ void OutputFile::commit() {
     if (::linkat(AT_FDCWD, descriptor_path(fd_.get()).c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0)
       fail(path_, "cannot create: " + system_reason(errno));
     temporary_ = hidden;
+    abandon_on_fault(temporary_);
   }
   if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(path_, "cannot create: " + system_reason(errno));
+  keep_on_fault();
   committed_ = true;
   fd_.reset();
 }

@@ -57,7 +57,7 @@ HostArray make_volume_struct(const NiftiImage &image, int64_t volume) {
   return s;
 }
 
-MappedVolume::MappedVolume(const NiftiImage &image, int64_t volume) : name_(image.name()) {
+MappedVolume::MappedVolume(const NiftiImage &image, int64_t volume) : guard_(image.name()), name_(image.name()) {
   check_volume_index(image, volume);
   // Mapping nothing fails with a system message; say what is wrong instead.
   if (image.data_size() == 0) fail(image.data_name(), "is empty");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "calvex/hx.h"
+#include "fault_guard.h"
 #include "matrix.h"
 #include "nifti_image.h"
 #include "volaccess.h"
@@ -39,7 +40,8 @@ uint64_t volume_position(const NiftiHeader &header, int64_t volume);
 HostArray make_volume_struct(const NiftiImage &image, int64_t volume);
 
 // One volume of an image, mapped by the volume library for sampling and
-// released again on destruction.
+// released again on destruction. While it is mapped, a file that shrinks
+// ends the program with a message instead of a silent SIGBUS.
 class MappedVolume {
  public:
   // Errors of the library reach the user as "<voxel file>: <message>".
@@ -54,6 +56,7 @@ class MappedVolume {
   Mat4 voxel_to_world() const;
 
  private:
+  FaultGuard guard_;
   VolumeMap *maps_ = nullptr;
   int32_t count_ = 0;
   std::string name_;

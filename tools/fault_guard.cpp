@@ -1,0 +1,69 @@
+#include "fault_guard.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace vacli {
+
+namespace {
+
+// The handler may only read prepared bytes: it runs in the middle of a
+// kernel's read and can call nothing that allocates or locks.
+char g_message[PATH_MAX + 128];
+volatile std::sig_atomic_t g_message_length = 0;
+char g_abandoned[PATH_MAX + 1];
+volatile std::sig_atomic_t g_has_abandoned = 0;
+
+void on_bus_error(int) {
+  if (g_has_abandoned) ::unlink(g_abandoned);
+  std::size_t done = 0;
+  const std::size_t length = static_cast<std::size_t>(g_message_length);
+  while (done < length) {
+    const ssize_t n = ::write(STDERR_FILENO, g_message + done, length - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::_exit(1);
+}
+
+std::string message_for(const std::string &image) {
+  std::string text = "volaccess: " + image + ": the image changed on disk while it was being read\n";
+  // A name too long for the buffer still leaves a whole, ended line.
+  if (text.size() > sizeof g_message) text = text.substr(0, sizeof g_message - 4) + "...\n";
+  return text;
+}
+
+void set_message(const std::string &text) {
+  g_message_length = 0;
+  std::memcpy(g_message, text.data(), text.size());
+  g_message_length = static_cast<std::sig_atomic_t>(text.size());
+}
+
+}  // namespace
+
+FaultGuard::FaultGuard(const std::string &image)
+    : previous_message_(g_message, static_cast<std::size_t>(g_message_length)) {
+  set_message(message_for(image));
+  struct sigaction action {};
+  action.sa_handler = on_bus_error;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGBUS, &action, &previous_action_);
+}
+
+FaultGuard::~FaultGuard() {
+  ::sigaction(SIGBUS, &previous_action_, nullptr);
+  set_message(previous_message_);
+}
+
+void abandon_on_fault(const std::string &path) {
+  g_has_abandoned = 0;
+  if (path.empty() || path.size() >= sizeof g_abandoned) return;
+  std::memcpy(g_abandoned, path.c_str(), path.size() + 1);
+  g_has_abandoned = 1;
+}
+
+void keep_on_fault() { g_has_abandoned = 0; }
+
+}  // namespace vacli
