@@ -290,8 +290,12 @@ void file_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo) {
   uint64_t volume_bytes;
   const bool volume_fits = mul_u64(bytes, map->dim[2], &volume_bytes);
 
+  // The per-plane arrays grow with dim[2], which a description of a few
+  // bytes can set near 2^31: they are only made once the file, or pinfo,
+  // is known to hold that many planes.
   if (!pinfo) {
     if (!volume_fits || !inside_mapping(map, 0, volume_bytes)) fail(maps, i + 1, "File too small.");
+    if (!allocate_planes(map)) fail(maps, i + 1, "Out of memory.");
     contiguous_planes(map, base, 0, bytes, 1.0, 0.0);
     return;
   }
@@ -302,10 +306,12 @@ void file_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo) {
     uint64_t position;
     if (!truncated_u64(element(pinfo, 2), &position) || !volume_fits || !inside_mapping(map, position, volume_bytes))
       fail(maps, i + 1, "File too small.");
+    if (!allocate_planes(map)) fail(maps, i + 1, "Out of memory.");
     contiguous_planes(map, base, position, bytes, element(pinfo, 0), element(pinfo, 1));
     return;
   }
   // One column per plane; each plane is checked before its address is formed.
+  if (!allocate_planes(map)) fail(maps, i + 1, "Out of memory.");
   for (uint64_t k = 0; k < map->dim[2]; ++k) {
     map->scale[k] = element(pinfo, 3 * k);
     map->offset[k] = element(pinfo, 3 * k + 1);
@@ -331,7 +337,6 @@ void map_from_file(VolumeMap *maps, int32_t i, const hxArray *ptr) {
     map->dim[k] = static_cast<uint64_t>(static_cast<int32_t>(d));
   }
   if (!dims_fit_kernels(map->dim)) fail(maps, i, kTooLarge);
-  if (!allocate_planes(map)) fail(maps, i + 1, "Out of memory.");
 
   const hxArray *dt = hxGetField(ptr, e, "dt");
   if (!dt) fail(maps, i + 1, "Can't find dt.");
