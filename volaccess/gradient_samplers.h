@@ -70,17 +70,8 @@ Corners read_corners(const Volume &vol, int32_t k, std::ptrdiff_t e00, const Tri
 // finite difference across the cell. Scale and offset are applied to each
 // row before the rows are interpolated along y.
 template <class Voxel>
-Gradient trilinear_gradient(const Volume &vol, double x, double y, double z, double background) {
-  const double cx = x - 1.0;
-  const double cy = y - 1.0;
-  const double cz = z - 1.0;
-  if (!trilinear_inside(cz, vol.dim2) || !trilinear_inside(cy, vol.dim1) ||
-      !trilinear_inside(cx, vol.dim0)) {
-    return Gradient{background, 0.0, 0.0, 0.0};
-  }
-  const TrilinearAxis ax = trilinear_axis(cx, vol.dim0);
-  const TrilinearAxis ay = trilinear_axis(cy, vol.dim1);
-  const TrilinearAxis az = trilinear_axis(cz, vol.dim2);
+Gradient trilinear_cell_gradient(const Volume &vol, const TrilinearAxis &ax, const TrilinearAxis &ay,
+                                 const TrilinearAxis &az) {
   const int32_t k0 = az.base;
   const int32_t k1 = az.base + az.step;
   const std::ptrdiff_t e00 = vol.element(ax.base, ay.base);
@@ -103,6 +94,33 @@ Gradient trilinear_gradient(const Volume &vol, double x, double y, double z, dou
   g.value = (1.0 - tz) * p0 + tz * p1;
   return g;
 }
+
+// The trilinear value and its derivatives; outside, the background with
+// zero derivatives.
+template <class Voxel>
+class TrilinearGradientStage {
+ public:
+  using Plan = TrilinearPlan;
+  TrilinearGradientStage(const Volume &vol, const PlanKernels &plans, double background)
+      : vol_(vol), plans_(plans), background_(background) {}
+
+  void plan(const Block &b, Plan &p) const { plans_.trilinear(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
+
+  void prefetch(const Plan &p, int32_t s) const {
+    if (p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
+  }
+
+  Gradient sample(const Plan &p, const Block & /*b*/, int32_t s) const {
+    if (!p.inside[s]) return Gradient{background_, 0.0, 0.0, 0.0};
+    return trilinear_cell_gradient<Voxel>(vol_, plan_axis(p.bx, p.sx, p.tx, s),
+                                          plan_axis(p.by, p.sy, p.ty, s), plan_axis(p.bz, p.sz, p.tz, s));
+  }
+
+ private:
+  const Volume &vol_;
+  const PlanKernels &plans_;
+  double background_;
+};
 
 // One pass over the voxels: each row is summed with the x weights and the
 // x derivative weights together, and the y and z sums reuse those row
@@ -139,17 +157,47 @@ Gradient lookup_gradient_sum(const Volume &vol, const GradientRun &rx, const Gra
   return g;
 }
 
+// The lookup-table value and its derivatives, the runs built for x, then
+// y, then z; outside, the background with zero derivatives.
 template <class Voxel>
-Gradient lookup_gradient(const Volume &vol, LookupGradBuilder build, int32_t q,
-                         GradientTables &tables, double x, double y, double z, double background) {
-  if (!lookup_inside(z, vol.dim2) || !lookup_inside(y, vol.dim1) || !lookup_inside(x, vol.dim0)) {
-    return Gradient{background, 0.0, 0.0, 0.0};
+class LookupGradientStage {
+ public:
+  using Plan = LookupPlan;
+  LookupGradientStage(const Volume &vol, const PlanKernels &plans, LookupGradBuilder build, int32_t q,
+                      GradientTables &tables, double background)
+      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background) {}
+
+  void plan(const Block &b, Plan &p) const { plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
+
+  void prefetch(const Plan &p, int32_t s) const {
+    if (p.inside[s]) prefetch_runs<Voxel>(vol_, p, s, q_);
   }
-  const GradientRun rx = build_gradient_run(build, q, vol.dim0, tables.tablex, tables.dtablex, x);
-  const GradientRun ry = build_gradient_run(build, q, vol.dim1, tables.tabley, tables.dtabley, y);
-  const GradientRun rz = build_gradient_run(build, q, vol.dim2, tables.tablez, tables.dtablez, z);
-  return lookup_gradient_sum<Voxel>(vol, rx, ry, rz);
-}
+
+  Gradient sample(const Plan &p, const Block &b, int32_t s) {
+    if (!p.inside[s]) return Gradient{background_, 0.0, 0.0, 0.0};
+    const GradientRun &rx = x_.get(b.x[s], [this](double c) {
+      return build_gradient_run(build_, q_, vol_.dim0, tables_.tablex, tables_.dtablex, c);
+    });
+    const GradientRun &ry = y_.get(b.y[s], [this](double c) {
+      return build_gradient_run(build_, q_, vol_.dim1, tables_.tabley, tables_.dtabley, c);
+    });
+    const GradientRun &rz = z_.get(b.z[s], [this](double c) {
+      return build_gradient_run(build_, q_, vol_.dim2, tables_.tablez, tables_.dtablez, c);
+    });
+    return lookup_gradient_sum<Voxel>(vol_, rx, ry, rz);
+  }
+
+ private:
+  const Volume &vol_;
+  const PlanKernels &plans_;
+  LookupGradBuilder build_;
+  int32_t q_;
+  GradientTables &tables_;
+  double background_;
+  RunMemo<GradientRun> x_;
+  RunMemo<GradientRun> y_;
+  RunMemo<GradientRun> z_;
+};
 
 }  // namespace volaccess
 

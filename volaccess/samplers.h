@@ -1,13 +1,17 @@
-// Value samplers shared by the point and slice kernels: one sample at
-// 1-based voxel coordinates by nearest neighbour, trilinear interpolation
-// or separable lookup-table weights. Every product and sum is formed in
-// the order written; the results are part of the library's contract.
+// Value samplers shared by the point and slice kernels: one sample by
+// nearest neighbour, trilinear interpolation or separable lookup-table
+// weights, each as a stage of the block loop (sample_pipeline.h) whose
+// plan comes from cell_plan.h. Every product and sum is formed in the
+// order written; the results are part of the library's contract.
 #ifndef VOLACCESS_SAMPLERS_H
 #define VOLACCESS_SAMPLERS_H
 
 #include <cstdint>
+#include <cstring>
 
+#include "cell_plan.h"
 #include "lookup_cache.h"
+#include "sample_pipeline.h"
 #include "volaccess.h"
 #include "volume.h"
 
@@ -41,14 +45,45 @@ inline AxisRun build_run(LookupBuilder build, int32_t q, int32_t dim, double *ta
   return AxisRun{first, run_length(table, last), table};
 }
 
-template <class Voxel>
-double nearest_value(const Volume &vol, double x, double y, double z, double background) {
-  int32_t i, j, k;
-  if (!nearest_index(x, vol.dim0, &i) || !nearest_index(y, vol.dim1, &j) ||
-      !nearest_index(z, vol.dim2, &k)) {
-    return background;
+// The bit pattern of a coordinate: runs are reused only for a coordinate
+// that repeats exactly (so 0.0 and -0.0 count as different).
+inline uint64_t coordinate_bits(double c) {
+  uint64_t bits;
+  std::memcpy(&bits, &c, sizeof bits);
+  return bits;
+}
+
+// The last run built along one axis during one kernel call. A builder
+// given the same node count, voxel count and coordinate writes the same
+// weights and leaves its cache as it was, so a repeated coordinate (along
+// the rows of a grid, say) reuses the run instead of building it again.
+template <class Run>
+class RunMemo {
+ public:
+  template <class BuildRun>
+  const Run &get(double c, BuildRun build_run_for) {
+    const uint64_t bits = coordinate_bits(c);
+    if (!valid_ || bits != bits_) {
+      run_ = build_run_for(c);
+      bits_ = bits;
+      valid_ = true;
+    }
+    return run_;
   }
-  return vol.real(Voxel::at(vol.data[k], vol.element(i, j)), k);
+
+ private:
+  bool valid_ = false;
+  uint64_t bits_ = 0;
+  Run run_{};
+};
+
+inline Dims dims_of(const Volume &vol) { return Dims{vol.dim0, vol.dim1, vol.dim2}; }
+
+// A hint to fetch the cache line of element e of plane k.
+template <class Voxel>
+void prefetch_voxel(const Volume &vol, int32_t k, std::ptrdiff_t e) {
+  const auto *plane = static_cast<const unsigned char *>(vol.data[k]);
+  __builtin_prefetch(plane + e * static_cast<std::ptrdiff_t>(sizeof(typename Voxel::element_type)));
 }
 
 // The bilinear value of plane k, scaled: the four corners are fetched in
@@ -70,22 +105,83 @@ double bilinear_plane(const Volume &vol, int32_t k, std::ptrdiff_t e00, const Tr
 }
 
 template <class Voxel>
-double trilinear_value(const Volume &vol, double x, double y, double z, double background) {
-  const double cx = x - 1.0;
-  const double cy = y - 1.0;
-  const double cz = z - 1.0;
-  if (!trilinear_inside(cz, vol.dim2) || !trilinear_inside(cy, vol.dim1) ||
-      !trilinear_inside(cx, vol.dim0)) {
-    return background;
-  }
-  const TrilinearAxis ax = trilinear_axis(cx, vol.dim0);
-  const TrilinearAxis ay = trilinear_axis(cy, vol.dim1);
-  const TrilinearAxis az = trilinear_axis(cz, vol.dim2);
+double trilinear_cell(const Volume &vol, const TrilinearAxis &ax, const TrilinearAxis &ay,
+                      const TrilinearAxis &az) {
   const std::ptrdiff_t e00 = vol.element(ax.base, ay.base);
   const double p0 = bilinear_plane<Voxel>(vol, az.base, e00, ax, ay);
   const double p1 = bilinear_plane<Voxel>(vol, az.base + az.step, e00, ax, ay);
   return (1.0 - az.t) * p0 + az.t * p1;
 }
+
+inline TrilinearAxis plan_axis(const int32_t *base, const int32_t *step, const double *t, int32_t s) {
+  return TrilinearAxis{base[s], step[s], t[s]};
+}
+
+// The eight corners of a planned trilinear cell, prefetched.
+template <class Voxel>
+void prefetch_cell(const Volume &vol, const TrilinearPlan &p, int32_t s) {
+  const std::ptrdiff_t e00 = vol.element(p.bx[s], p.by[s]);
+  const std::ptrdiff_t e01 = e00 + static_cast<std::ptrdiff_t>(vol.dim0) * p.sy[s];
+  for (const int32_t k : {p.bz[s], p.bz[s] + p.sz[s]}) {
+    prefetch_voxel<Voxel>(vol, k, e00);
+    prefetch_voxel<Voxel>(vol, k, e00 + p.sx[s]);
+    prefetch_voxel<Voxel>(vol, k, e01);
+    prefetch_voxel<Voxel>(vol, k, e01 + p.sx[s]);
+  }
+}
+
+// The real value of the voxel whose centre is nearest, halves going
+// upward: 0.5 <= c < dim + 0.5 is inside on every axis.
+template <class Voxel>
+class NearestStage {
+ public:
+  using Plan = NearestPlan;
+  NearestStage(const Volume &vol, const PlanKernels &plans, double background)
+      : vol_(vol), plans_(plans), background_(background) {}
+
+  void plan(const Block &b, Plan &p) const { plans_.nearest(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
+
+  void prefetch(const Plan &p, int32_t s) const {
+    if (p.inside[s]) prefetch_voxel<Voxel>(vol_, p.k[s], vol_.element(p.i[s], p.j[s]));
+  }
+
+  double sample(const Plan &p, const Block & /*b*/, int32_t s) const {
+    if (!p.inside[s]) return background_;
+    return vol_.real(Voxel::at(vol_.data[p.k[s]], vol_.element(p.i[s], p.j[s])), p.k[s]);
+  }
+
+ private:
+  const Volume &vol_;
+  const PlanKernels &plans_;
+  double background_;
+};
+
+// Trilinear interpolation within 0.05 voxel beyond the outer voxel
+// centres, the upper end open (TrilinearPlan).
+template <class Voxel>
+class TrilinearStage {
+ public:
+  using Plan = TrilinearPlan;
+  TrilinearStage(const Volume &vol, const PlanKernels &plans, double background)
+      : vol_(vol), plans_(plans), background_(background) {}
+
+  void plan(const Block &b, Plan &p) const { plans_.trilinear(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
+
+  void prefetch(const Plan &p, int32_t s) const {
+    if (p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
+  }
+
+  double sample(const Plan &p, const Block & /*b*/, int32_t s) const {
+    if (!p.inside[s]) return background_;
+    return trilinear_cell<Voxel>(vol_, plan_axis(p.bx, p.sx, p.tx, s), plan_axis(p.by, p.sy, p.ty, s),
+                                 plan_axis(p.bz, p.sz, p.tz, s));
+  }
+
+ private:
+  const Volume &vol_;
+  const PlanKernels &plans_;
+  double background_;
+};
 
 // Row sums first, then plane sums, then the scaled planes weighted along
 // z; every accumulator starts at 0 and every run is walked upward. The
@@ -108,17 +204,63 @@ double lookup_sum(const Volume &vol, const AxisRun &rx, const AxisRun &ry, const
   return out;
 }
 
+// The voxels near the start of a sample's runs, up to four per axis: the
+// first and the last voxel of each row.
 template <class Voxel>
-double lookup_value(const Volume &vol, LookupBuilder build, int32_t q, WeightTables &tables,
-                    double x, double y, double z, double background) {
-  if (!lookup_inside(z, vol.dim2) || !lookup_inside(y, vol.dim1) || !lookup_inside(x, vol.dim0)) {
-    return background;
+void prefetch_runs(const Volume &vol, const LookupPlan &p, int32_t s, int32_t q) {
+  const int32_t span = q < 4 ? q : 4;
+  const int32_t x_end = std::min(p.ix[s] + span - 1, vol.dim0 - 1);
+  for (int32_t c = 0; c < span; ++c) {
+    const int32_t k = std::min(p.iz[s] + c, vol.dim2 - 1);
+    for (int32_t b = 0; b < span; ++b) {
+      const int32_t row = std::min(p.iy[s] + b, vol.dim1 - 1);
+      prefetch_voxel<Voxel>(vol, k, vol.element(p.ix[s], row));
+      prefetch_voxel<Voxel>(vol, k, vol.element(x_end, row));
+    }
   }
-  const AxisRun rx = build_run(build, q, vol.dim0, tables.tablex, x);
-  const AxisRun ry = build_run(build, q, vol.dim1, tables.tabley, y);
-  const AxisRun rz = build_run(build, q, vol.dim2, tables.tablez, z);
-  return lookup_sum<Voxel>(vol, rx, ry, rz);
 }
+
+// Separable interpolation with q weights per axis from the builder, the
+// runs built for x, then y, then z: 0.95 <= c <= dim + 0.05 is inside.
+template <class Voxel>
+class LookupStage {
+ public:
+  using Plan = LookupPlan;
+  LookupStage(const Volume &vol, const PlanKernels &plans, LookupBuilder build, int32_t q,
+              WeightTables &tables, double background)
+      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background) {}
+
+  void plan(const Block &b, Plan &p) const { plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
+
+  void prefetch(const Plan &p, int32_t s) const {
+    if (p.inside[s]) prefetch_runs<Voxel>(vol_, p, s, q_);
+  }
+
+  double sample(const Plan &p, const Block &b, int32_t s) {
+    if (!p.inside[s]) return background_;
+    const AxisRun &rx = x_.get(b.x[s], [this](double c) {
+      return build_run(build_, q_, vol_.dim0, tables_.tablex, c);
+    });
+    const AxisRun &ry = y_.get(b.y[s], [this](double c) {
+      return build_run(build_, q_, vol_.dim1, tables_.tabley, c);
+    });
+    const AxisRun &rz = z_.get(b.z[s], [this](double c) {
+      return build_run(build_, q_, vol_.dim2, tables_.tablez, c);
+    });
+    return lookup_sum<Voxel>(vol_, rx, ry, rz);
+  }
+
+ private:
+  const Volume &vol_;
+  const PlanKernels &plans_;
+  LookupBuilder build_;
+  int32_t q_;
+  WeightTables &tables_;
+  double background_;
+  RunMemo<AxisRun> x_;
+  RunMemo<AxisRun> y_;
+  RunMemo<AxisRun> z_;
+};
 
 // The scaled copy of one plane of count elements, in storage order.
 template <class Voxel>

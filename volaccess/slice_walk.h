@@ -6,36 +6,93 @@
 #include <cmath>
 #include <cstdint>
 
+#include "cell_plan.h"
+#include "sample_pipeline.h"
+
 namespace volaccess {
 
 // Carries pixel (i, j, 0, 1), both counted from 1, through the column-major
-// transform m and writes sample(X/W, Y/W, Z/W) to the image, i fastest.
-// Each row start is formed once (the third column times 0 included, so an
-// infinite or NaN entry there poisons its coordinate) and the coordinates
-// are then stepped by repeated addition. Returns -1, leaving this pixel and
-// every later one unwritten, when W becomes exactly zero.
-template <class Sample>
-int32_t walk_slice(const double *m, double *image, int32_t xdim1, int32_t ydim1, Sample sample) {
-  if (ydim1 < 1 || xdim1 < 1) return 0;
-  const double rows = static_cast<double>(ydim1);
-  const double columns = static_cast<double>(xdim1);
-  double *pixel = image;
-  for (double j = 1.0; j <= rows; j += 1.0) {
-    double x = (m[8] * 0.0 + m[12]) + j * m[4];
-    double y = (m[9] * 0.0 + m[13]) + j * m[5];
-    double z = (m[10] * 0.0 + m[14]) + j * m[6];
-    double w = (m[11] * 0.0 + m[15]) + j * m[7];
-    for (double i = 1.0; i <= columns; i += 1.0) {
-      w = w + m[3];
-      if (w == 0.0) return -1;
-      x = x + m[0];
-      y = y + m[1];
-      z = z + m[2];
-      *pixel++ = sample(x / w, y / w, z / w);
-    }
+// transform m, i fastest, and hands out the volume coordinates
+// (X/W, Y/W, Z/W) a block at a time. Each row start is formed once (the
+// third column times 0 included, so an infinite or NaN entry there poisons
+// its coordinate) and the coordinates are then stepped by repeated
+// addition; the walk runs ahead of the sampling by one block, and the
+// divisions of a block are made together. The walk ends before the first
+// pixel whose W is exactly zero; stopped() then tells the kernel to return
+// -1, with that pixel and every later one unwritten.
+class SliceWalk {
+ public:
+  SliceWalk(const double *m, int32_t xdim1, int32_t ydim1, const PlanKernels &plans)
+      : m_(m), rows_(static_cast<double>(ydim1)), columns_(static_cast<double>(xdim1)), plans_(plans) {
+    finished_ = ydim1 < 1 || xdim1 < 1;
+    if (!finished_) start_row();
   }
-  return 0;
-}
+
+  Block next(int slot) {
+    Buffer &q = buffers_[slot];
+    double x[kBlock], y[kBlock], z[kBlock], w[kBlock];
+    int32_t n = 0;
+    while (n < kBlock && !finished_) {
+      if (i_ > columns_) {
+        start_row();
+        continue;
+      }
+      w_ = w_ + m_[3];
+      if (w_ == 0.0) {
+        stopped_ = true;
+        finished_ = true;
+        break;
+      }
+      x_ = x_ + m_[0];
+      y_ = y_ + m_[1];
+      z_ = z_ + m_[2];
+      x[n] = x_;
+      y[n] = y_;
+      z[n] = z_;
+      w[n] = w_;
+      ++n;
+      i_ += 1.0;
+    }
+    plans_.quotients(x, y, z, w, n, q.x, q.y, q.z);
+    return Block{q.x, q.y, q.z, n};
+  }
+
+  bool stopped() const { return stopped_; }
+
+ private:
+  struct Buffer {
+    double x[kBlock];
+    double y[kBlock];
+    double z[kBlock];
+  };
+
+  void start_row() {
+    j_ += 1.0;
+    if (!(j_ <= rows_)) {
+      finished_ = true;
+      return;
+    }
+    x_ = (m_[8] * 0.0 + m_[12]) + j_ * m_[4];
+    y_ = (m_[9] * 0.0 + m_[13]) + j_ * m_[5];
+    z_ = (m_[10] * 0.0 + m_[14]) + j_ * m_[6];
+    w_ = (m_[11] * 0.0 + m_[15]) + j_ * m_[7];
+    i_ = 1.0;
+  }
+
+  const double *m_;
+  double rows_;
+  double columns_;
+  const PlanKernels &plans_;
+  double j_ = 0.0;
+  double i_ = 1.0;
+  double x_ = 0.0;
+  double y_ = 0.0;
+  double z_ = 0.0;
+  double w_ = 0.0;
+  bool finished_ = false;
+  bool stopped_ = false;
+  Buffer buffers_[2];
+};
 
 inline bool near_one(double v) { return v > 0.9999999999 && v < 1.0000000001; }
 inline bool near_zero(double v) { return v > -1e-10 && v < 1e-10; }

@@ -11,7 +11,9 @@
 
 #include "gradient_samplers.h"
 #include "samplers.h"
+#include "sample_pipeline.h"
 #include "slice_walk.h"
+#include "vector_paths.h"
 #include "volaccess.h"
 #include "volume.h"
 
@@ -25,6 +27,37 @@ inline int32_t clamp_hold(int32_t hold) { return std::clamp(hold, -kMaxHold, kMa
 
 // The lookup kernels are exported, so they bound their node count too.
 inline int32_t clamp_nodes(int32_t q) { return std::clamp(q, 1, kTableSize); }
+
+// Where the gradient kernels put a sample's value and derivatives.
+struct GradientStore {
+  double *out;
+  double *gradx;
+  double *grady;
+  double *gradz;
+  void operator()(std::ptrdiff_t p, const Gradient &g) const {
+    out[p] = g.value;
+    gradx[p] = g.dx;
+    grady[p] = g.dy;
+    gradz[p] = g.dz;
+  }
+};
+
+// The m points through stage, results stored in point order.
+template <class Stage, class Store>
+void sample_points(Stage &stage, int32_t m, const double *x, const double *y, const double *z,
+                   Store store) {
+  PointSource points(m, x, y, z);
+  run_blocks(stage, points, store);
+}
+
+// The pixels of the slice walk through stage, into image in pixel order.
+// Returns -1 when the walk met a W of exactly zero, else 0.
+template <class Stage>
+int32_t sample_slice(Stage &stage, const double *mat, double *image, int32_t xdim1, int32_t ydim1) {
+  SliceWalk walk(mat, xdim1, ydim1, plan_kernels());
+  run_blocks(stage, walk, [image](std::ptrdiff_t e, double v) { image[e] = v; });
+  return walk.stopped() ? -1 : 0;
+}
 
 template <class Voxel>
 struct TypeUnit {
@@ -59,27 +92,25 @@ struct TypeUnit {
                          const double *z, int32_t dim0, int32_t dim1, int32_t dim2,
                          double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    for (int32_t p = 0; p < m; ++p) out[p] = nearest_value<Voxel>(vol, x[p], y[p], z[p], background);
+    NearestStage<Voxel> stage(vol, plan_kernels(), background);
+    sample_points(stage, m, x, y, z, [out](std::ptrdiff_t p, double v) { out[p] = v; });
   }
 
   static void resample_1(int32_t m, void **data, double *out, const double *x, const double *y,
                          const double *z, int32_t dim0, int32_t dim1, int32_t dim2,
                          double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    for (int32_t p = 0; p < m; ++p) {
-      out[p] = trilinear_value<Voxel>(vol, x[p], y[p], z[p], background);
-    }
+    TrilinearStage<Voxel> stage(vol, plan_kernels(), background);
+    sample_points(stage, m, x, y, z, [out](std::ptrdiff_t p, double v) { out[p] = v; });
   }
 
   static void resample_poly(int32_t m, void **data, double *out, const double *x, const double *y,
                             const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                             double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    q = clamp_nodes(q);
-    for (int32_t p = 0; p < m; ++p) {
-      out[p] = lookup_value<Voxel>(vol, make_lookup, q, resample_poly_tables, x[p], y[p], z[p],
-                                   background);
-    }
+    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q), resample_poly_tables,
+                             background);
+    sample_points(stage, m, x, y, z, [out](std::ptrdiff_t p, double v) { out[p] = v; });
   }
 
   static void resample_d(int32_t m, void **data, double *out, double *gradx, double *grady,
@@ -106,10 +137,8 @@ struct TypeUnit {
                            int32_t dim0, int32_t dim1, int32_t dim2, double background,
                            const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    for (int32_t p = 0; p < m; ++p) {
-      store(trilinear_gradient<Voxel>(vol, x[p], y[p], z[p], background), p, out, gradx, grady,
-            gradz);
-    }
+    TrilinearGradientStage<Voxel> stage(vol, plan_kernels(), background);
+    sample_points(stage, m, x, y, z, GradientStore{out, gradx, grady, gradz});
   }
 
   static void resample_d_poly(int32_t m, void **data, double *out, double *gradx, double *grady,
@@ -117,12 +146,9 @@ struct TypeUnit {
                               int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                               double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    q = clamp_nodes(q);
-    for (int32_t p = 0; p < m; ++p) {
-      store(lookup_gradient<Voxel>(vol, make_lookup_grad, q, resample_d_poly_tables, x[p], y[p],
-                                   z[p], background),
-            p, out, gradx, grady, gradz);
-    }
+    LookupGradientStage<Voxel> stage(vol, plan_kernels(), make_lookup_grad, clamp_nodes(q),
+                                     resample_d_poly_tables, background);
+    sample_points(stage, m, x, y, z, GradientStore{out, gradx, grady, gradz});
   }
 
   // A transform that selects one whole plane copies it, whatever the hold
@@ -157,31 +183,25 @@ struct TypeUnit {
                          void **data, int32_t dim0, int32_t dim1, int32_t dim2, double background,
                          const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    return walk_slice(mat, image, xdim1, ydim1, [&vol, background](double x, double y, double z) {
-      return nearest_value<Voxel>(vol, x, y, z, background);
-    });
+    NearestStage<Voxel> stage(vol, plan_kernels(), background);
+    return sample_slice(stage, mat, image, xdim1, ydim1);
   }
 
   static int32_t slice_1(const double *mat, double *image, int32_t xdim1, int32_t ydim1,
                          void **data, int32_t dim0, int32_t dim1, int32_t dim2, double background,
                          const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    return walk_slice(mat, image, xdim1, ydim1, [&vol, background](double x, double y, double z) {
-      return trilinear_value<Voxel>(vol, x, y, z, background);
-    });
+    TrilinearStage<Voxel> stage(vol, plan_kernels(), background);
+    return sample_slice(stage, mat, image, xdim1, ydim1);
   }
 
   static int32_t slice_poly(const double *mat, double *image, int32_t xdim1, int32_t ydim1,
                             void **data, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                             double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    const LookupBuilder build = make_lookup;
-    const int32_t nodes = clamp_nodes(q);
-    return walk_slice(mat, image, xdim1, ydim1,
-                      [&vol, build, nodes, background](double x, double y, double z) {
-                        return lookup_value<Voxel>(vol, build, nodes, slice_poly_tables, x, y, z,
-                                                   background);
-                      });
+    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q), slice_poly_tables,
+                             background);
+    return sample_slice(stage, mat, image, xdim1, ydim1);
   }
 
   // Plane k (counted from 1, not tested) scaled into image, in storage
@@ -193,14 +213,6 @@ struct TypeUnit {
     copy_plane<Voxel>(image, data[k - 1], count, scale[k - 1], offset[k - 1]);
   }
 
- private:
-  static void store(const Gradient &g, int32_t p, double *out, double *gradx, double *grady,
-                    double *gradz) {
-    out[p] = g.value;
-    gradx[p] = g.dx;
-    grady[p] = g.dy;
-    gradz[p] = g.dz;
-  }
 };
 
 }  // namespace volaccess

@@ -3,19 +3,23 @@
 // beyond, rims, near-centres, non-finite and huge coordinates, voxels that
 // are NaN, infinite, denormal or extreme integers, every slice path, and
 // the four weight builders on their own. Two builds must write the same
-// bytes.
+// bytes. Within one build, the battery runs once per instruction-set path
+// of the library's plan stage that this machine has, and every path must
+// give the bytes of the baseline path; the file holds the baseline's.
 //
 // NaN voxels all carry one pattern, the one the machine itself produces
 // for invalid operations, or stand alone in their volume: where two NaNs
 // with different payloads meet in one product or sum, which one survives
 // depends on the order of the operands, which a compiler may swap, so the
 // battery does not let them meet.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <vector>
 
+#include "vector_paths.h"
 #include "volaccess.h"
 
 namespace {
@@ -36,6 +40,18 @@ class Output {
     return std::fclose(file) == 0 && ok;
   }
   std::size_t size() const { return bytes_.size(); }
+  static constexpr std::size_t kSame = static_cast<std::size_t>(-1);
+  // The offset of the first byte that differs from other's (a length
+  // counts as a difference at the shorter end), or kSame.
+  std::size_t first_difference(const Output &other) const {
+    const std::size_t n = std::min(bytes_.size(), other.bytes_.size());
+    if (std::memcmp(bytes_.data(), other.bytes_.data(), n) != 0) {
+      for (std::size_t b = 0; b < n; ++b) {
+        if (bytes_[b] != other.bytes_[b]) return b;
+      }
+    }
+    return bytes_.size() == other.bytes_.size() ? kSame : n;
+  }
 
  private:
   void put_bytes(const void *p, std::size_t n) {
@@ -317,13 +333,56 @@ void builders(Output &out) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTFILE\n", argv[0]);
-    return 2;
+// Requests of many samples, so that blocks follow blocks: random points
+// with rims and non-finite values among them, a grid whose coordinates
+// repeat along its rows, and slices of many rows, one of which meets a W
+// of zero after several blocks.
+void long_requests(Output &out, const Volume &vol, Sequence &seq) {
+  std::vector<double> x, y, z;
+  make_points(vol, seq, x, y, z);
+  for (int i = 0; i < 1000; ++i) {
+    x.push_back(seq.grid(0.9, static_cast<double>(vol.map.dim[0]) + 0.1));
+    y.push_back(seq.grid(0.9, static_cast<double>(vol.map.dim[1]) + 0.1));
+    z.push_back(seq.grid(0.9, static_cast<double>(vol.map.dim[2]) + 0.1));
   }
+  for (int k = 0; k < 7; ++k) {
+    for (int j = 0; j < 9; ++j) {
+      for (int i = 0; i < 37; ++i) {
+        x.push_back(0.9 + 0.75 * i);
+        y.push_back(1.0 + 2.5 * j);
+        z.push_back(0.95 + 1.5 * k);
+      }
+    }
+  }
+  const auto m = static_cast<int32_t>(x.size());
+  for (int32_t hold : {0, 1, 2, 3, 6, -1, -3, -6}) {
+    std::vector<double> value(x.size()), gx(x.size()), gy(x.size()), gz(x.size());
+    out.put(resample(m, &vol.map, value.data(), x.data(), y.data(), z.data(), hold, -7.0));
+    out.put(value);
+    out.put(resample_d(m, &vol.map, value.data(), gx.data(), gy.data(), gz.data(), x.data(), y.data(),
+                       z.data(), hold, 0.5));
+    out.put(value);
+    out.put(gx);
+    out.put(gy);
+    out.put(gz);
+  }
+  const double mats[][16] = {
+      {0.43, 0.21, 0.37, 0, -0.18, 0.38, 0.11, 0, 0, 0, 1, 0, 0.4, -0.3, 0.7, 1},
+      {0.4, 0, 0.05, 0, 0, 0.5, 0.07, 0, 0, 0, 1, 0, 0.6, 0.6, 0.9, 1},
+      // W = 5 - 2.5 j + 0.125 i reaches zero at pixel (20, 3), the 70th.
+      {0.3, 0.3, 0.1, 0.125, 0.2, 0.35, 0.1, -2.5, 0, 0, 1, 0, 0.1, 0.2, 0.3, 5.0},
+  };
+  for (const double *mat : mats) {
+    for (int32_t hold : {0, 1, 3, -3}) {
+      std::vector<double> image(25 * 41 + 1, -0.5);
+      out.put(slice(mat, image.data(), 25, 41, &vol.map, hold, 99.0));
+      out.put(image);
+    }
+  }
+}
+
+// The whole battery on the path in use.
+Output run_battery() {
   Output out;
   builders(out);
   uint64_t seed = 1;
@@ -340,7 +399,45 @@ int main(int argc, char **argv) {
         plane_copies(out, vol);
       }
     }
+    const Volume large = make_volume(enc, 31, 23, 11, Fill::kLonePayloadNaN, seed++);
+    Sequence seq(seed * 977);
+    long_requests(out, large, seq);
   }
+  return out;
+}
+
+// Runs the battery on every other path this machine has and compares its
+// bytes with the baseline's. Returns false after naming the first path and
+// byte that differ.
+bool other_paths_agree(const Output &baseline) {
+  const volaccess::VectorPath others[] = {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512};
+  bool agree = true;
+  for (volaccess::VectorPath path : others) {
+    if (!volaccess::force_vector_path(path)) continue;
+    const Output out = run_battery();
+    const std::size_t differs = out.first_difference(baseline);
+    if (differs != Output::kSame) {
+      std::fprintf(stderr, "exactness battery: the %s path differs from the baseline at byte %zu\n",
+                   volaccess::plan_kernels().name, differs);
+      agree = false;
+    } else {
+      std::printf("exactness battery: the %s path matches the baseline\n", volaccess::plan_kernels().name);
+    }
+  }
+  volaccess::choose_best_vector_path();
+  return agree;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUTFILE\n", argv[0]);
+    return 2;
+  }
+  volaccess::force_vector_path(volaccess::VectorPath::kBaseline);
+  const Output out = run_battery();
+  if (!other_paths_agree(out)) return 1;
   if (!out.write(argv[1])) {
     std::perror(argv[1]);
     return 1;

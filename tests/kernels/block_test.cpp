@@ -1,0 +1,161 @@
+// Requests of many samples: the kernels take them in blocks, reuse a run
+// of weights when a coordinate repeats, walk slices ahead of the sampling,
+// and plan on whichever instruction set the machine has. None of that may
+// change a bit of any result.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "unit_table.h"
+#include "vector_paths.h"
+
+namespace {
+
+using kernels_test::TestVolume;
+using kernels_test::unit_named;
+
+// A rough field, so that every weight and every voxel matters.
+// Positive and below 65536, so that every encoding holds it.
+double field(int i, int j, int k) {
+  return 600.0 + std::sin(i * 0.7) * 300.0 + j * 13.0 - k * k * 3.0 + (i * j) % 7;
+}
+
+TestVolume field_volume(const char *suffix) {
+  TestVolume vol(unit_named(suffix), 19, 14, 9, field);
+  vol.set_plane_scaling(3, 0.25, -4.0);
+  return vol;
+}
+
+struct Points {
+  std::vector<double> x, y, z;
+};
+
+// 111 points, not a whole number of blocks: a grid whose y and z repeat
+// along its rows and whose x repeats from row to row, then points at and
+// beyond the rims.
+Points grid_and_rims() {
+  Points p;
+  for (int k = 0; k < 3; ++k) {
+    for (int j = 0; j < 4; ++j) {
+      for (int i = 0; i < 8; ++i) {
+        p.x.push_back(0.96 + 2.3 * i);
+        p.y.push_back(1.0 + 3.1 * j);
+        p.z.push_back(1.5 + 3.25 * k);
+      }
+    }
+  }
+  const double rims[] = {0.94, 0.95, 0.951, 1.0, 2.0000004, 9.05, 9.06, 14.0499, 19.05, NAN, -1e300, 3e9};
+  for (int n = 0; n < 15; ++n) {
+    p.x.push_back(rims[n % 12]);
+    p.y.push_back(rims[(n * 5 + 3) % 12] < 0.96 ? 2.5 : 4.75);
+    p.z.push_back(rims[(n * 7 + 1) % 12] > 9.0 ? 8.0 : 1.25 + 0.5 * n);
+  }
+  return p;
+}
+
+struct Samples {
+  std::vector<double> value, gx, gy, gz;
+};
+
+// All points in one call, or one call per point.
+Samples sample_all(TestVolume &vol, const Points &p, int32_t hold, bool one_call) {
+  const std::size_t n = p.x.size();
+  Samples s{std::vector<double>(n), std::vector<double>(n), std::vector<double>(n), std::vector<double>(n)};
+  const VolumeMap map = vol.map();
+  const std::size_t calls = one_call ? 1 : n;
+  const auto m = static_cast<int32_t>(n / calls);
+  for (std::size_t c = 0; c < calls; ++c) {
+    const std::size_t at = c * static_cast<std::size_t>(m);
+    EXPECT_EQ(resample(m, &map, &s.value[at], &p.x[at], &p.y[at], &p.z[at], hold, -3.0), 0);
+    std::vector<double> value(static_cast<std::size_t>(m));
+    EXPECT_EQ(resample_d(m, &map, value.data(), &s.gx[at], &s.gy[at], &s.gz[at], &p.x[at], &p.y[at],
+                         &p.z[at], hold, -3.0),
+              0);
+  }
+  return s;
+}
+
+bool same_bits(const std::vector<double> &a, const std::vector<double> &b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+TEST(Blocks, ManyPointsInOneCallMatchOnePointPerCall) {
+  for (const char *suffix : {"short", "float_s", "uint64"}) {
+    TestVolume vol = field_volume(suffix);
+    const Points p = grid_and_rims();
+    for (int32_t hold : {0, 1, 2, 3, 5, -1, -3, -4}) {
+      const Samples together = sample_all(vol, p, hold, true);
+      const Samples apart = sample_all(vol, p, hold, false);
+      EXPECT_TRUE(same_bits(together.value, apart.value)) << suffix << " hold " << hold;
+      EXPECT_TRUE(same_bits(together.gx, apart.gx)) << suffix << " hold " << hold;
+      EXPECT_TRUE(same_bits(together.gy, apart.gy)) << suffix << " hold " << hold;
+      EXPECT_TRUE(same_bits(together.gz, apart.gz)) << suffix << " hold " << hold;
+    }
+  }
+}
+
+// W = 5 - 2.5 j + 0.125 i: zero at pixel (20, 3), the 70th of rows of 25,
+// well past the first block of the walk.
+TEST(Blocks, SliceStopsAtZeroWBeyondTheFirstBlocks) {
+  TestVolume vol = field_volume("short");
+  const VolumeMap map = vol.map();
+  const double mat[16] = {0.3, 0.3, 0.1, 0.125, 0.2, 0.35, 0.1, -2.5, 0, 0, 1, 0, 0.1, 0.2, 0.3, 5.0};
+  for (int32_t hold : {0, 1, -3}) {
+    std::vector<double> image(25 * 41, 12345.0);
+    EXPECT_EQ(slice(mat, image.data(), 25, 41, &map, hold, -3.0), -1);
+    std::vector<double> two_rows(25 * 2, 12345.0);
+    EXPECT_EQ(slice(mat, two_rows.data(), 25, 2, &map, hold, -3.0), 0);
+    EXPECT_EQ(std::memcmp(image.data(), two_rows.data(), two_rows.size() * sizeof(double)), 0);
+    for (std::size_t e = 50; e < 69; ++e) EXPECT_NE(image[e], 12345.0) << e;
+    for (std::size_t e = 69; e < image.size(); ++e) EXPECT_EQ(image[e], 12345.0) << e;
+  }
+}
+
+TEST(VectorPaths, BaselineIsAlwaysAvailableAndCanBeForced) {
+  EXPECT_TRUE(volaccess::vector_path_available(volaccess::VectorPath::kBaseline));
+  ASSERT_TRUE(volaccess::force_vector_path(volaccess::VectorPath::kBaseline));
+  EXPECT_STREQ(volaccess::plan_kernels().name, "baseline");
+  volaccess::choose_best_vector_path();
+}
+
+TEST(VectorPaths, UnavailablePathIsRefusedAndLeavesTheChoice) {
+  volaccess::choose_best_vector_path();
+  const char *best = volaccess::plan_kernels().name;
+  for (volaccess::VectorPath path : {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
+    if (volaccess::vector_path_available(path)) continue;
+    EXPECT_FALSE(volaccess::force_vector_path(path));
+    EXPECT_STREQ(volaccess::plan_kernels().name, best);
+  }
+}
+
+// Slices and points of every kernel on each path this machine has give
+// the baseline's bits.
+TEST(VectorPaths, EveryAvailablePathGivesTheBaselineBits) {
+  TestVolume vol = field_volume("ushort_s");
+  const VolumeMap map = vol.map();
+  const Points p = grid_and_rims();
+  const double tilt[16] = {0.43, 0.21, 0.37, 0.001, -0.18, 0.38, 0.11, 0.0, 0, 0, 1, 0, 0.4, -0.3, 0.7, 1};
+  auto run = [&] {
+    std::vector<double> all;
+    for (int32_t hold : {0, 1, 3, -3}) {
+      const Samples s = sample_all(vol, p, hold, true);
+      for (const auto *v : {&s.value, &s.gx, &s.gy, &s.gz}) all.insert(all.end(), v->begin(), v->end());
+      std::vector<double> image(47 * 33);
+      EXPECT_EQ(slice(tilt, image.data(), 47, 33, &map, hold, -3.0), 0);
+      all.insert(all.end(), image.begin(), image.end());
+    }
+    return all;
+  };
+  ASSERT_TRUE(volaccess::force_vector_path(volaccess::VectorPath::kBaseline));
+  const std::vector<double> baseline = run();
+  for (volaccess::VectorPath path : {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
+    if (!volaccess::force_vector_path(path)) continue;
+    EXPECT_TRUE(same_bits(run(), baseline)) << volaccess::plan_kernels().name;
+  }
+  volaccess::choose_best_vector_path();
+}
+
+}  // namespace

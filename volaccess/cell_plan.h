@@ -1,0 +1,71 @@
+// The first stage of every sampling kernel, run over a block of samples at
+// once: inside tests, voxel indices and fractions, and the quotients of the
+// slice walk. It depends only on coordinates and voxel counts, never on the
+// voxel type, so it is compiled once per instruction set and chosen at run
+// time (vector_paths.h). Every value is formed exactly as the one-sample
+// rules in volume.h form it, so each path yields the same bits.
+#ifndef VOLACCESS_CELL_PLAN_H
+#define VOLACCESS_CELL_PLAN_H
+
+#include <cstdint>
+
+namespace volaccess {
+
+// Samples per block: enough to keep the memory system busy with the next
+// block's prefetches while this one is summed, few enough for the stack.
+constexpr int32_t kBlock = 32;
+
+struct Dims {
+  int32_t dim0;
+  int32_t dim1;
+  int32_t dim2;
+};
+
+// Nearest neighbour: the voxel of each inside sample.
+struct NearestPlan {
+  int32_t inside[kBlock];
+  int32_t i[kBlock];
+  int32_t j[kBlock];
+  int32_t k[kBlock];
+};
+
+// Trilinear: base, step and fraction along each axis (TrilinearAxis).
+struct TrilinearPlan {
+  int32_t inside[kBlock];
+  int32_t bx[kBlock];
+  int32_t by[kBlock];
+  int32_t bz[kBlock];
+  int32_t sx[kBlock];
+  int32_t sy[kBlock];
+  int32_t sz[kBlock];
+  double tx[kBlock];
+  double ty[kBlock];
+  double tz[kBlock];
+};
+
+// Lookup tables: the inside test, and a voxel near the start of each
+// sample's runs, used only to prefetch.
+struct LookupPlan {
+  int32_t inside[kBlock];
+  int32_t ix[kBlock];
+  int32_t iy[kBlock];
+  int32_t iz[kBlock];
+};
+
+// One instruction set's plan stage. Coordinates are 1-based; n <= kBlock.
+struct PlanKernels {
+  const char *name;
+  void (*nearest)(const double *x, const double *y, const double *z, int32_t n, Dims d,
+                  NearestPlan *plan);
+  void (*trilinear)(const double *x, const double *y, const double *z, int32_t n, Dims d,
+                    TrilinearPlan *plan);
+  void (*lookup)(const double *x, const double *y, const double *z, int32_t n, Dims d,
+                 LookupPlan *plan);
+  // qx = x / w and likewise for y and z, one quotient per sample.
+  void (*quotients)(const double *x, const double *y, const double *z, const double *w, int32_t n,
+                    double *qx, double *qy, double *qz);
+};
+
+}  // namespace volaccess
+
+#endif

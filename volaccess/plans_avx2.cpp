@@ -1,0 +1,17 @@
+// The plan stage compiled for AVX2: four doubles per register.
+// CMakeLists.txt gives this file its instruction-set flags.
+#include <cmath>
+#include <cstdint>
+
+#include "cell_plan.h"
+#include "vector_paths.h"
+
+namespace volaccess {
+namespace plans_avx2 {
+#include "plan_body.inc"
+}  // namespace plans_avx2
+
+extern const PlanKernels kPlans_avx2 = {"avx2", plans_avx2::plan_nearest, plans_avx2::plan_trilinear,
+                                      plans_avx2::plan_lookup, plans_avx2::plan_quotients};
+
+}  // namespace volaccess

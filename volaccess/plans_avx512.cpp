@@ -1,0 +1,17 @@
+// The plan stage compiled for AVX-512: eight doubles per register.
+// CMakeLists.txt gives this file its instruction-set flags.
+#include <cmath>
+#include <cstdint>
+
+#include "cell_plan.h"
+#include "vector_paths.h"
+
+namespace volaccess {
+namespace plans_avx512 {
+#include "plan_body.inc"
+}  // namespace plans_avx512
+
+extern const PlanKernels kPlans_avx512 = {"avx512", plans_avx512::plan_nearest, plans_avx512::plan_trilinear,
+                                      plans_avx512::plan_lookup, plans_avx512::plan_quotients};
+
+}  // namespace volaccess

@@ -1,0 +1,17 @@
+// The plan stage compiled for the instruction set every x86_64 has (SSE2), or whatever the build targets.
+// CMakeLists.txt gives this file its instruction-set flags.
+#include <cmath>
+#include <cstdint>
+
+#include "cell_plan.h"
+#include "vector_paths.h"
+
+namespace volaccess {
+namespace plans_baseline {
+#include "plan_body.inc"
+}  // namespace plans_baseline
+
+extern const PlanKernels kPlans_baseline = {"baseline", plans_baseline::plan_nearest, plans_baseline::plan_trilinear,
+                                      plans_baseline::plan_lookup, plans_baseline::plan_quotients};
+
+}  // namespace volaccess
