@@ -117,17 +117,17 @@ inline TrilinearAxis plan_axis(const int32_t *base, const int32_t *step, const d
   return TrilinearAxis{base[s], step[s], t[s]};
 }
 
-// The eight corners of a planned trilinear cell, prefetched.
+// The corners of a planned trilinear cell, prefetched: the first corner of
+// the lower row and the last of the upper row in each plane. The other two
+// share a cache line with these unless a row pair straddles a line end.
 template <class Voxel>
 void prefetch_cell(const Volume &vol, const TrilinearPlan &p, int32_t s) {
   const std::ptrdiff_t e00 = vol.element(p.bx[s], p.by[s]);
-  const std::ptrdiff_t e01 = e00 + static_cast<std::ptrdiff_t>(vol.dim0) * p.sy[s];
-  for (const int32_t k : {p.bz[s], p.bz[s] + p.sz[s]}) {
-    prefetch_voxel<Voxel>(vol, k, e00);
-    prefetch_voxel<Voxel>(vol, k, e00 + p.sx[s]);
-    prefetch_voxel<Voxel>(vol, k, e01);
-    prefetch_voxel<Voxel>(vol, k, e01 + p.sx[s]);
-  }
+  const std::ptrdiff_t e11 = e00 + static_cast<std::ptrdiff_t>(vol.dim0) * p.sy[s] + p.sx[s];
+  prefetch_voxel<Voxel>(vol, p.bz[s], e00);
+  prefetch_voxel<Voxel>(vol, p.bz[s], e11);
+  prefetch_voxel<Voxel>(vol, p.bz[s] + p.sz[s], e00);
+  prefetch_voxel<Voxel>(vol, p.bz[s] + p.sz[s], e11);
 }
 
 // The real value of the voxel whose centre is nearest, halves going

@@ -33,25 +33,8 @@ class SliceWalk {
     double x[kBlock], y[kBlock], z[kBlock], w[kBlock];
     int32_t n = 0;
     while (n < kBlock && !finished_) {
-      if (i_ > columns_) {
-        start_row();
-        continue;
-      }
-      w_ = w_ + m_[3];
-      if (w_ == 0.0) {
-        stopped_ = true;
-        finished_ = true;
-        break;
-      }
-      x_ = x_ + m_[0];
-      y_ = y_ + m_[1];
-      z_ = z_ + m_[2];
-      x[n] = x_;
-      y[n] = y_;
-      z[n] = z_;
-      w[n] = w_;
-      ++n;
-      i_ += 1.0;
+      n = step_row(x, y, z, w, n);
+      if (!finished_ && i_ > columns_) start_row();
     }
     plans_.quotients(x, y, z, w, n, q.x, q.y, q.z);
     return Block{q.x, q.y, q.z, n};
@@ -65,6 +48,37 @@ class SliceWalk {
     double y[kBlock];
     double z[kBlock];
   };
+
+  // Steps along the current row into x, y, z, w from entry n on, until
+  // the block is full, the row ends or W is zero; returns the new count.
+  // The running values live in locals here, where the compiler can keep
+  // them in registers.
+  int32_t step_row(double *x, double *y, double *z, double *w, int32_t n) {
+    const double dx = m_[0], dy = m_[1], dz = m_[2], dw = m_[3];
+    double xr = x_, yr = y_, zr = z_, wr = w_, i = i_;
+    for (; n < kBlock && i <= columns_; i += 1.0) {
+      wr = wr + dw;
+      if (wr == 0.0) {
+        stopped_ = true;
+        finished_ = true;
+        break;
+      }
+      xr = xr + dx;
+      yr = yr + dy;
+      zr = zr + dz;
+      x[n] = xr;
+      y[n] = yr;
+      z[n] = zr;
+      w[n] = wr;
+      ++n;
+    }
+    x_ = xr;
+    y_ = yr;
+    z_ = zr;
+    w_ = wr;
+    i_ = i;
+    return n;
+  }
 
   void start_row() {
     j_ += 1.0;
