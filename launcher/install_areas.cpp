@@ -5,7 +5,7 @@
 #include <plist/plist.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -18,14 +18,15 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-// Copies the string that `node` holds into `value`; false when it holds none.
+// Copies the string that `node` holds into `value`; false when it holds
+// none, or one with a zero byte: no path can hold that, and libplist's
+// copying accessor asserts on it.
 bool string_value(plist_t node, std::string &value) {
   if (plist_get_node_type(node) != PLIST_STRING) return false;
-  char *text = nullptr;
-  plist_get_string_val(node, &text);
-  if (text == nullptr) return false;
-  value.assign(text);
-  std::free(text);
+  uint64_t length = 0;
+  const char *text = plist_get_string_ptr(node, &length);
+  if (text == nullptr || std::memchr(text, '\0', length) != nullptr) return false;
+  value.assign(text, length);
   return true;
 }
 

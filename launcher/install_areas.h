@@ -25,5 +25,6 @@ struct InstallAreaList {
 // Parses a whole preference file. When it is not a property list, `parsed`
 // is false. A top level that is not a dictionary, a missing "InstallAreas"
 // key, or a value under it that is not an array all give no areas; array
-// elements that are not strings, or have no Mac OS Roman form, are left out.
+// elements that are not strings, hold a zero byte, or have no Mac OS Roman
+// form, are left out.
 InstallAreaList parse_install_areas(const char *data, size_t size);

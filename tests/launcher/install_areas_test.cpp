@@ -89,6 +89,14 @@ TEST(ParseInstallAreas, StringsWithoutAMacOsRomanFormAreLeftOut) {
   EXPECT_EQ(list.areas, (Areas{"/opt/ok"}));
 }
 
+// A zero byte inside a string once stopped the program in libplist.
+TEST(ParseInstallAreas, StringsHoldingAZeroByteAreLeftOut) {
+  const std::string zero_inside = std::string("/opt/a") + '\0' + "b";
+  InstallAreaList xml = parse(xml_install_areas({zero_inside, "/opt/ok"}));
+  EXPECT_TRUE(xml.parsed);
+  EXPECT_EQ(xml.areas, (Areas{"/opt/ok"}));
+}
+
 TEST(TextEncodings, IsoLatin1TakesWhatItHasAndRefusesTheRest) {
   EXPECT_EQ(launcher_platform::to_iso_latin1("/plain"), "/plain");
   EXPECT_EQ(launcher_platform::to_iso_latin1("caf\xc3\xa9"), "caf\xe9");
