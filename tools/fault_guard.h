@@ -6,7 +6,7 @@
 #ifndef VOLACCESS_TOOLS_FAULT_GUARD_H
 #define VOLACCESS_TOOLS_FAULT_GUARD_H
 
-#include <csignal>
+#include <signal.h>
 #include <string>
 
 namespace vacli {
