@@ -29,7 +29,8 @@ struct NearestPlan {
   int32_t k[kBlock];
 };
 
-// Trilinear: base, step and fraction along each axis (TrilinearAxis).
+// Trilinear: per axis the base voxel, the step to the upper one and the
+// fraction.
 struct TrilinearPlan {
   int32_t inside[kBlock];
   int32_t bx[kBlock];
@@ -41,6 +42,17 @@ struct TrilinearPlan {
   double tx[kBlock];
   double ty[kBlock];
   double tz[kBlock];
+};
+
+// The eight corners of each planned trilinear cell, converted but not
+// scaled, fetched in the order e00, e10, e01, e11 of the lower plane, then
+// of the upper one; and the scale and offset of both planes.
+struct CellCorners {
+  double v[8][kBlock];
+  double scale0[kBlock];
+  double offset0[kBlock];
+  double scale1[kBlock];
+  double offset1[kBlock];
 };
 
 // Lookup tables: the inside test, and a voxel near the start of each
@@ -61,6 +73,15 @@ struct PlanKernels {
                     TrilinearPlan *plan);
   void (*lookup)(const double *x, const double *y, const double *z, int32_t n, Dims d,
                  LookupPlan *plan);
+  // The trilinear value of each planned cell from its corners, or the
+  // background outside.
+  void (*blend_trilinear)(const TrilinearPlan *plan, const CellCorners *corners, int32_t n,
+                          double background, double *out);
+  // The same with the derivatives along x, y and z; outside, the
+  // background with zero derivatives.
+  void (*blend_trilinear_gradient)(const TrilinearPlan *plan, const CellCorners *corners, int32_t n,
+                                   double background, double *value, double *dx, double *dy,
+                                   double *dz);
   // qx = x / w and likewise for y and z, one quotient per sample.
   void (*quotients)(const double *x, const double *y, const double *z, const double *w, int32_t n,
                     double *qx, double *qy, double *qz);

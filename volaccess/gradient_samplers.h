@@ -43,64 +43,13 @@ inline GradientRun build_gradient_run(LookupGradBuilder build, int32_t q, int32_
   return GradientRun{first, run_length(table, last), table, dtable};
 }
 
-// The four corners of one plane of a trilinear cell, fetched in the order
-// e00, e10, e01, e11.
-struct Corners {
-  double a;
-  double b;
-  double c;
-  double d;
-};
-
-template <class Voxel>
-Corners read_corners(const Volume &vol, int32_t k, std::ptrdiff_t e00, const TrilinearAxis &ax,
-                     const TrilinearAxis &ay) {
-  const void *plane = vol.data[k];
-  const std::ptrdiff_t e01 = e00 + static_cast<std::ptrdiff_t>(vol.dim0) * ay.step;
-  Corners corners;
-  corners.a = Voxel::at(plane, e00);
-  corners.b = Voxel::at(plane, e00 + ax.step);
-  corners.c = Voxel::at(plane, e01);
-  corners.d = Voxel::at(plane, e01 + ax.step);
-  return corners;
-}
-
-// Where a step is 0 both samples along that axis coincide and the
-// derivative along it is exactly 0; elsewhere each derivative is the
-// finite difference across the cell. Scale and offset are applied to each
-// row before the rows are interpolated along y.
-template <class Voxel>
-Gradient trilinear_cell_gradient(const Volume &vol, const TrilinearAxis &ax, const TrilinearAxis &ay,
-                                 const TrilinearAxis &az) {
-  const int32_t k0 = az.base;
-  const int32_t k1 = az.base + az.step;
-  const std::ptrdiff_t e00 = vol.element(ax.base, ay.base);
-  const Corners p = read_corners<Voxel>(vol, k0, e00, ax, ay);
-  const Corners n = read_corners<Voxel>(vol, k1, e00, ax, ay);
-  const double tx = ax.t;
-  const double ty = ay.t;
-  const double tz = az.t;
-  Gradient g;
-  g.dx = ((p.b - p.a) * (1.0 - ty) + (p.d - p.c) * ty) * vol.scale[k0] * (1.0 - tz) +
-         ((n.b - n.a) * (1.0 - ty) + (n.d - n.c) * ty) * vol.scale[k1] * tz;
-  const double row00 = (p.a * (1.0 - tx) + p.b * tx) * vol.scale[k0] + vol.offset[k0];
-  const double row10 = (p.c * (1.0 - tx) + p.d * tx) * vol.scale[k0] + vol.offset[k0];
-  const double row01 = (n.a * (1.0 - tx) + n.b * tx) * vol.scale[k1] + vol.offset[k1];
-  const double row11 = (n.c * (1.0 - tx) + n.d * tx) * vol.scale[k1] + vol.offset[k1];
-  g.dy = (row10 - row00) * (1.0 - tz) + (row11 - row01) * tz;
-  const double p0 = (1.0 - ty) * row00 + ty * row10;
-  const double p1 = (1.0 - ty) * row01 + ty * row11;
-  g.dz = p1 - p0;
-  g.value = (1.0 - tz) * p0 + tz * p1;
-  return g;
-}
-
 // The trilinear value and its derivatives; outside, the background with
 // zero derivatives.
 template <class Voxel>
 class TrilinearGradientStage {
  public:
   using Plan = TrilinearPlan;
+  using Result = Gradient;
   TrilinearGradientStage(const Volume &vol, const PlanKernels &plans, double background)
       : vol_(vol), plans_(plans), background_(background) {}
 
@@ -110,10 +59,17 @@ class TrilinearGradientStage {
     if (p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
   }
 
-  Gradient sample(const Plan &p, const Block & /*b*/, int32_t s) const {
-    if (!p.inside[s]) return Gradient{background_, 0.0, 0.0, 0.0};
-    return trilinear_cell_gradient<Voxel>(vol_, plan_axis(p.bx, p.sx, p.tx, s),
-                                          plan_axis(p.by, p.sy, p.ty, s), plan_axis(p.bz, p.sz, p.tz, s));
+  // Gathered one sample at a time, blended across samples as in
+  // TrilinearStage.
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+    CellCorners corners;
+    for (int32_t s = 0; s < b.n; ++s) {
+      if (s < next_n) prefetch(next, s);
+      gather_cell<Voxel>(vol_, p, s, corners);
+    }
+    double value[kBlock], dx[kBlock], dy[kBlock], dz[kBlock];
+    plans_.blend_trilinear_gradient(&p, &corners, b.n, background_, value, dx, dy, dz);
+    for (int32_t s = 0; s < b.n; ++s) results[s] = Gradient{value[s], dx[s], dy[s], dz[s]};
   }
 
  private:
@@ -163,6 +119,7 @@ template <class Voxel>
 class LookupGradientStage {
  public:
   using Plan = LookupPlan;
+  using Result = Gradient;
   LookupGradientStage(const Volume &vol, const PlanKernels &plans, LookupGradBuilder build, int32_t q,
                       GradientTables &tables, double background)
       : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background) {}
@@ -185,6 +142,10 @@ class LookupGradientStage {
       return build_gradient_run(build_, q_, vol_.dim2, tables_.tablez, tables_.dtablez, c);
     });
     return lookup_gradient_sum<Voxel>(vol_, rx, ry, rz);
+  }
+
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
+    finish_each(*this, p, b, next, next_n, results);
   }
 
  private:

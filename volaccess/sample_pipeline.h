@@ -47,6 +47,18 @@ class PointSource {
   const double *z_;
 };
 
+// The finish of a stage that samples one by one: sample s of the block,
+// interleaved with the prefetches of the next block's sample s, which
+// keeps the misses in flight spread out.
+template <class Stage>
+void finish_each(Stage &stage, const typename Stage::Plan &plan, const Block &block,
+                 const typename Stage::Plan &next, int32_t next_n, typename Stage::Result *results) {
+  for (int32_t s = 0; s < block.n; ++s) {
+    if (s < next_n) stage.prefetch(next, s);
+    results[s] = stage.sample(plan, block, s);
+  }
+}
+
 // Runs stage over every block of source and hands store(index, result)
 // the results in sample order, index counting samples from 0.
 template <class Stage, class Source, class Store>
@@ -62,11 +74,9 @@ void run_blocks(Stage &stage, Source &source, Store store) {
     const int a = b ^ 1;
     blocks[a] = source.next(a);
     if (blocks[a].n > 0) stage.plan(blocks[a], plans[a]);
-    for (int32_t s = 0; s < blocks[b].n; ++s) {
-      // One prefetch per sample taken keeps the misses in flight spread out.
-      if (s < blocks[a].n) stage.prefetch(plans[a], s);
-      store(done + s, stage.sample(plans[b], blocks[b], s));
-    }
+    typename Stage::Result results[kBlock];
+    stage.finish(plans[b], blocks[b], plans[a], blocks[a].n, results);
+    for (int32_t s = 0; s < blocks[b].n; ++s) store(done + s, results[s]);
     done += blocks[b].n;
     b = a;
   }

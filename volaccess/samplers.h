@@ -86,35 +86,31 @@ void prefetch_voxel(const Volume &vol, int32_t k, std::ptrdiff_t e) {
   __builtin_prefetch(plane + e * static_cast<std::ptrdiff_t>(sizeof(typename Voxel::element_type)));
 }
 
-// The bilinear value of plane k, scaled: the four corners are fetched in
-// the order e00, e10, e01, e11.
+// The corners of cell s, converted, into slot s of c: plane k0 before
+// k1, each in the order e00, e10, e01, e11. Outside the volume nothing is
+// read and the slot holds zeros, which the blend then replaces.
 template <class Voxel>
-double bilinear_plane(const Volume &vol, int32_t k, std::ptrdiff_t e00, const TrilinearAxis &ax,
-                      const TrilinearAxis &ay) {
-  const void *plane = vol.data[k];
-  const std::ptrdiff_t e10 = e00 + ax.step;
-  const std::ptrdiff_t e01 = e00 + static_cast<std::ptrdiff_t>(vol.dim0) * ay.step;
-  const std::ptrdiff_t e11 = e01 + ax.step;
-  const double v00 = Voxel::at(plane, e00);
-  const double v10 = Voxel::at(plane, e10);
-  const double v01 = Voxel::at(plane, e01);
-  const double v11 = Voxel::at(plane, e11);
-  const double r0 = (1.0 - ax.t) * v00 + ax.t * v10;
-  const double r1 = (1.0 - ax.t) * v01 + ax.t * v11;
-  return ((1.0 - ay.t) * r0 + ay.t * r1) * vol.scale[k] + vol.offset[k];
-}
-
-template <class Voxel>
-double trilinear_cell(const Volume &vol, const TrilinearAxis &ax, const TrilinearAxis &ay,
-                      const TrilinearAxis &az) {
-  const std::ptrdiff_t e00 = vol.element(ax.base, ay.base);
-  const double p0 = bilinear_plane<Voxel>(vol, az.base, e00, ax, ay);
-  const double p1 = bilinear_plane<Voxel>(vol, az.base + az.step, e00, ax, ay);
-  return (1.0 - az.t) * p0 + az.t * p1;
-}
-
-inline TrilinearAxis plan_axis(const int32_t *base, const int32_t *step, const double *t, int32_t s) {
-  return TrilinearAxis{base[s], step[s], t[s]};
+void gather_cell(const Volume &vol, const TrilinearPlan &p, int32_t s, CellCorners &c) {
+  if (!p.inside[s]) {
+    for (auto &corner : c.v) corner[s] = 0.0;
+    c.scale0[s] = c.offset0[s] = c.scale1[s] = c.offset1[s] = 0.0;
+    return;
+  }
+  const int32_t k0 = p.bz[s];
+  const int32_t k1 = k0 + p.sz[s];
+  const std::ptrdiff_t e00 = vol.element(p.bx[s], p.by[s]);
+  const std::ptrdiff_t e10 = e00 + p.sx[s];
+  const std::ptrdiff_t e01 = e00 + static_cast<std::ptrdiff_t>(vol.dim0) * p.sy[s];
+  const std::ptrdiff_t e11 = e01 + p.sx[s];
+  int corner = 0;
+  for (const int32_t k : {k0, k1}) {
+    const void *plane = vol.data[k];
+    for (const std::ptrdiff_t e : {e00, e10, e01, e11}) c.v[corner++][s] = Voxel::at(plane, e);
+  }
+  c.scale0[s] = vol.scale[k0];
+  c.offset0[s] = vol.offset[k0];
+  c.scale1[s] = vol.scale[k1];
+  c.offset1[s] = vol.offset[k1];
 }
 
 // The corners of a planned trilinear cell, prefetched: the first corner of
@@ -136,6 +132,7 @@ template <class Voxel>
 class NearestStage {
  public:
   using Plan = NearestPlan;
+  using Result = double;
   NearestStage(const Volume &vol, const PlanKernels &plans, double background)
       : vol_(vol), plans_(plans), background_(background) {}
 
@@ -150,6 +147,10 @@ class NearestStage {
     return vol_.real(Voxel::at(vol_.data[p.k[s]], vol_.element(p.i[s], p.j[s])), p.k[s]);
   }
 
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
+    finish_each(*this, p, b, next, next_n, results);
+  }
+
  private:
   const Volume &vol_;
   const PlanKernels &plans_;
@@ -162,6 +163,7 @@ template <class Voxel>
 class TrilinearStage {
  public:
   using Plan = TrilinearPlan;
+  using Result = double;
   TrilinearStage(const Volume &vol, const PlanKernels &plans, double background)
       : vol_(vol), plans_(plans), background_(background) {}
 
@@ -171,10 +173,15 @@ class TrilinearStage {
     if (p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
   }
 
-  double sample(const Plan &p, const Block & /*b*/, int32_t s) const {
-    if (!p.inside[s]) return background_;
-    return trilinear_cell<Voxel>(vol_, plan_axis(p.bx, p.sx, p.tx, s), plan_axis(p.by, p.sy, p.ty, s),
-                                 plan_axis(p.bz, p.sz, p.tz, s));
+  // The corners of the whole block are gathered one sample at a time,
+  // then blended across samples in vector registers.
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+    CellCorners corners;
+    for (int32_t s = 0; s < b.n; ++s) {
+      if (s < next_n) prefetch(next, s);
+      gather_cell<Voxel>(vol_, p, s, corners);
+    }
+    plans_.blend_trilinear(&p, &corners, b.n, background_, results);
   }
 
  private:
@@ -226,6 +233,7 @@ template <class Voxel>
 class LookupStage {
  public:
   using Plan = LookupPlan;
+  using Result = double;
   LookupStage(const Volume &vol, const PlanKernels &plans, LookupBuilder build, int32_t q,
               WeightTables &tables, double background)
       : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background) {}
@@ -248,6 +256,10 @@ class LookupStage {
       return build_run(build_, q_, vol_.dim2, tables_.tablez, c);
     });
     return lookup_sum<Voxel>(vol_, rx, ry, rz);
+  }
+
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
+    finish_each(*this, p, b, next, next_n, results);
   }
 
  private:

@@ -28,15 +28,6 @@ struct Volume {
   double real(double v, int32_t k) const { return scale[k] * v + offset[k]; }
 };
 
-// One axis of a trilinear sample: the lower voxel (clamped into the
-// volume), the step to the upper one (0 at the rims, so the rim value is
-// held over the last 0.05 voxel) and the fraction from the unclamped floor.
-struct TrilinearAxis {
-  int32_t base;
-  int32_t step;
-  double t;
-};
-
 }  // namespace volaccess
 
 #endif
