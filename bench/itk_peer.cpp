@@ -12,9 +12,10 @@
 #include <itkResampleImageFilter.h>
 #include <itkWindowedSincInterpolateImageFunction.h>
 
+#include <functional>
+#include <string>
 #include <vector>
 
-#include "timing.h"
 
 namespace bench {
 namespace {
@@ -23,8 +24,15 @@ using Image = itk::Image<int16_t, 3>;
 using OutImage = itk::Image<double, 3>;
 using Index = itk::ContinuousIndex<double, 3>;
 
-constexpr int kReps = 7;
-constexpr int kResliceReps = 3;
+std::vector<Index> to_indices(const PointSet &p) {
+  std::vector<Index> out(p.x.size());
+  for (std::size_t n = 0; n < out.size(); ++n) {
+    out[n][0] = p.x[n] - 1.0;
+    out[n][1] = p.y[n] - 1.0;
+    out[n][2] = p.z[n] - 1.0;
+  }
+  return out;
+}
 
 Image::Pointer import_volume(const BenchData &data) {
   auto import = itk::ImportImageFilter<int16_t, 3>::New();
@@ -40,44 +48,13 @@ Image::Pointer import_volume(const BenchData &data) {
   return image;
 }
 
-std::vector<Index> to_indices(const PointSet &p) {
-  std::vector<Index> out(p.x.size());
-  for (std::size_t n = 0; n < out.size(); ++n) {
-    out[n][0] = p.x[n] - 1.0;
-    out[n][1] = p.y[n] - 1.0;
-    out[n][2] = p.z[n] - 1.0;
-  }
-  return out;
-}
-
 template <class Interpolator>
-double points_ns(const Image *image, const std::vector<Index> &points, Interpolator *interp) {
+std::function<void()> points_run(const Image *image, const std::vector<Index> &points, Interpolator *interp,
+                                 std::vector<double> &out) {
   interp->SetInputImage(image);
-  std::vector<double> out(points.size());
-  const double s = median_seconds(kReps, [&] {
+  return [&points, interp, &out] {
     for (std::size_t n = 0; n < points.size(); ++n) out[n] = interp->EvaluateAtContinuousIndex(points[n]);
-  });
-  return s * 1e9 / static_cast<double>(points.size());
-}
-
-double gradient_ns(const Image *image, const std::vector<Index> &points) {
-  auto interp = itk::BSplineInterpolateImageFunction<Image, double, double>::New();
-  interp->SetSplineOrder(1);
-  interp->SetNumberOfWorkUnits(1);
-  interp->SetInputImage(image);
-  std::vector<double> out(points.size() * 4);
-  const double s = median_seconds(kReps, [&] {
-    double value = 0.0;
-    itk::CovariantVector<double, 3> d;
-    for (std::size_t n = 0; n < points.size(); ++n) {
-      interp->EvaluateValueAndDerivativeAtContinuousIndex(points[n], value, d);
-      out[4 * n] = value;
-      out[4 * n + 1] = d[0];
-      out[4 * n + 2] = d[1];
-      out[4 * n + 3] = d[2];
-    }
-  });
-  return s * 1e9 / static_cast<double>(points.size());
+  };
 }
 
 // The rotation about the centre of 0-based voxels, which are ITK's
@@ -95,9 +72,12 @@ itk::AffineTransform<double, 3>::Pointer rotation(const BenchData &data) {
   return t;
 }
 
+// A resampling filter onto `planes` output planes from first_plane on,
+// under the rotation.
 template <class Interpolator>
-double resample_seconds(const BenchData &data, const Image *image, int32_t planes, double first_plane,
-                        int reps, Interpolator *interp) {
+itk::ResampleImageFilter<Image, OutImage>::Pointer resampler(const BenchData &data, const Image *image,
+                                                             int32_t planes, double first_plane,
+                                                             Interpolator *interp) {
   auto filter = itk::ResampleImageFilter<Image, OutImage>::New();
   filter->SetNumberOfWorkUnits(1);
   filter->SetInput(image);
@@ -114,36 +94,80 @@ double resample_seconds(const BenchData &data, const Image *image, int32_t plane
   origin[1] = 0.0;
   origin[2] = first_plane;
   filter->SetOutputOrigin(origin);
-  return median_seconds(reps, [&] {
+  return filter;
+}
+
+std::function<void()> filter_run(itk::ResampleImageFilter<Image, OutImage> *filter) {
+  return [filter] {
     filter->Modified();
     filter->Update();
-  });
+  };
 }
+
+// ITK has no Hann window; the Hamming window costs the same.
+using Sinc = itk::WindowedSincInterpolateImageFunction<Image, 2, itk::Function::HammingWindowFunction<2>>;
+using Spline = itk::BSplineInterpolateImageFunction<Image, double, double>;
 
 }  // namespace
 
-void run_itk(const BenchData &data) {
+struct ItkPeer::Impl {
+  const BenchData &data;
+  Image::Pointer image;
+  std::vector<Index> random;
+  std::vector<Index> rows;
+  std::vector<double> out;
+  itk::NearestNeighborInterpolateImageFunction<Image, double>::Pointer nearest =
+      itk::NearestNeighborInterpolateImageFunction<Image, double>::New();
+  itk::LinearInterpolateImageFunction<Image, double>::Pointer linear =
+      itk::LinearInterpolateImageFunction<Image, double>::New();
+  Sinc::Pointer sinc = Sinc::New();
+  Spline::Pointer spline = Spline::New();
+  itk::ResampleImageFilter<Image, OutImage>::Pointer slice, reslice, reslice_sinc;
+
+  explicit Impl(const BenchData &d)
+      : data(d), image(import_volume(d)), random(to_indices(d.random)), rows(to_indices(d.rows)),
+        out(d.random.x.size() * 4) {
+    spline->SetSplineOrder(1);
+    spline->SetNumberOfWorkUnits(1);
+    spline->SetInputImage(image);
+    slice = resampler(d, image.GetPointer(), 1, kSide / 2 - 1, linear.GetPointer());
+    reslice = resampler(d, image.GetPointer(), kSide, 0.0, linear.GetPointer());
+    reslice_sinc = resampler(d, image.GetPointer(), kSide, 0.0, sinc.GetPointer());
+  }
+
+  std::function<void()> gradient_run() {
+    return [this] {
+      double value = 0.0;
+      itk::CovariantVector<double, 3> d;
+      for (std::size_t n = 0; n < random.size(); ++n) {
+        spline->EvaluateValueAndDerivativeAtContinuousIndex(random[n], value, d);
+        out[4 * n] = value;
+        out[4 * n + 1] = d[0];
+        out[4 * n + 2] = d[1];
+        out[4 * n + 3] = d[2];
+      }
+    };
+  }
+};
+
+ItkPeer::ItkPeer(const BenchData &data) {
   itk::MultiThreaderBase::SetGlobalDefaultNumberOfThreads(1);
-  const Image::Pointer image = import_volume(data);
-  const std::vector<Index> random = to_indices(data.random);
-  const std::vector<Index> rows = to_indices(data.rows);
-  auto nearest = itk::NearestNeighborInterpolateImageFunction<Image, double>::New();
-  auto linear = itk::LinearInterpolateImageFunction<Image, double>::New();
-  // ITK has no Hann window; the Hamming window costs the same.
-  using Sinc = itk::WindowedSincInterpolateImageFunction<Image, 2, itk::Function::HammingWindowFunction<2>>;
-  auto sinc = Sinc::New();
-  report("nearest_random", "itk", points_ns(image.GetPointer(), random, nearest.GetPointer()));
-  report("trilinear_random", "itk", points_ns(image.GetPointer(), random, linear.GetPointer()));
-  report("trilinear_rows", "itk", points_ns(image.GetPointer(), rows, linear.GetPointer()));
-  report("sinc4_random", "itk", points_ns(image.GetPointer(), random, sinc.GetPointer()));
-  report("trilinear_grad_random", "itk", gradient_ns(image.GetPointer(), random));
-  const double slice_s =
-      resample_seconds(data, image.GetPointer(), 1, kSide / 2 - 1, kReps * 5, linear.GetPointer());
-  report("slice_trilinear", "itk", slice_s * 1e9 / (kSide * kSide));
-  report("reslice_trilinear", "itk",
-         resample_seconds(data, image.GetPointer(), kSide, 0.0, kResliceReps, linear.GetPointer()));
-  report("reslice_sinc4", "itk",
-         resample_seconds(data, image.GetPointer(), kSide, 0.0, kResliceReps, sinc.GetPointer()));
+  impl_ = std::make_unique<Impl>(data);
+}
+
+ItkPeer::~ItkPeer() = default;
+
+std::function<void()> ItkPeer::row(const std::string &name) {
+  Impl &m = *impl_;
+  if (name == "nearest_random") return points_run(m.image.GetPointer(), m.random, m.nearest.GetPointer(), m.out);
+  if (name == "trilinear_random") return points_run(m.image.GetPointer(), m.random, m.linear.GetPointer(), m.out);
+  if (name == "trilinear_rows") return points_run(m.image.GetPointer(), m.rows, m.linear.GetPointer(), m.out);
+  if (name == "sinc4_random") return points_run(m.image.GetPointer(), m.random, m.sinc.GetPointer(), m.out);
+  if (name == "trilinear_grad_random") return m.gradient_run();
+  if (name == "slice_trilinear") return filter_run(m.slice.GetPointer());
+  if (name == "reslice_trilinear") return filter_run(m.reslice.GetPointer());
+  if (name == "reslice_sinc4") return filter_run(m.reslice_sinc.GetPointer());
+  return {};
 }
 
 }  // namespace bench

@@ -1,7 +1,8 @@
 // The volume library's side of the comparison with peers: every row of
-// the table on the shared data, median of several runs, plus the ITK
-// peer's rows when it was built in. With a directory argument it also
-// writes the data there for the scripted peers.
+// the table on the shared data, median of several runs, each row timed
+// alternately with the ITK peer's when it was built in. It writes the
+// data into the directory it is given, for the scripted peers, and with
+// --data-only does nothing else.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,48 +55,50 @@ class Volume16 {
   VolumeMap map_{};
 };
 
-double points_ns(const VolumeMap *map, const PointSet &p, int32_t hold) {
-  std::vector<double> out(p.x.size());
-  const auto m = static_cast<int32_t>(p.x.size());
-  const double s = median_seconds(kReps, [&] {
-    resample(m, map, out.data(), p.x.data(), p.y.data(), p.z.data(), hold, 0.0);
-  });
-  return s * 1e9 / m;
+// One row: our run and, when ITK is built in, ITK's, timed alternately;
+// per reports each median in the row's unit.
+void compare(const char *row, int reps, const std::function<void()> &ours, const std::function<void()> &itk,
+             double per) {
+  const std::pair<double, double> t = median_pair(reps, ours, itk);
+  report(row, "ours", t.first * per);
+  if (itk) report(row, "itk", t.second * per);
 }
 
-double gradient_ns(const VolumeMap *map, const PointSet &p, int32_t hold) {
-  const std::size_t n = p.x.size();
-  std::vector<double> out(n), gx(n), gy(n), gz(n);
-  const auto m = static_cast<int32_t>(n);
-  const double s = median_seconds(kReps, [&] {
-    resample_d(m, map, out.data(), gx.data(), gy.data(), gz.data(), p.x.data(), p.y.data(),
-               p.z.data(), hold, 0.0);
-  });
-  return s * 1e9 / m;
+std::function<void()> points_run(const VolumeMap *map, const PointSet &p, int32_t hold, std::vector<double> &out) {
+  return [map, &p, hold, &out] {
+    resample(static_cast<int32_t>(p.x.size()), map, out.data(), p.x.data(), p.y.data(), p.z.data(), hold, 0.0);
+  };
+}
+
+struct GradientOut {
+  std::vector<double> value, gx, gy, gz;
+};
+
+std::function<void()> gradient_run(const VolumeMap *map, const PointSet &p, int32_t hold, GradientOut &g) {
+  return [map, &p, hold, &g] {
+    resample_d(static_cast<int32_t>(p.x.size()), map, g.value.data(), g.gx.data(), g.gy.data(), g.gz.data(),
+               p.x.data(), p.y.data(), p.z.data(), hold, 0.0);
+  };
 }
 
 // The middle plane of the rotated volume, 256 x 256 pixels.
-double oblique_slice_ns(const VolumeMap *map, const BenchData &data) {
-  std::vector<double> image(static_cast<std::size_t>(kSide) * kSide);
-  const std::array<double, 16> mat = plane_transform(data.rotation, kSide / 2);
-  const double s = median_seconds(kReps * 5, [&] {
+std::function<void()> slice_run(const VolumeMap *map, const BenchData &data, std::vector<double> &image) {
+  return [map, &data, &image] {
+    const std::array<double, 16> mat = plane_transform(data.rotation, kSide / 2);
     slice(mat.data(), image.data(), kSide, kSide, map, 1, 0.0);
-  });
-  return s * 1e9 / static_cast<double>(image.size());
+  };
 }
 
 // The whole rotated volume, plane by plane, as the program's reslice
 // command cuts it (without writing the file).
-double reslice_seconds(const VolumeMap *map, const BenchData &data, int32_t hold) {
-  const std::size_t plane = static_cast<std::size_t>(kSide) * kSide;
-  std::vector<double> out(plane * kSide);
-  return median_seconds(kResliceReps, [&] {
+std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, int32_t hold, std::vector<double> &out) {
+  return [map, &data, hold, &out] {
+    const std::size_t plane = static_cast<std::size_t>(kSide) * kSide;
     for (int32_t k = 1; k <= kSide; ++k) {
       const std::array<double, 16> mat = plane_transform(data.rotation, k);
-      slice(mat.data(), out.data() + plane * static_cast<std::size_t>(k - 1), kSide, kSide, map,
-            hold, 0.0);
+      slice(mat.data(), out.data() + plane * static_cast<std::size_t>(k - 1), kSide, kSide, map, hold, 0.0);
     }
-  });
+  };
 }
 
 std::string write_nifti(const std::string &dir, const BenchData &data, int32_t side) {
@@ -153,17 +157,28 @@ double plain_mmap_us(const std::string &path) {
   return s * 1e6;
 }
 
-void run_ours(BenchData &data, const std::string &dir) {
+using PeerRow = std::function<std::function<void()>(const std::string &)>;
+
+void run_rows(BenchData &data, const std::string &dir, const PeerRow &peer) {
   const Volume16 vol(data.voxels);
-  report("nearest_random", "ours", points_ns(vol.map(), data.random, 0));
-  report("trilinear_random", "ours", points_ns(vol.map(), data.random, 1));
-  report("trilinear_rows", "ours", points_ns(vol.map(), data.rows, 1));
-  report("lagrange4_random", "ours", points_ns(vol.map(), data.random, 3));
-  report("sinc4_random", "ours", points_ns(vol.map(), data.random, -3));
-  report("trilinear_grad_random", "ours", gradient_ns(vol.map(), data.random, 1));
-  report("slice_trilinear", "ours", oblique_slice_ns(vol.map(), data));
-  report("reslice_trilinear", "ours", reslice_seconds(vol.map(), data, 1));
-  report("reslice_sinc4", "ours", reslice_seconds(vol.map(), data, -3));
+  const VolumeMap *map = vol.map();
+  std::vector<double> out(data.random.x.size());
+  GradientOut g{out, out, out, out};
+  std::vector<double> image(static_cast<std::size_t>(kSide) * kSide);
+  std::vector<double> volume_out(image.size() * kSide);
+  const double per_point = 1e9 / static_cast<double>(kPoints);
+  const double per_pixel = 1e9 / static_cast<double>(image.size());
+  compare("nearest_random", kReps, points_run(map, data.random, 0, out), peer("nearest_random"), per_point);
+  compare("trilinear_random", kReps, points_run(map, data.random, 1, out), peer("trilinear_random"), per_point);
+  compare("trilinear_rows", kReps, points_run(map, data.rows, 1, out), peer("trilinear_rows"), per_point);
+  compare("lagrange4_random", kReps, points_run(map, data.random, 3, out), peer("lagrange4_random"), per_point);
+  compare("sinc4_random", kReps, points_run(map, data.random, -3, out), peer("sinc4_random"), per_point);
+  compare("trilinear_grad_random", kReps, gradient_run(map, data.random, 1, g), peer("trilinear_grad_random"),
+          per_point);
+  compare("slice_trilinear", kReps * 5, slice_run(map, data, image), peer("slice_trilinear"), per_pixel);
+  compare("reslice_trilinear", kResliceReps, reslice_run(map, data, 1, volume_out), peer("reslice_trilinear"),
+          1.0);
+  compare("reslice_sinc4", kResliceReps, reslice_run(map, data, -3, volume_out), peer("reslice_sinc4"), 1.0);
   const std::string large = write_nifti(dir, data, kSide);
   const std::string small = write_nifti(dir, data, 32);
   report("open_sample", "ours", open_and_sample_us(large));
@@ -175,15 +190,19 @@ void run_ours(BenchData &data, const std::string &dir) {
 }  // namespace bench
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s DATA_DIR\n", argv[0]);
+  const bool data_only = argc == 3 && std::string(argv[2]) == "--data-only";
+  if (argc != 2 && !data_only) {
+    std::fprintf(stderr, "usage: %s DATA_DIR [--data-only]\n", argv[0]);
     return 2;
   }
   bench::BenchData data = bench::make_bench_data();
   bench::write_bench_data(data, argv[1]);
-  bench::run_ours(data, argv[1]);
+  if (data_only) return 0;
 #ifdef BENCH_WITH_ITK
-  bench::run_itk(data);
+  bench::ItkPeer itk(data);
+  bench::run_rows(data, argv[1], [&itk](const std::string &row) { return itk.row(row); });
+#else
+  bench::run_rows(data, argv[1], [](const std::string &) { return std::function<void()>(); });
 #endif
   return 0;
 }
