@@ -118,6 +118,13 @@ std::string write_nifti(const std::string &dir, const BenchData &data, int32_t s
     writer.write_plane(plane);
   }
   writer.finish();
+  // Written back before it is timed: a page still being written back can
+  // stall the first read of a fresh mapping.
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
   return path;
 }
 
