@@ -103,10 +103,10 @@ std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, i
 
 std::string write_nifti(const std::string &dir, const BenchData &data, int32_t side) {
   const std::string path = dir + "/volume" + std::to_string(side) + ".nii";
-  vacli::NiftiOutputSpec spec;
-  spec.dim = {side, side, side};
-  spec.datatype = vacli::find_nifti_datatype(4);
-  vacli::NiftiWriter writer(path, spec);
+  vacli::NiftiOutputSpec layout;
+  layout.dim = {side, side, side};
+  layout.datatype = vacli::find_nifti_datatype(4);
+  vacli::NiftiWriter writer(path, layout);
   std::vector<double> plane(static_cast<std::size_t>(side) * side);
   for (int32_t k = 0; k < side; ++k) {
     for (int32_t j = 0; j < side; ++j) {

@@ -41,7 +41,7 @@ Arguments::Arguments(const std::string &command, const std::vector<std::string> 
       only_positional = true;
       continue;
     }
-    const OptionSpec *spec = nullptr;
+    const OptionSpec *matched = nullptr;
     std::string name;
     std::optional<std::string> inline_value;
     if (w[1] == '-') {
@@ -51,14 +51,14 @@ Arguments::Arguments(const std::string &command, const std::vector<std::string> 
         inline_value = name.substr(eq + 1);
         name.erase(eq);
       }
-      spec = find_long(specs, name);
+      matched = find_long(specs, name);
     } else if (w.size() == 2) {
-      spec = find_short(specs, w[1]);
+      matched = find_short(specs, w[1]);
     }
-    if (!spec) usage("unknown option " + w + " for '" + command + "'" + see);
-    name = spec->name;
+    if (!matched) usage("unknown option " + w + " for '" + command + "'" + see);
+    name = matched->name;
     if (options_.count(name)) usage("option --" + name + " given twice");
-    if (!spec->takes_value) {
+    if (!matched->takes_value) {
       if (inline_value) usage("option --" + name + " takes no value");
       options_[name] = "";
       continue;

@@ -40,9 +40,9 @@ void make_folder(const std::string &dir) {
 }
 
 void write_phantom(const Phantom &p, const std::string &path) {
-  NiftiWriter writer(path, p.spec);
-  const auto plane = static_cast<std::size_t>(p.spec.dim[0] * p.spec.dim[1]);
-  for (int64_t k = 0; k < p.spec.dim[2]; ++k) {
+  NiftiWriter writer(path, p.layout);
+  const auto plane = static_cast<std::size_t>(p.layout.dim[0] * p.layout.dim[1]);
+  for (int64_t k = 0; k < p.layout.dim[2]; ++k) {
     const auto start = p.values.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(k) * plane);
     writer.write_plane(std::vector<double>(start, start + static_cast<std::ptrdiff_t>(plane)));
   }
@@ -119,8 +119,8 @@ void command_demo(const Words &words) {
   const std::string phantom_path = dir + "/phantom.nii.gz";
   write_phantom(phantom, phantom_path);
   std::printf("  %-24s %lld x %lld x %lld int16 phantom, oblique sform, scale 0.25, offset 10\n", "phantom.nii.gz",
-              static_cast<long long>(phantom.spec.dim[0]), static_cast<long long>(phantom.spec.dim[1]),
-              static_cast<long long>(phantom.spec.dim[2]));
+              static_cast<long long>(phantom.layout.dim[0]), static_cast<long long>(phantom.layout.dim[1]),
+              static_cast<long long>(phantom.layout.dim[2]));
 
   ResliceOptions options;
   options.hold = kSincHold;

@@ -19,19 +19,19 @@ namespace vacli {
 namespace {
 
 template <class Header, class Real>
-void fill_common(Header *h, const NiftiOutputSpec &spec) {
+void fill_common(Header *h, const NiftiOutputSpec &layout) {
   using Dim = std::remove_reference_t<decltype(h->dim[0])>;
   h->dim[0] = 3;
-  for (int i = 0; i < 3; ++i) h->dim[i + 1] = static_cast<Dim>(spec.dim[static_cast<std::size_t>(i)]);
+  for (int i = 0; i < 3; ++i) h->dim[i + 1] = static_cast<Dim>(layout.dim[static_cast<std::size_t>(i)]);
   for (int i = 4; i < 8; ++i) h->dim[i] = 1;
-  h->datatype = static_cast<int16_t>(spec.datatype->code);
-  h->bitpix = static_cast<int16_t>(8 * spec.datatype->bytes);
-  const NiftiGeometry &g = spec.geometry;
+  h->datatype = static_cast<int16_t>(layout.datatype->code);
+  h->bitpix = static_cast<int16_t>(8 * layout.datatype->bytes);
+  const NiftiGeometry &g = layout.geometry;
   h->pixdim[0] = static_cast<Real>(g.qfac < 0 ? -1.0 : 1.0);
   for (int i = 0; i < 3; ++i) h->pixdim[i + 1] = static_cast<Real>(g.pixdim[static_cast<std::size_t>(i)]);
   for (int i = 4; i < 8; ++i) h->pixdim[i] = 1;
-  h->scl_slope = static_cast<Real>(spec.scale);
-  h->scl_inter = static_cast<Real>(spec.offset);
+  h->scl_slope = static_cast<Real>(layout.scale);
+  h->scl_inter = static_cast<Real>(layout.offset);
   h->qform_code = static_cast<decltype(h->qform_code)>(g.qform_code);
   h->sform_code = static_cast<decltype(h->sform_code)>(g.sform_code);
   h->quatern_b = static_cast<Real>(g.quatern[0]);
@@ -46,24 +46,24 @@ void fill_common(Header *h, const NiftiOutputSpec &spec) {
     h->srow_z[c] = static_cast<Real>(g.srow[static_cast<std::size_t>(8 + c)]);
   }
   h->xyzt_units = static_cast<decltype(h->xyzt_units)>(g.xyzt_units);
-  std::strncpy(h->descrip, spec.description.c_str(), sizeof h->descrip - 1);
+  std::strncpy(h->descrip, layout.description.c_str(), sizeof h->descrip - 1);
 }
 
-bool fits_nifti1(const NiftiOutputSpec &spec) {
-  for (int64_t d : spec.dim)
+bool fits_nifti1(const NiftiOutputSpec &layout) {
+  for (int64_t d : layout.dim)
     if (d > std::numeric_limits<int16_t>::max()) return false;
   return true;
 }
 
 }  // namespace
 
-std::vector<unsigned char> nifti_header_bytes(const NiftiOutputSpec &spec) {
+std::vector<unsigned char> nifti_header_bytes(const NiftiOutputSpec &layout) {
   std::vector<unsigned char> bytes;
-  if (spec.version == 1 && fits_nifti1(spec)) {
+  if (layout.version == 1 && fits_nifti1(layout)) {
     nifti_1_header h;
     std::memset(&h, 0, sizeof h);
     h.sizeof_hdr = 348;
-    fill_common<nifti_1_header, float>(&h, spec);
+    fill_common<nifti_1_header, float>(&h, layout);
     h.vox_offset = 352;
     std::memcpy(h.magic, "n+1\0", 4);
     bytes.assign(reinterpret_cast<unsigned char *>(&h), reinterpret_cast<unsigned char *>(&h) + sizeof h);
@@ -71,7 +71,7 @@ std::vector<unsigned char> nifti_header_bytes(const NiftiOutputSpec &spec) {
     nifti_2_header h;
     std::memset(&h, 0, sizeof h);
     h.sizeof_hdr = 540;
-    fill_common<nifti_2_header, double>(&h, spec);
+    fill_common<nifti_2_header, double>(&h, layout);
     h.vox_offset = 544;
     std::memcpy(h.magic, "n+2\0\r\n\032\n", 8);
     bytes.assign(reinterpret_cast<unsigned char *>(&h), reinterpret_cast<unsigned char *>(&h) + sizeof h);
@@ -84,7 +84,7 @@ struct NiftiWriter::Gzip {
   gzFile file = nullptr;
 };
 
-NiftiWriter::NiftiWriter(const std::string &path, const NiftiOutputSpec &spec) : spec_(spec), file_(path) {
+NiftiWriter::NiftiWriter(const std::string &path, const NiftiOutputSpec &layout) : spec_(layout), file_(path) {
   if (ends_with(path, ".gz")) {
     gzip_ = std::make_unique<Gzip>();
     const int fd = ::dup(file_.fd());

@@ -25,12 +25,12 @@ struct NiftiOutputSpec {
 };
 
 // The header bytes (with the four-byte extension flag) of an image.
-std::vector<unsigned char> nifti_header_bytes(const NiftiOutputSpec &spec);
+std::vector<unsigned char> nifti_header_bytes(const NiftiOutputSpec &layout);
 
 class NiftiWriter {
  public:
   // Compresses when the path ends in ".gz".
-  NiftiWriter(const std::string &path, const NiftiOutputSpec &spec);
+  NiftiWriter(const std::string &path, const NiftiOutputSpec &layout);
   ~NiftiWriter();
   NiftiWriter(const NiftiWriter &) = delete;
   NiftiWriter &operator=(const NiftiWriter &) = delete;

@@ -81,12 +81,12 @@ Mat4 rotation_zy(double z_degrees, double y_degrees) {
 Phantom make_phantom() {
   Phantom p;
   const Mat4 m = phantom_matrix();
-  p.spec.dim = {kDim[0], kDim[1], kDim[2]};
-  p.spec.datatype = find_nifti_datatype(4);
-  p.spec.scale = 0.25;
-  p.spec.offset = 10;
-  p.spec.geometry = geometry_of(m);
-  p.spec.description = "volaccess demo phantom";
+  p.layout.dim = {kDim[0], kDim[1], kDim[2]};
+  p.layout.datatype = find_nifti_datatype(4);
+  p.layout.scale = 0.25;
+  p.layout.offset = 10;
+  p.layout.geometry = geometry_of(m);
+  p.layout.description = "volaccess demo phantom";
   p.values.reserve(static_cast<std::size_t>(kDim[0] * kDim[1] * kDim[2]));
   for (int64_t k = 0; k < kDim[2]; ++k)
     for (int64_t j = 0; j < kDim[1]; ++j)

@@ -15,21 +15,21 @@ namespace vacli {
 namespace {
 
 NiftiOutputSpec output_spec(const NiftiHeader &source, const NiftiHeader &reference, OutputType type) {
-  NiftiOutputSpec spec;
-  spec.version = reference.version;
-  spec.dim = reference.dim;
-  spec.geometry = reference.geometry;
-  spec.description = "volaccess reslice";
+  NiftiOutputSpec layout;
+  layout.version = reference.version;
+  layout.dim = reference.dim;
+  layout.geometry = reference.geometry;
+  layout.description = "volaccess reslice";
   switch (type) {
-    case OutputType::Float32: spec.datatype = find_nifti_datatype(16); break;
-    case OutputType::Float64: spec.datatype = find_nifti_datatype(64); break;
+    case OutputType::Float32: layout.datatype = find_nifti_datatype(16); break;
+    case OutputType::Float64: layout.datatype = find_nifti_datatype(64); break;
     case OutputType::Source:
-      spec.datatype = source.datatype;
-      spec.scale = source.scale;
-      spec.offset = source.offset;
+      layout.datatype = source.datatype;
+      layout.scale = source.scale;
+      layout.offset = source.offset;
       break;
   }
-  return spec;
+  return layout;
 }
 
 }  // namespace

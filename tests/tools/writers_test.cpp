@@ -113,15 +113,15 @@ TEST(Png, WritesAPictureWithTheSignature) {
 }
 
 vacli::NiftiOutputSpec sample_spec() {
-  vacli::NiftiOutputSpec spec;
-  spec.dim = {3, 2, 2};
-  spec.datatype = vacli::find_nifti_datatype(512);
-  spec.scale = 0.5;
-  spec.offset = -1;
-  spec.geometry.sform_code = 2;
-  spec.geometry.srow = {2, 0, 0, 1, 0, 3, 0, 2, 0, 0, 4, 3};
-  spec.geometry.pixdim = {2, 3, 4};
-  return spec;
+  vacli::NiftiOutputSpec layout;
+  layout.dim = {3, 2, 2};
+  layout.datatype = vacli::find_nifti_datatype(512);
+  layout.scale = 0.5;
+  layout.offset = -1;
+  layout.geometry.sform_code = 2;
+  layout.geometry.srow = {2, 0, 0, 1, 0, 3, 0, 2, 0, 0, 4, 3};
+  layout.geometry.pixdim = {2, 3, 4};
+  return layout;
 }
 
 TEST(NiftiWriter, HeaderReadsBackWithItsGeometryAndScaling) {
@@ -137,9 +137,9 @@ TEST(NiftiWriter, HeaderReadsBackWithItsGeometryAndScaling) {
 }
 
 TEST(NiftiWriter, WideImagesBecomeNifti2) {
-  vacli::NiftiOutputSpec spec = sample_spec();
-  spec.dim = {40000, 1, 1};
-  const std::vector<unsigned char> bytes = vacli::nifti_header_bytes(spec);
+  vacli::NiftiOutputSpec layout = sample_spec();
+  layout.dim = {40000, 1, 1};
+  const std::vector<unsigned char> bytes = vacli::nifti_header_bytes(layout);
   ASSERT_EQ(bytes.size(), 544u);
   const vacli::NiftiHeader h = vacli::parse_nifti_header(bytes.data(), bytes.size(), "out.nii");
   EXPECT_EQ(h.version, 2);
