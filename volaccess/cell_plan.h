@@ -55,13 +55,10 @@ struct CellCorners {
   double offset1[kBlock];
 };
 
-// Lookup tables: the inside test, and a voxel near the start of each
-// sample's runs, used only to prefetch.
+// Lookup tables: the inside test; the runs themselves come from the
+// weight builders.
 struct LookupPlan {
   int32_t inside[kBlock];
-  int32_t ix[kBlock];
-  int32_t iy[kBlock];
-  int32_t iz[kBlock];
 };
 
 // One instruction set's plan stage. Coordinates are 1-based; n <= kBlock.

@@ -5,6 +5,7 @@
 #ifndef VOLACCESS_GRADIENT_SAMPLERS_H
 #define VOLACCESS_GRADIENT_SAMPLERS_H
 
+#include <algorithm>
 #include <cstdint>
 
 #include "samplers.h"
@@ -113,39 +114,56 @@ Gradient lookup_gradient_sum(const Volume &vol, const GradientRun &rx, const Gra
   return g;
 }
 
+// The memo's run with its weights and derivative weights copied into
+// slot, one array after the other (see copy_run).
+inline GradientRun copy_gradient_run(const GradientRun &run, double *slot, int32_t q) {
+  std::copy(run.w, run.w + run.n, slot);
+  std::copy(run.dw, run.dw + run.n, slot + q);
+  return GradientRun{run.first, run.n, slot, slot + q};
+}
+
 // The lookup-table value and its derivatives, the runs built for x, then
-// y, then z; outside, the background with zero derivatives.
+// y, then z; outside, the background with zero derivatives. As in
+// LookupStage, a block's runs are built when it is planned.
 template <class Voxel>
 class LookupGradientStage {
  public:
-  using Plan = LookupPlan;
+  using Plan = PlannedRuns<GradientRun>;
   using Result = Gradient;
   LookupGradientStage(const Volume &vol, const PlanKernels &plans, LookupGradBuilder build, int32_t q,
                       GradientTables &tables, double background)
-      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background) {}
+      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
+        weights_(q, 2) {}
 
-  void plan(const Block &b, Plan &p) const { plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
-
-  void prefetch(const Plan &p, int32_t s) const {
-    if (p.inside[s]) prefetch_runs<Voxel>(vol_, p, s, q_);
+  void plan(const Block &b, Plan &p) {
+    plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
+    weights_.next_block();
+    for (int32_t s = 0; s < b.n; ++s) {
+      if (!p.cells.inside[s]) continue;
+      p.x[s] = copy_gradient_run(x_.get(b.x[s], [this](double c) {
+        return build_gradient_run(build_, q_, vol_.dim0, tables_.tablex, tables_.dtablex, c);
+      }), weights_.slot(0, s), q_);
+      p.y[s] = copy_gradient_run(y_.get(b.y[s], [this](double c) {
+        return build_gradient_run(build_, q_, vol_.dim1, tables_.tabley, tables_.dtabley, c);
+      }), weights_.slot(1, s), q_);
+      p.z[s] = copy_gradient_run(z_.get(b.z[s], [this](double c) {
+        return build_gradient_run(build_, q_, vol_.dim2, tables_.tablez, tables_.dtablez, c);
+      }), weights_.slot(2, s), q_);
+      prefetch_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
+    }
   }
 
-  Gradient sample(const Plan &p, const Block &b, int32_t s) {
-    if (!p.inside[s]) return Gradient{background_, 0.0, 0.0, 0.0};
-    const GradientRun &rx = x_.get(b.x[s], [this](double c) {
-      return build_gradient_run(build_, q_, vol_.dim0, tables_.tablex, tables_.dtablex, c);
-    });
-    const GradientRun &ry = y_.get(b.y[s], [this](double c) {
-      return build_gradient_run(build_, q_, vol_.dim1, tables_.tabley, tables_.dtabley, c);
-    });
-    const GradientRun &rz = z_.get(b.z[s], [this](double c) {
-      return build_gradient_run(build_, q_, vol_.dim2, tables_.tablez, tables_.dtablez, c);
-    });
-    return lookup_gradient_sum<Voxel>(vol_, rx, ry, rz);
+  // The plan prefetches each stencil as soon as its runs are built.
+  void prefetch(const Plan & /*p*/, int32_t /*s*/) const {}
+
+  Gradient sample(const Plan &p, const Block & /*b*/, int32_t s) const {
+    if (!p.cells.inside[s]) return Gradient{background_, 0.0, 0.0, 0.0};
+    return lookup_gradient_sum<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
   }
 
-  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
-    finish_each(*this, p, b, next, next_n, results);
+  void finish(const Plan &p, const Block &b, const Plan & /*next*/, int32_t /*next_n*/,
+              Result *results) const {
+    for (int32_t s = 0; s < b.n; ++s) results[s] = sample(p, b, s);
   }
 
  private:
@@ -155,6 +173,7 @@ class LookupGradientStage {
   int32_t q_;
   GradientTables &tables_;
   double background_;
+  BlockWeights weights_;
   RunMemo<GradientRun> x_;
   RunMemo<GradientRun> y_;
   RunMemo<GradientRun> z_;

@@ -6,8 +6,11 @@
 #ifndef VOLACCESS_SAMPLERS_H
 #define VOLACCESS_SAMPLERS_H
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "cell_plan.h"
 #include "lookup_cache.h"
@@ -211,55 +214,119 @@ double lookup_sum(const Volume &vol, const AxisRun &rx, const AxisRun &ry, const
   return out;
 }
 
-// The voxels near the start of a sample's runs, up to four per axis: the
-// first and the last voxel of each row.
-template <class Voxel>
-void prefetch_runs(const Volume &vol, const LookupPlan &p, int32_t s, int32_t q) {
-  const int32_t span = q < 4 ? q : 4;
-  const int32_t x_end = std::min(p.ix[s] + span - 1, vol.dim0 - 1);
-  for (int32_t c = 0; c < span; ++c) {
-    const int32_t k = std::min(p.iz[s] + c, vol.dim2 - 1);
-    for (int32_t b = 0; b < span; ++b) {
-      const int32_t row = std::min(p.iy[s] + b, vol.dim1 - 1);
-      prefetch_voxel<Voxel>(vol, k, vol.element(p.ix[s], row));
-      prefetch_voxel<Voxel>(vol, k, vol.element(x_end, row));
+// Every cache line of a sample's stencil: the bytes of the x run in each
+// row of the y run, in each plane of the z run. Line addresses are formed
+// on address values, as a run may start or end inside a line.
+template <class Voxel, class Run>
+void prefetch_stencil(const Volume &vol, const Run &rx, const Run &ry, const Run &rz) {
+  if (rx.n == 0) return;
+  constexpr uintptr_t kLine = 64;
+  const auto size = static_cast<std::ptrdiff_t>(sizeof(typename Voxel::element_type));
+  for (int32_t c = 0; c < rz.n; ++c) {
+    const auto plane = reinterpret_cast<uintptr_t>(vol.data[rz.first + c]);
+    for (int32_t b = 0; b < ry.n; ++b) {
+      const std::ptrdiff_t row = vol.element(rx.first, ry.first + b);
+      const uintptr_t start = plane + static_cast<uintptr_t>(row * size);
+      const uintptr_t end = start + static_cast<uintptr_t>(rx.n * size) - 1;
+      for (uintptr_t line = start & ~(kLine - 1); line <= end; line += kLine) {
+        __builtin_prefetch(reinterpret_cast<const void *>(line));
+      }
     }
   }
 }
 
+// The runs of a block's samples, built in the plan stage, where each
+// sample's exact stencil is prefetched as soon as its runs are known: the
+// weights of the next block are computed while the voxels of its first
+// samples are on their way, and the whole block arrives while the current
+// one is summed.
+template <class Run>
+struct PlannedRuns {
+  LookupPlan cells;
+  Run x[kBlock];
+  Run y[kBlock];
+  Run z[kBlock];
+};
+
+// Weight storage for the runs of two blocks (the one being summed and the
+// one being planned): per block, axis and sample, arrays of q weights.
+// The plans alternate between the two halves in the order run_blocks
+// plans them, so a block's weights live until the block after next is
+// planned.
+class BlockWeights {
+ public:
+  BlockWeights(int32_t q, int32_t arrays)
+      : q_(q), arrays_(arrays), storage_(static_cast<std::size_t>(2 * 3 * kBlock) * arrays * q) {}
+
+  // Starts the next block's half.
+  void next_block() { half_ ^= 1; }
+
+  // The first array of the slot of sample s along axis a (0 x, 1 y, 2 z)
+  // in the current half; a slot's arrays follow each other.
+  double *slot(int32_t a, int32_t s) {
+    const std::ptrdiff_t index = (static_cast<std::ptrdiff_t>(half_) * 3 + a) * kBlock + s;
+    return storage_.data() + index * arrays_ * q_;
+  }
+
+ private:
+  int32_t q_;
+  int32_t arrays_;
+  int half_ = 1;
+  std::vector<double> storage_;
+};
+
+// The memo's run with its weights copied into slot: the memo's table is
+// rewritten by the next sample's build, the slot only by the block after
+// next.
+inline AxisRun copy_run(const AxisRun &run, double *slot) {
+  std::copy(run.w, run.w + run.n, slot);
+  return AxisRun{run.first, run.n, slot};
+}
+
 // Separable interpolation with q weights per axis from the builder, the
 // runs built for x, then y, then z: 0.95 <= c <= dim + 0.05 is inside.
+// The runs of a whole block are built when it is planned, in sample
+// order; the builders see the same calls in the same order as when each
+// sample is built and summed in turn.
 template <class Voxel>
 class LookupStage {
  public:
-  using Plan = LookupPlan;
+  using Plan = PlannedRuns<AxisRun>;
   using Result = double;
   LookupStage(const Volume &vol, const PlanKernels &plans, LookupBuilder build, int32_t q,
               WeightTables &tables, double background)
-      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background) {}
+      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
+        weights_(q, 1) {}
 
-  void plan(const Block &b, Plan &p) const { plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
-
-  void prefetch(const Plan &p, int32_t s) const {
-    if (p.inside[s]) prefetch_runs<Voxel>(vol_, p, s, q_);
+  void plan(const Block &b, Plan &p) {
+    plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
+    weights_.next_block();
+    for (int32_t s = 0; s < b.n; ++s) {
+      if (!p.cells.inside[s]) continue;
+      p.x[s] = copy_run(x_.get(b.x[s], [this](double c) {
+        return build_run(build_, q_, vol_.dim0, tables_.tablex, c);
+      }), weights_.slot(0, s));
+      p.y[s] = copy_run(y_.get(b.y[s], [this](double c) {
+        return build_run(build_, q_, vol_.dim1, tables_.tabley, c);
+      }), weights_.slot(1, s));
+      p.z[s] = copy_run(z_.get(b.z[s], [this](double c) {
+        return build_run(build_, q_, vol_.dim2, tables_.tablez, c);
+      }), weights_.slot(2, s));
+      prefetch_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
+    }
   }
 
-  double sample(const Plan &p, const Block &b, int32_t s) {
-    if (!p.inside[s]) return background_;
-    const AxisRun &rx = x_.get(b.x[s], [this](double c) {
-      return build_run(build_, q_, vol_.dim0, tables_.tablex, c);
-    });
-    const AxisRun &ry = y_.get(b.y[s], [this](double c) {
-      return build_run(build_, q_, vol_.dim1, tables_.tabley, c);
-    });
-    const AxisRun &rz = z_.get(b.z[s], [this](double c) {
-      return build_run(build_, q_, vol_.dim2, tables_.tablez, c);
-    });
-    return lookup_sum<Voxel>(vol_, rx, ry, rz);
+  // The plan prefetches each stencil as soon as its runs are built.
+  void prefetch(const Plan & /*p*/, int32_t /*s*/) const {}
+
+  double sample(const Plan &p, const Block & /*b*/, int32_t s) const {
+    if (!p.cells.inside[s]) return background_;
+    return lookup_sum<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
   }
 
-  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
-    finish_each(*this, p, b, next, next_n, results);
+  void finish(const Plan &p, const Block &b, const Plan & /*next*/, int32_t /*next_n*/,
+              Result *results) const {
+    for (int32_t s = 0; s < b.n; ++s) results[s] = sample(p, b, s);
   }
 
  private:
@@ -269,6 +336,7 @@ class LookupStage {
   int32_t q_;
   WeightTables &tables_;
   double background_;
+  BlockWeights weights_;
   RunMemo<AxisRun> x_;
   RunMemo<AxisRun> y_;
   RunMemo<AxisRun> z_;

@@ -97,6 +97,35 @@ TEST(Blocks, ManyPointsInOneCallMatchOnePointPerCall) {
   }
 }
 
+// A block's runs are built before any of its samples is summed, and a
+// repeated coordinate takes the run built for an earlier sample, perhaps
+// of an earlier block: runs of one point repeated across three blocks,
+// then two points taking turns, then the second alone.
+Points repeats_across_blocks() {
+  Points p;
+  for (int n = 0; n < 140; ++n) {
+    const bool second = n >= 110 || (n >= 70 && n % 2 != 0);
+    p.x.push_back(second ? 17.25 : 3.4);
+    p.y.push_back(second ? 2.0 : 7.7);
+    p.z.push_back(second ? 8.9 : 1.3);
+  }
+  return p;
+}
+
+TEST(Blocks, RunsReusedAcrossBlocksKeepTheirWeights) {
+  TestVolume vol = field_volume("short");
+  const Points p = repeats_across_blocks();
+  // Stencils of 3 to 21 nodes: the longest are cut at every rim.
+  for (int32_t hold : {2, 3, 12, 20, -3, -12}) {
+    const Samples together = sample_all(vol, p, hold, true);
+    const Samples apart = sample_all(vol, p, hold, false);
+    EXPECT_TRUE(same_bits(together.value, apart.value)) << "hold " << hold;
+    EXPECT_TRUE(same_bits(together.gx, apart.gx)) << "hold " << hold;
+    EXPECT_TRUE(same_bits(together.gy, apart.gy)) << "hold " << hold;
+    EXPECT_TRUE(same_bits(together.gz, apart.gz)) << "hold " << hold;
+  }
+}
+
 // W = 5 - 2.5 j + 0.125 i: zero at pixel (20, 3), the 70th of rows of 25,
 // well past the first block of the walk.
 TEST(Blocks, SliceStopsAtZeroWBeyondTheFirstBlocks) {
