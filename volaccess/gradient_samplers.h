@@ -64,10 +64,7 @@ class TrilinearGradientStage {
   // TrilinearStage.
   void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
     CellCorners corners;
-    for (int32_t s = 0; s < b.n; ++s) {
-      if (s < next_n) prefetch(next, s);
-      gather_cell<Voxel>(vol_, p, s, corners);
-    }
+    gather_block<Voxel>(vol_, p, b.n, next, next_n, corners);
     double value[kBlock], dx[kBlock], dy[kBlock], dz[kBlock];
     plans_.blend_trilinear_gradient(&p, &corners, b.n, background_, value, dx, dy, dz);
     for (int32_t s = 0; s < b.n; ++s) results[s] = Gradient{value[s], dx[s], dy[s], dz[s]};

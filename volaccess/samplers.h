@@ -129,6 +129,17 @@ void prefetch_cell(const Volume &vol, const TrilinearPlan &p, int32_t s) {
   prefetch_voxel<Voxel>(vol, p.bz[s] + p.sz[s], e11);
 }
 
+// The corners of every cell of a block, gathered one sample at a time
+// while the next block's cells are prefetched.
+template <class Voxel>
+void gather_block(const Volume &vol, const TrilinearPlan &p, int32_t n, const TrilinearPlan &next,
+                  int32_t next_n, CellCorners &corners) {
+  for (int32_t s = 0; s < n; ++s) {
+    if (s < next_n && next.inside[s]) prefetch_cell<Voxel>(vol, next, s);
+    gather_cell<Voxel>(vol, p, s, corners);
+  }
+}
+
 // The real value of the voxel whose centre is nearest, halves going
 // upward: 0.5 <= c < dim + 0.5 is inside on every axis.
 template <class Voxel>
@@ -180,10 +191,7 @@ class TrilinearStage {
   // then blended across samples in vector registers.
   void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
     CellCorners corners;
-    for (int32_t s = 0; s < b.n; ++s) {
-      if (s < next_n) prefetch(next, s);
-      gather_cell<Voxel>(vol_, p, s, corners);
-    }
+    gather_block<Voxel>(vol_, p, b.n, next, next_n, corners);
     plans_.blend_trilinear(&p, &corners, b.n, background_, results);
   }
 
