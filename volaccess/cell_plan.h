@@ -27,6 +27,8 @@ struct NearestPlan {
   int32_t i[kBlock];
   int32_t j[kBlock];
   int32_t k[kBlock];
+  // Whether the stage prefetches the voxels of this block (Block::prefetch).
+  bool prefetch;
 };
 
 // Trilinear: per axis the base voxel, the step to the upper one and the
@@ -42,6 +44,8 @@ struct TrilinearPlan {
   double tx[kBlock];
   double ty[kBlock];
   double tz[kBlock];
+  // Whether the stage prefetches the voxels of this block (Block::prefetch).
+  bool prefetch;
 };
 
 // The eight corners of each planned trilinear cell, converted but not
@@ -59,6 +63,8 @@ struct CellCorners {
 // weight builders.
 struct LookupPlan {
   int32_t inside[kBlock];
+  // Whether the stage prefetches the voxels of this block (Block::prefetch).
+  bool prefetch;
 };
 
 // One instruction set's plan stage. Coordinates are 1-based; n <= kBlock.

@@ -54,10 +54,15 @@ class TrilinearGradientStage {
   TrilinearGradientStage(const Volume &vol, const PlanKernels &plans, double background)
       : vol_(vol), plans_(plans), background_(background) {}
 
-  void plan(const Block &b, Plan &p) const { plans_.trilinear(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
+  void plan(const Block &b, Plan &p) const {
+    plans_.trilinear(b.x, b.y, b.z, b.n, dims_of(vol_), &p);
+    p.prefetch = b.prefetch;
+  }
+
+  static int32_t ahead() { return kBlock; }
 
   void prefetch(const Plan &p, int32_t s) const {
-    if (p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
+    if (p.prefetch && p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
   }
 
   // Gathered one sample at a time, blended across samples as in
@@ -134,6 +139,7 @@ class LookupGradientStage {
 
   void plan(const Block &b, Plan &p) {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
+    p.cells.prefetch = b.prefetch;
     weights_.next_block();
     for (int32_t s = 0; s < b.n; ++s) {
       if (!p.cells.inside[s]) continue;
@@ -146,21 +152,22 @@ class LookupGradientStage {
       p.z[s] = copy_gradient_run(z_.get(b.z[s], [this](double c) {
         return build_gradient_run(build_, q_, vol_.dim2, tables_.tablez, tables_.dtablez, c);
       }), weights_.slot(2, s), q_);
-      prefetch_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
     }
   }
 
-  // The plan prefetches each stencil as soon as its runs are built.
-  void prefetch(const Plan & /*p*/, int32_t /*s*/) const {}
+  int32_t ahead() const { return stencil_ahead(q_); }
+
+  void prefetch(const Plan &p, int32_t s) const {
+    if (p.cells.prefetch && p.cells.inside[s]) prefetch_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
+  }
 
   Gradient sample(const Plan &p, const Block & /*b*/, int32_t s) const {
     if (!p.cells.inside[s]) return Gradient{background_, 0.0, 0.0, 0.0};
     return lookup_gradient_sum<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
   }
 
-  void finish(const Plan &p, const Block &b, const Plan & /*next*/, int32_t /*next_n*/,
-              Result *results) const {
-    for (int32_t s = 0; s < b.n; ++s) results[s] = sample(p, b, s);
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+    finish_each(*this, p, b, next, next_n, results);
   }
 
  private:

@@ -1,13 +1,15 @@
 // The two-stage loop of every sampling kernel. Samples arrive in blocks
 // of up to kBlock; the plan stage of the next block (indices, inside
-// tests, and prefetches of the voxels it will read) runs before the
-// current block is summed, so the memory system fetches one block while
-// the other is computed. Samples are still taken, and results stored, one
+// tests, weights) runs before the current block is summed, and each
+// sample's voxels are prefetched a stage-chosen number of samples before
+// it is summed, so the memory system fetches while the CPU computes.
+// Samples are still taken, and results stored, one
 // by one in their order, with the arithmetic of samplers.h.
 #ifndef VOLACCESS_SAMPLE_PIPELINE_H
 #define VOLACCESS_SAMPLE_PIPELINE_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -15,13 +17,29 @@
 
 namespace volaccess {
 
-// The 1-based coordinates of one block's samples.
+// The 1-based coordinates of one block's samples, and whether their
+// voxels are worth prefetching: not when the samples follow a regular
+// path, which the hardware prefetchers already follow more cheaply.
 struct Block {
   const double *x;
   const double *y;
   const double *z;
   int32_t n;
+  bool prefetch;
 };
+
+// True unless the first, middle and last of n points lie within a few
+// voxels of each other along y and z, as along a row of a grid; the three
+// stand for the block, since prefetching is only a hint. NaN coordinates
+// count as scattered.
+inline bool scattered(const double *y, const double *z, int32_t n) {
+  const auto near = [](const double *c, int32_t a, int32_t b, double reach) {
+    return std::fabs(c[b] - c[a]) <= reach;
+  };
+  const int32_t mid = n / 2;
+  const int32_t last = n - 1;
+  return !(near(y, 0, mid, 4.0) && near(y, 0, last, 4.0) && near(z, 0, mid, 2.0) && near(z, 0, last, 2.0));
+}
 
 // Points given as three coordinate arrays of m entries.
 class PointSource {
@@ -34,9 +52,9 @@ class PointSource {
   Block next(int /*slot*/) {
     const std::ptrdiff_t start = taken_;
     const auto n = static_cast<int32_t>(std::min<std::ptrdiff_t>(kBlock, m_ - start));
-    if (n <= 0) return Block{x_, y_, z_, 0};
+    if (n <= 0) return Block{x_, y_, z_, 0, false};
     taken_ += n;
-    return Block{x_ + start, y_ + start, z_ + start, n};
+    return Block{x_ + start, y_ + start, z_ + start, n, scattered(y_ + start, z_ + start, n)};
   }
 
  private:
@@ -47,14 +65,29 @@ class PointSource {
   const double *z_;
 };
 
+// Prefetches the voxels of the sample `ahead` places after sample s of
+// plan's block (of n samples), counting on into the next block.
+template <class Stage>
+void prefetch_ahead(const Stage &stage, const typename Stage::Plan &plan, int32_t n,
+                    const typename Stage::Plan &next, int32_t next_n, int32_t s) {
+  const int32_t t = s + stage.ahead();
+  // n never exceeds kBlock; saying so lets the compiler see that a plan
+  // is never read past its end.
+  if (t < std::min(n, kBlock)) {
+    stage.prefetch(plan, t);
+  } else if (t - n < next_n) {
+    stage.prefetch(next, t - n);
+  }
+}
+
 // The finish of a stage that samples one by one: sample s of the block,
-// interleaved with the prefetches of the next block's sample s, which
-// keeps the misses in flight spread out.
+// interleaved with the prefetch of the sample `ahead` places later, which
+// keeps a steady number of misses in flight.
 template <class Stage>
 void finish_each(Stage &stage, const typename Stage::Plan &plan, const Block &block,
                  const typename Stage::Plan &next, int32_t next_n, typename Stage::Result *results) {
   for (int32_t s = 0; s < block.n; ++s) {
-    if (s < next_n) stage.prefetch(next, s);
+    prefetch_ahead(stage, plan, block.n, next, next_n, s);
     results[s] = stage.sample(plan, block, s);
   }
 }
@@ -68,7 +101,7 @@ void run_blocks(Stage &stage, Source &source, Store store) {
   int b = 0;
   blocks[0] = source.next(0);
   if (blocks[0].n > 0) stage.plan(blocks[0], plans[0]);
-  for (int32_t s = 0; s < blocks[0].n; ++s) stage.prefetch(plans[0], s);
+  for (int32_t s = 0; s < std::min(blocks[0].n, stage.ahead()); ++s) stage.prefetch(plans[0], s);
   std::ptrdiff_t done = 0;
   while (blocks[b].n > 0) {
     const int a = b ^ 1;

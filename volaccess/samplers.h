@@ -82,11 +82,20 @@ class RunMemo {
 
 inline Dims dims_of(const Volume &vol) { return Dims{vol.dim0, vol.dim1, vol.dim2}; }
 
+// A hint to fetch the cache line holding address. GCC counts a prefetch
+// as free of side effects, finds a function that only prefetches to be
+// const and deletes the calls to it; the empty volatile statement, which
+// emits no instruction, keeps every prefetch where it was written.
+inline void prefetch_line(const void *address) {
+  __builtin_prefetch(address);
+  asm volatile("" : : "r"(address));
+}
+
 // A hint to fetch the cache line of element e of plane k.
 template <class Voxel>
 void prefetch_voxel(const Volume &vol, int32_t k, std::ptrdiff_t e) {
   const auto *plane = static_cast<const unsigned char *>(vol.data[k]);
-  __builtin_prefetch(plane + e * static_cast<std::ptrdiff_t>(sizeof(typename Voxel::element_type)));
+  prefetch_line(plane + e * static_cast<std::ptrdiff_t>(sizeof(typename Voxel::element_type)));
 }
 
 // The corners of cell s, converted, into slot s of c: plane k0 before
@@ -130,12 +139,14 @@ void prefetch_cell(const Volume &vol, const TrilinearPlan &p, int32_t s) {
 }
 
 // The corners of every cell of a block, gathered one sample at a time
-// while the next block's cells are prefetched.
+// while the cells of the next block are prefetched, when they are worth
+// it (TrilinearPlan::prefetch).
 template <class Voxel>
 void gather_block(const Volume &vol, const TrilinearPlan &p, int32_t n, const TrilinearPlan &next,
                   int32_t next_n, CellCorners &corners) {
+  const int32_t fetched = next.prefetch ? next_n : 0;
   for (int32_t s = 0; s < n; ++s) {
-    if (s < next_n && next.inside[s]) prefetch_cell<Voxel>(vol, next, s);
+    if (s < fetched && next.inside[s]) prefetch_cell<Voxel>(vol, next, s);
     gather_cell<Voxel>(vol, p, s, corners);
   }
 }
@@ -150,10 +161,15 @@ class NearestStage {
   NearestStage(const Volume &vol, const PlanKernels &plans, double background)
       : vol_(vol), plans_(plans), background_(background) {}
 
-  void plan(const Block &b, Plan &p) const { plans_.nearest(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
+  void plan(const Block &b, Plan &p) const {
+    plans_.nearest(b.x, b.y, b.z, b.n, dims_of(vol_), &p);
+    p.prefetch = b.prefetch;
+  }
+
+  static int32_t ahead() { return kBlock; }
 
   void prefetch(const Plan &p, int32_t s) const {
-    if (p.inside[s]) prefetch_voxel<Voxel>(vol_, p.k[s], vol_.element(p.i[s], p.j[s]));
+    if (p.prefetch && p.inside[s]) prefetch_voxel<Voxel>(vol_, p.k[s], vol_.element(p.i[s], p.j[s]));
   }
 
   double sample(const Plan &p, const Block & /*b*/, int32_t s) const {
@@ -181,10 +197,15 @@ class TrilinearStage {
   TrilinearStage(const Volume &vol, const PlanKernels &plans, double background)
       : vol_(vol), plans_(plans), background_(background) {}
 
-  void plan(const Block &b, Plan &p) const { plans_.trilinear(b.x, b.y, b.z, b.n, dims_of(vol_), &p); }
+  void plan(const Block &b, Plan &p) const {
+    plans_.trilinear(b.x, b.y, b.z, b.n, dims_of(vol_), &p);
+    p.prefetch = b.prefetch;
+  }
+
+  static int32_t ahead() { return kBlock; }
 
   void prefetch(const Plan &p, int32_t s) const {
-    if (p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
+    if (p.prefetch && p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
   }
 
   // The corners of the whole block are gathered one sample at a time,
@@ -237,17 +258,24 @@ void prefetch_stencil(const Volume &vol, const Run &rx, const Run &ry, const Run
       const uintptr_t start = plane + static_cast<uintptr_t>(row * size);
       const uintptr_t end = start + static_cast<uintptr_t>(rx.n * size) - 1;
       for (uintptr_t line = start & ~(kLine - 1); line <= end; line += kLine) {
-        __builtin_prefetch(reinterpret_cast<const void *>(line));
+        prefetch_line(reinterpret_cast<const void *>(line));
       }
     }
   }
 }
 
-// The runs of a block's samples, built in the plan stage, where each
-// sample's exact stencil is prefetched as soon as its runs are known: the
-// weights of the next block are computed while the voxels of its first
-// samples are on their way, and the whole block arrives while the current
-// one is summed.
+// How many samples ahead a stencil of q x q x q nodes is prefetched: about
+// kLinesAhead cache lines in flight, which covers the memory latency
+// (64 to 512 lines measure alike), at least one sample and at most a
+// block ahead.
+constexpr int32_t kLinesAhead = 128;
+inline int32_t stencil_ahead(int32_t q) {
+  const int64_t lines = static_cast<int64_t>(q) * q;
+  return static_cast<int32_t>(std::clamp<int64_t>(kLinesAhead / lines, 1, kBlock));
+}
+
+// The runs of a block's samples, built in the plan stage, so that a
+// sample's stencil can be prefetched while earlier samples are summed.
 template <class Run>
 struct PlannedRuns {
   LookupPlan cells;
@@ -308,6 +336,7 @@ class LookupStage {
 
   void plan(const Block &b, Plan &p) {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
+    p.cells.prefetch = b.prefetch;
     weights_.next_block();
     for (int32_t s = 0; s < b.n; ++s) {
       if (!p.cells.inside[s]) continue;
@@ -320,21 +349,22 @@ class LookupStage {
       p.z[s] = copy_run(z_.get(b.z[s], [this](double c) {
         return build_run(build_, q_, vol_.dim2, tables_.tablez, c);
       }), weights_.slot(2, s));
-      prefetch_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
     }
   }
 
-  // The plan prefetches each stencil as soon as its runs are built.
-  void prefetch(const Plan & /*p*/, int32_t /*s*/) const {}
+  int32_t ahead() const { return stencil_ahead(q_); }
+
+  void prefetch(const Plan &p, int32_t s) const {
+    if (p.cells.prefetch && p.cells.inside[s]) prefetch_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
+  }
 
   double sample(const Plan &p, const Block & /*b*/, int32_t s) const {
     if (!p.cells.inside[s]) return background_;
     return lookup_sum<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
   }
 
-  void finish(const Plan &p, const Block &b, const Plan & /*next*/, int32_t /*next_n*/,
-              Result *results) const {
-    for (int32_t s = 0; s < b.n; ++s) results[s] = sample(p, b, s);
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+    finish_each(*this, p, b, next, next_n, results);
   }
 
  private:
