@@ -48,11 +48,15 @@ struct TrilinearPlan {
   bool prefetch;
 };
 
-// The eight corners of each planned trilinear cell, converted but not
-// scaled, fetched in the order e00, e10, e01, e11 of the lower plane, then
-// of the upper one; and the scale and offset of both planes.
+// The eight corners of each planned trilinear cell as the reader gives
+// them, not scaled, fetched in the order e00, e10, e01, e11 of the lower
+// plane, then of the upper one. Encodings whose every value is a 32-bit
+// integer keep integers, which the blend converts across the block (the
+// conversion is exact either way); the others are converted as fetched.
+// The scale and offset of both planes follow.
+template <class Value>
 struct CellCorners {
-  double v[8][kBlock];
+  Value v[8][kBlock];
   double scale0[kBlock];
   double offset0[kBlock];
   double scale1[kBlock];
@@ -77,14 +81,19 @@ struct PlanKernels {
   void (*lookup)(const double *x, const double *y, const double *z, int32_t n, Dims d,
                  LookupPlan *plan);
   // The trilinear value of each planned cell from its corners, or the
-  // background outside.
-  void (*blend_trilinear)(const TrilinearPlan *plan, const CellCorners *corners, int32_t n,
-                          double background, double *out);
+  // background outside; for corners kept as doubles and as integers.
+  void (*blend_trilinear)(const TrilinearPlan *plan, const CellCorners<double> *corners,
+                          int32_t n, double background, double *out);
+  void (*blend_trilinear_int)(const TrilinearPlan *plan, const CellCorners<int32_t> *corners,
+                              int32_t n, double background, double *out);
   // The same with the derivatives along x, y and z; outside, the
   // background with zero derivatives.
-  void (*blend_trilinear_gradient)(const TrilinearPlan *plan, const CellCorners *corners, int32_t n,
-                                   double background, double *value, double *dx, double *dy,
-                                   double *dz);
+  void (*blend_trilinear_gradient)(const TrilinearPlan *plan, const CellCorners<double> *corners,
+                                   int32_t n, double background, double *value,
+                                   double *dx, double *dy, double *dz);
+  void (*blend_trilinear_gradient_int)(const TrilinearPlan *plan, const CellCorners<int32_t> *corners,
+                                       int32_t n, double background,
+                                       double *value, double *dx, double *dy, double *dz);
   // qx = x / w and likewise for y and z, one quotient per sample.
   void (*quotients)(const double *x, const double *y, const double *z, const double *w, int32_t n,
                     double *qx, double *qy, double *qz);

@@ -44,6 +44,20 @@ inline GradientRun build_gradient_run(LookupGradBuilder build, int32_t q, int32_
   return GradientRun{first, run_length(table, last), table, dtable};
 }
 
+// The gradient blend of the plan stage for corners kept as doubles or
+// integers.
+inline void blend_gradients(const PlanKernels &k, const TrilinearPlan &p, const CellCorners<double> &c,
+                            int32_t n, double background, double *value,
+                            double *dx, double *dy, double *dz) {
+  k.blend_trilinear_gradient(&p, &c, n, background, value, dx, dy, dz);
+}
+
+inline void blend_gradients(const PlanKernels &k, const TrilinearPlan &p, const CellCorners<int32_t> &c,
+                            int32_t n, double background, double *value,
+                            double *dx, double *dy, double *dz) {
+  k.blend_trilinear_gradient_int(&p, &c, n, background, value, dx, dy, dz);
+}
+
 // The trilinear value and its derivatives; outside, the background with
 // zero derivatives.
 template <class Voxel>
@@ -68,10 +82,10 @@ class TrilinearGradientStage {
   // Gathered one sample at a time, blended across samples as in
   // TrilinearStage.
   void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
-    CellCorners corners;
+    CellCorners<CornerValue<Voxel>> corners;
     gather_block<Voxel>(vol_, p, b.n, next, next_n, corners);
     double value[kBlock], dx[kBlock], dy[kBlock], dz[kBlock];
-    plans_.blend_trilinear_gradient(&p, &corners, b.n, background_, value, dx, dy, dz);
+    blend_gradients(plans_, p, corners, b.n, background_, value, dx, dy, dz);
     for (int32_t s = 0; s < b.n; ++s) results[s] = Gradient{value[s], dx[s], dy[s], dz[s]};
   }
 

@@ -13,7 +13,9 @@ namespace plans_avx2 {
 
 extern const PlanKernels kPlans_avx2 = {"avx2", plans_avx2::plan_nearest, plans_avx2::plan_trilinear,
                                       plans_avx2::plan_lookup, plans_avx2::plan_blend_trilinear,
+                                      plans_avx2::plan_blend_trilinear_int,
                                       plans_avx2::plan_blend_trilinear_gradient,
+                                      plans_avx2::plan_blend_trilinear_gradient_int,
                                       plans_avx2::plan_quotients};
 
 }  // namespace volaccess

@@ -13,7 +13,9 @@ namespace plans_baseline {
 
 extern const PlanKernels kPlans_baseline = {"baseline", plans_baseline::plan_nearest, plans_baseline::plan_trilinear,
                                       plans_baseline::plan_lookup, plans_baseline::plan_blend_trilinear,
+                                      plans_baseline::plan_blend_trilinear_int,
                                       plans_baseline::plan_blend_trilinear_gradient,
+                                      plans_baseline::plan_blend_trilinear_gradient_int,
                                       plans_baseline::plan_quotients};
 
 }  // namespace volaccess

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "cell_plan.h"
@@ -98,13 +99,24 @@ void prefetch_voxel(const Volume &vol, int32_t k, std::ptrdiff_t e) {
   prefetch_line(plane + e * static_cast<std::ptrdiff_t>(sizeof(typename Voxel::element_type)));
 }
 
-// The corners of cell s, converted, into slot s of c: plane k0 before
-// k1, each in the order e00, e10, e01, e11. Outside the volume nothing is
-// read and the slot holds zeros, which the blend then replaces.
+// How a trilinear block keeps the corners of Voxel: as 32-bit integers
+// when every value of the element type is one, else as doubles.
 template <class Voxel>
-void gather_cell(const Volume &vol, const TrilinearPlan &p, int32_t s, CellCorners &c) {
+using CornerValue = std::conditional_t<
+    std::is_integral_v<typename Voxel::element_type> &&
+        (sizeof(typename Voxel::element_type) < 4 ||
+         (sizeof(typename Voxel::element_type) == 4 && std::is_signed_v<typename Voxel::element_type>)),
+    int32_t, double>;
+
+// The corners of cell s into slot s of c: plane k0 before k1, each in the
+// order e00, e10, e01, e11. Outside the volume nothing is read and the
+// slot holds zeros, which the blend then replaces.
+template <class Voxel>
+void gather_cell(const Volume &vol, const TrilinearPlan &p, int32_t s,
+                 CellCorners<CornerValue<Voxel>> &c) {
+  using Value = CornerValue<Voxel>;
   if (!p.inside[s]) {
-    for (auto &corner : c.v) corner[s] = 0.0;
+    for (auto &corner : c.v) corner[s] = Value{0};
     c.scale0[s] = c.offset0[s] = c.scale1[s] = c.offset1[s] = 0.0;
     return;
   }
@@ -117,12 +129,25 @@ void gather_cell(const Volume &vol, const TrilinearPlan &p, int32_t s, CellCorne
   int corner = 0;
   for (const int32_t k : {k0, k1}) {
     const void *plane = vol.data[k];
-    for (const std::ptrdiff_t e : {e00, e10, e01, e11}) c.v[corner++][s] = Voxel::at(plane, e);
+    for (const std::ptrdiff_t e : {e00, e10, e01, e11}) {
+      c.v[corner++][s] = static_cast<Value>(Voxel::read(plane, e));
+    }
   }
   c.scale0[s] = vol.scale[k0];
   c.offset0[s] = vol.offset[k0];
   c.scale1[s] = vol.scale[k1];
   c.offset1[s] = vol.offset[k1];
+}
+
+// The blend of the plan stage for corners kept as doubles or integers.
+inline void blend_cells(const PlanKernels &k, const TrilinearPlan &p, const CellCorners<double> &c,
+                        int32_t n, double background, double *out) {
+  k.blend_trilinear(&p, &c, n, background, out);
+}
+
+inline void blend_cells(const PlanKernels &k, const TrilinearPlan &p, const CellCorners<int32_t> &c,
+                        int32_t n, double background, double *out) {
+  k.blend_trilinear_int(&p, &c, n, background, out);
 }
 
 // The corners of a planned trilinear cell, prefetched: the first corner of
@@ -143,8 +168,9 @@ void prefetch_cell(const Volume &vol, const TrilinearPlan &p, int32_t s) {
 // it (TrilinearPlan::prefetch).
 template <class Voxel>
 void gather_block(const Volume &vol, const TrilinearPlan &p, int32_t n, const TrilinearPlan &next,
-                  int32_t next_n, CellCorners &corners) {
-  const int32_t fetched = next.prefetch ? next_n : 0;
+                  int32_t next_n, CellCorners<CornerValue<Voxel>> &corners) {
+  // The next plan is only filled in when there is a next block.
+  const int32_t fetched = next_n > 0 && next.prefetch ? next_n : 0;
   for (int32_t s = 0; s < n; ++s) {
     if (s < fetched && next.inside[s]) prefetch_cell<Voxel>(vol, next, s);
     gather_cell<Voxel>(vol, p, s, corners);
@@ -211,9 +237,9 @@ class TrilinearStage {
   // The corners of the whole block are gathered one sample at a time,
   // then blended across samples in vector registers.
   void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
-    CellCorners corners;
+    CellCorners<CornerValue<Voxel>> corners;
     gather_block<Voxel>(vol_, p, b.n, next, next_n, corners);
-    plans_.blend_trilinear(&p, &corners, b.n, background_, results);
+    blend_cells(plans_, p, corners, b.n, background_, results);
   }
 
  private:

@@ -21,12 +21,15 @@ template <typename Element, Element (*Read)(Element)>
 struct VoxelReader {
   using element_type = Element;
 
-  static double at(const void *plane, std::ptrdiff_t e) {
+  // The value of element e as the reader gives it.
+  static Element read(const void *plane, std::ptrdiff_t e) {
     Element stored;
     std::memcpy(&stored, static_cast<const unsigned char *>(plane) + e * static_cast<std::ptrdiff_t>(sizeof(Element)),
                 sizeof(Element));
-    return static_cast<double>(Read(stored));
+    return Read(stored);
   }
+
+  static double at(const void *plane, std::ptrdiff_t e) { return static_cast<double>(read(plane, e)); }
 };
 
 }  // namespace volaccess
