@@ -131,11 +131,11 @@ Gradient lookup_gradient_sum(const Volume &vol, const GradientRun &rx, const Gra
 }
 
 // The memo's run with its weights and derivative weights copied into
-// slot, one array after the other (see copy_run).
-inline GradientRun copy_gradient_run(const GradientRun &run, double *slot, int32_t q) {
+// slot, one array of width weights after the other (see copy_run).
+inline GradientRun copy_gradient_run(const GradientRun &run, double *slot, int32_t width) {
   std::copy(run.w, run.w + run.n, slot);
-  std::copy(run.dw, run.dw + run.n, slot + q);
-  return GradientRun{run.first, run.n, slot, slot + q};
+  std::copy(run.dw, run.dw + run.n, slot + width);
+  return GradientRun{run.first, run.n, slot, slot + width};
 }
 
 // The lookup-table value and its derivatives, the runs built for x, then
@@ -149,7 +149,7 @@ class LookupGradientStage {
   LookupGradientStage(const Volume &vol, const PlanKernels &plans, LookupGradBuilder build, int32_t q,
                       GradientTables &tables, double background)
       : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
-        weights_(q, 2) {}
+        weights_(run_capacity(q, vol), 2) {}
 
   void plan(const Block &b, Plan &p) {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
@@ -159,13 +159,13 @@ class LookupGradientStage {
       if (!p.cells.inside[s]) continue;
       p.x[s] = copy_gradient_run(x_.get(b.x[s], [this](double c) {
         return build_gradient_run(build_, q_, vol_.dim0, tables_.tablex, tables_.dtablex, c);
-      }), weights_.slot(0, s), q_);
+      }), weights_.slot(0, s), weights_.width());
       p.y[s] = copy_gradient_run(y_.get(b.y[s], [this](double c) {
         return build_gradient_run(build_, q_, vol_.dim1, tables_.tabley, tables_.dtabley, c);
-      }), weights_.slot(1, s), q_);
+      }), weights_.slot(1, s), weights_.width());
       p.z[s] = copy_gradient_run(z_.get(b.z[s], [this](double c) {
         return build_gradient_run(build_, q_, vol_.dim2, tables_.tablez, tables_.dtablez, c);
-      }), weights_.slot(2, s), q_);
+      }), weights_.slot(2, s), weights_.width());
     }
   }
 

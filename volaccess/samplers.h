@@ -310,15 +310,27 @@ struct PlannedRuns {
   Run z[kBlock];
 };
 
+// The longest run of q nodes in vol: a run keeps only nodes inside the
+// volume, so it never holds more weights than the longest axis has voxels
+// (at least one slot weight, so that the storage is never empty). A large
+// node count on a small volume then costs no large buffer.
+inline int32_t run_capacity(int32_t q, const Volume &vol) {
+  const int32_t longest = std::max({vol.dim0, vol.dim1, vol.dim2, 1});
+  return std::min(q, longest);
+}
+
 // Weight storage for the runs of two blocks (the one being summed and the
-// one being planned): per block, axis and sample, arrays of q weights.
-// The plans alternate between the two halves in the order run_blocks
-// plans them, so a block's weights live until the block after next is
-// planned.
+// one being planned): per block, axis and sample, arrays of `width`
+// weights. The plans alternate between the two halves in the order
+// run_blocks plans them, so a block's weights live until the block after
+// next is planned.
 class BlockWeights {
  public:
-  BlockWeights(int32_t q, int32_t arrays)
-      : q_(q), arrays_(arrays), storage_(static_cast<std::size_t>(2 * 3 * kBlock) * arrays * q) {}
+  BlockWeights(int32_t width, int32_t arrays)
+      : width_(width), arrays_(arrays), storage_(static_cast<std::size_t>(2 * 3 * kBlock) * arrays * width) {}
+
+  // Weights per array.
+  int32_t width() const { return width_; }
 
   // Starts the next block's half.
   void next_block() { half_ ^= 1; }
@@ -327,11 +339,11 @@ class BlockWeights {
   // in the current half; a slot's arrays follow each other.
   double *slot(int32_t a, int32_t s) {
     const std::ptrdiff_t index = (static_cast<std::ptrdiff_t>(half_) * 3 + a) * kBlock + s;
-    return storage_.data() + index * arrays_ * q_;
+    return storage_.data() + index * arrays_ * width_;
   }
 
  private:
-  int32_t q_;
+  int32_t width_;
   int32_t arrays_;
   int half_ = 1;
   std::vector<double> storage_;
@@ -358,7 +370,7 @@ class LookupStage {
   LookupStage(const Volume &vol, const PlanKernels &plans, LookupBuilder build, int32_t q,
               WeightTables &tables, double background)
       : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
-        weights_(q, 1) {}
+        weights_(run_capacity(q, vol), 1) {}
 
   void plan(const Block &b, Plan &p) {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
