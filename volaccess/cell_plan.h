@@ -94,6 +94,11 @@ struct PlanKernels {
   void (*blend_trilinear_gradient_int)(const TrilinearPlan *plan, const CellCorners<int32_t> *corners,
                                        int32_t n, double background,
                                        double *value, double *dx, double *dy, double *dz);
+  // The q Lagrange weights of n runs that keep all their nodes, for
+  // fractions t from the centre voxel: weight e of run l into
+  // w[e * kBlock + l], formed as the Lagrange builder forms them.
+  void (*lagrange_weights)(const double *t, int32_t n, int32_t q, int32_t k0, const double *denom,
+                           double *w);
   // qx = x / w and likewise for y and z, one quotient per sample.
   void (*quotients)(const double *x, const double *y, const double *z, const double *w, int32_t n,
                     double *qx, double *qy, double *qz);

@@ -141,6 +141,11 @@ LookupCache poly_grad_cache() { return g_poly_grad.nodes; }
 LookupCache sinc_cache() { return g_sinc; }
 LookupCache sinc_grad_cache() { return g_sinc_grad; }
 
+const double *lagrange_denominators(int32_t q) {
+  refresh(g_poly, q);
+  return g_poly.denom;
+}
+
 // Node counts below 1 give an empty run; the Lagrange builders take at most
 // as many nodes as their denominator cache holds.
 extern "C" void make_lookup_poly(int32_t q, int32_t d, int32_t *first, double *table, double **last,

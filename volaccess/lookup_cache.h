@@ -23,6 +23,11 @@ LookupCache poly_grad_cache();
 LookupCache sinc_cache();
 LookupCache sinc_grad_cache();
 
+// The Lagrange builder's denominators for q nodes (1 <= q <= 256), indexed
+// from node k0, refreshing its cache as a call of make_lookup_poly with q
+// does: for kernels that form whole runs of that builder themselves.
+const double *lagrange_denominators(int32_t q);
+
 // The end pointer of an empty run: one entry before the table. Formed
 // through the address value, since pointer arithmetic before the start of
 // an array is undefined.

@@ -7,6 +7,7 @@
 #define VOLACCESS_SAMPLERS_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -359,9 +360,10 @@ inline AxisRun copy_run(const AxisRun &run, double *slot) {
 
 // Separable interpolation with q weights per axis from the builder, the
 // runs built for x, then y, then z: 0.95 <= c <= dim + 0.05 is inside.
-// The runs of a whole block are built when it is planned, in sample
-// order; the builders see the same calls in the same order as when each
-// sample is built and summed in turn.
+// The runs of a whole block are built when it is planned: in sample
+// order, or for short Lagrange runs axis by axis, most of them formed
+// across the block. A run's weights are the builder's bits either way,
+// and the builder's cache ends as sample-by-sample calls leave it.
 template <class Voxel>
 class LookupStage {
  public:
@@ -376,6 +378,12 @@ class LookupStage {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
     p.cells.prefetch = b.prefetch;
     weights_.next_block();
+    if (build_ == make_lookup_poly && q_ <= kBatchNodes) {
+      plan_lagrange_axis(b.x, b.n, p.cells, 0, vol_.dim0, tables_.tablex, x_, p.x);
+      plan_lagrange_axis(b.y, b.n, p.cells, 1, vol_.dim1, tables_.tabley, y_, p.y);
+      plan_lagrange_axis(b.z, b.n, p.cells, 2, vol_.dim2, tables_.tablez, z_, p.z);
+      return;
+    }
     for (int32_t s = 0; s < b.n; ++s) {
       if (!p.cells.inside[s]) continue;
       p.x[s] = copy_run(x_.get(b.x[s], [this](double c) {
@@ -406,6 +414,58 @@ class LookupStage {
   }
 
  private:
+  // Lagrange runs of up to this many nodes that keep every node are
+  // formed a block at a time in vector registers.
+  static constexpr int32_t kBatchNodes = 8;
+
+  // The Lagrange runs of one axis of a block. A run that keeps all q
+  // nodes has its weights formed across the block by the plan stage, with
+  // the builder's own arithmetic; the rest (near a voxel centre, cut at a
+  // rim, or beyond the 32-bit range) come from the builder itself.
+  void plan_lagrange_axis(const double *c, int32_t count, const LookupPlan &cells, int32_t axis,
+                          int32_t d, double *table, RunMemo<AxisRun> &memo, AxisRun *runs) {
+    double t[kBlock];
+    int32_t sample[kBlock];
+    int32_t first[kBlock];
+    int32_t n = 0;
+    for (int32_t s = 0; s < std::min(count, kBlock); ++s) {
+      if (!cells.inside[s]) continue;
+      if (whole_lagrange_run(c[s], d, &first[n], &t[n])) {
+        sample[n++] = s;
+      } else {
+        runs[s] = copy_run(memo.get(c[s], [&](double v) { return build_run(build_, q_, d, table, v); }),
+                           weights_.slot(axis, s));
+      }
+    }
+    if (n == 0) return;
+    const double *denom = lagrange_denominators(q_);
+    double w[kBatchNodes * kBlock];
+    plans_.lagrange_weights(t, n, q_, poly_cache().k0, denom, w);
+    for (int32_t l = 0; l < n; ++l) {
+      double *slot = weights_.slot(axis, sample[l]);
+      for (int32_t e = 0; e < q_; ++e) slot[e] = w[e * kBlock + l];
+      runs[sample[l]] = AxisRun{first[l], q_, slot};
+    }
+  }
+
+  // Whether the Lagrange builder, given coordinate c on an axis of d
+  // voxels, keeps all q nodes without its whole-number shortcut; if so,
+  // the run's first voxel and the fraction t from its centre voxel. The
+  // tests and their order are the builder's.
+  bool whole_lagrange_run(double c, int32_t d, int32_t *first, double *t) const {
+    const double x = c - 1.0;
+    if (!(std::fabs(x - std::floor(x + 0.5)) >= 0.00001)) return false;
+    const double centre = q_ % 2 != 0 ? std::floor(x + 0.5) : std::floor(x);
+    if (!(centre >= -2147483648.0 && centre <= 2147483647.0)) return false;
+    const int32_t k0 = q_ % 2 != 0 ? (1 - q_) / 2 : (2 - q_) / 2;
+    const int64_t lowest = static_cast<int64_t>(static_cast<int32_t>(centre)) + k0;
+    const int64_t highest = lowest + q_ - 1;
+    if (lowest < 0 || highest > static_cast<int64_t>(d) - 1) return false;
+    *first = static_cast<int32_t>(lowest);
+    *t = x - centre;
+    return true;
+  }
+
   const Volume &vol_;
   const PlanKernels &plans_;
   LookupBuilder build_;
