@@ -59,40 +59,20 @@ inline void blend_gradients(const PlanKernels &k, const TrilinearPlan &p, const 
 }
 
 // The trilinear value and its derivatives; outside, the background with
-// zero derivatives.
+// zero derivatives. Planned and gathered as in TrilinearStage.
 template <class Voxel>
-class TrilinearGradientStage {
+class TrilinearGradientStage : public TrilinearCells<Voxel> {
  public:
   using Plan = TrilinearPlan;
   using Result = Gradient;
-  TrilinearGradientStage(const Volume &vol, const PlanKernels &plans, double background)
-      : vol_(vol), plans_(plans), background_(background) {}
+  using TrilinearCells<Voxel>::TrilinearCells;
 
-  void plan(const Block &b, Plan &p) const {
-    plans_.trilinear(b.x, b.y, b.z, b.n, dims_of(vol_), &p);
-    p.prefetch = b.prefetch;
-  }
-
-  static int32_t ahead() { return kBlock; }
-
-  void prefetch(const Plan &p, int32_t s) const {
-    if (p.prefetch && p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
-  }
-
-  // Gathered one sample at a time, blended across samples as in
-  // TrilinearStage.
   void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
-    CellCorners<CornerValue<Voxel>> corners;
-    gather_block<Voxel>(vol_, p, b.n, next, next_n, corners);
+    const CellCorners<CornerValue<Voxel>> corners = this->gather(p, b.n, next, next_n);
     double value[kBlock], dx[kBlock], dy[kBlock], dz[kBlock];
-    blend_gradients(plans_, p, corners, b.n, background_, value, dx, dy, dz);
+    blend_gradients(this->plans_, p, corners, b.n, this->background_, value, dx, dy, dz);
     for (int32_t s = 0; s < b.n; ++s) results[s] = Gradient{value[s], dx[s], dy[s], dz[s]};
   }
-
- private:
-  const Volume &vol_;
-  const PlanKernels &plans_;
-  double background_;
 };
 
 // One pass over the voxels: each row is summed with the x weights and the

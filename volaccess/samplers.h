@@ -214,14 +214,14 @@ class NearestStage {
   double background_;
 };
 
-// Trilinear interpolation within 0.05 voxel beyond the outer voxel
-// centres, the upper end open (TrilinearPlan).
+// The planning shared by the trilinear value and gradient stages: cells
+// within 0.05 voxel beyond the outer voxel centres, the upper end open
+// (TrilinearPlan), prefetched a block ahead when the block is scattered.
 template <class Voxel>
-class TrilinearStage {
+class TrilinearCells {
  public:
   using Plan = TrilinearPlan;
-  using Result = double;
-  TrilinearStage(const Volume &vol, const PlanKernels &plans, double background)
+  TrilinearCells(const Volume &vol, const PlanKernels &plans, double background)
       : vol_(vol), plans_(plans), background_(background) {}
 
   void plan(const Block &b, Plan &p) const {
@@ -235,18 +235,32 @@ class TrilinearStage {
     if (p.prefetch && p.inside[s]) prefetch_cell<Voxel>(vol_, p, s);
   }
 
-  // The corners of the whole block are gathered one sample at a time,
-  // then blended across samples in vector registers.
-  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+ protected:
+  // The corners of the block's cells, gathered one sample at a time.
+  CellCorners<CornerValue<Voxel>> gather(const Plan &p, int32_t n, const Plan &next, int32_t next_n) const {
     CellCorners<CornerValue<Voxel>> corners;
-    gather_block<Voxel>(vol_, p, b.n, next, next_n, corners);
-    blend_cells(plans_, p, corners, b.n, background_, results);
+    gather_block<Voxel>(vol_, p, n, next, next_n, corners);
+    return corners;
   }
 
- private:
   const Volume &vol_;
   const PlanKernels &plans_;
   double background_;
+};
+
+// Trilinear interpolation: the corners of the whole block are gathered,
+// then blended across samples in vector registers.
+template <class Voxel>
+class TrilinearStage : public TrilinearCells<Voxel> {
+ public:
+  using Plan = TrilinearPlan;
+  using Result = double;
+  using TrilinearCells<Voxel>::TrilinearCells;
+
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+    const CellCorners<CornerValue<Voxel>> corners = this->gather(p, b.n, next, next_n);
+    blend_cells(this->plans_, p, corners, b.n, this->background_, results);
+  }
 };
 
 // Row sums first, then plane sums, then the scaled planes weighted along
