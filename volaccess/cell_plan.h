@@ -71,6 +71,23 @@ struct LookupPlan {
   bool prefetch;
 };
 
+// Lookup stencils of four nodes per axis, the most common size, gathered
+// for a block so that their sums run across samples in vector registers.
+// Lane l holds voxel (a, b, c) of its stencil (a along x, b along y, c
+// along z) at v[(c * 4 + b) * 4 + a][l], as the reader gives it and not
+// scaled, with the weights of its three runs and the scale and offset of
+// its four planes. Values are kept as in CellCorners.
+constexpr int32_t kStencilSide = 4;
+template <class Value>
+struct Stencils {
+  Value v[kStencilSide * kStencilSide * kStencilSide][kBlock];
+  double wx[kStencilSide][kBlock];
+  double wy[kStencilSide][kBlock];
+  double wz[kStencilSide][kBlock];
+  double scale[kStencilSide][kBlock];
+  double offset[kStencilSide][kBlock];
+};
+
 // One instruction set's plan stage. Coordinates are 1-based; n <= kBlock.
 struct PlanKernels {
   const char *name;
@@ -99,6 +116,10 @@ struct PlanKernels {
   // w[e * kBlock + l], formed as the Lagrange builder forms them.
   void (*lagrange_weights)(const double *t, int32_t n, int32_t q, int32_t k0, const double *denom,
                            double *w);
+  // The lookup sum of each of n stencils, in the order of lookup_sum
+  // (samplers.h), lane by lane; for values kept as doubles and integers.
+  void (*sum_stencils)(const Stencils<double> *stencils, int32_t n, double *out);
+  void (*sum_stencils_int)(const Stencils<int32_t> *stencils, int32_t n, double *out);
   // qx = x / w and likewise for y and z, one quotient per sample.
   void (*quotients)(const double *x, const double *y, const double *z, const double *w, int32_t n,
                     double *qx, double *qy, double *qz);

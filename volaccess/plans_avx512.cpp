@@ -17,6 +17,8 @@ extern const PlanKernels kPlans_avx512 = {"avx512", plans_avx512::plan_nearest, 
                                       plans_avx512::plan_blend_trilinear_gradient,
                                       plans_avx512::plan_blend_trilinear_gradient_int,
                                       plans_avx512::plan_lagrange_weights,
+                                      plans_avx512::plan_sum_stencils,
+                                      plans_avx512::plan_sum_stencils_int,
                                       plans_avx512::plan_quotients};
 
 }  // namespace volaccess

@@ -284,6 +284,45 @@ double lookup_sum(const Volume &vol, const AxisRun &rx, const AxisRun &ry, const
   return out;
 }
 
+// Whether all three runs hold kStencilSide weights.
+inline bool full_stencil(const AxisRun &rx, const AxisRun &ry, const AxisRun &rz) {
+  return rx.n == kStencilSide && ry.n == kStencilSide && rz.n == kStencilSide;
+}
+
+// The voxels of a full stencil, its weights and the scale and offset of
+// its planes into lane l.
+template <class Voxel>
+void gather_stencil(const Volume &vol, const AxisRun &rx, const AxisRun &ry, const AxisRun &rz,
+                    int32_t l, Stencils<CornerValue<Voxel>> &st) {
+  using Value = CornerValue<Voxel>;
+  for (int32_t c = 0; c < kStencilSide; ++c) {
+    const int32_t k = rz.first + c;
+    const void *plane = vol.data[k];
+    for (int32_t b = 0; b < kStencilSide; ++b) {
+      const std::ptrdiff_t row = vol.element(rx.first, ry.first + b);
+      for (int32_t a = 0; a < kStencilSide; ++a) {
+        st.v[(c * kStencilSide + b) * kStencilSide + a][l] = static_cast<Value>(Voxel::read(plane, row + a));
+      }
+    }
+    st.scale[c][l] = vol.scale[k];
+    st.offset[c][l] = vol.offset[k];
+  }
+  for (int32_t e = 0; e < kStencilSide; ++e) {
+    st.wx[e][l] = rx.w[e];
+    st.wy[e][l] = ry.w[e];
+    st.wz[e][l] = rz.w[e];
+  }
+}
+
+// The plan stage's sum of stencils kept as doubles or integers.
+inline void sum_stencils(const PlanKernels &k, const Stencils<double> &st, int32_t n, double *out) {
+  k.sum_stencils(&st, n, out);
+}
+
+inline void sum_stencils(const PlanKernels &k, const Stencils<int32_t> &st, int32_t n, double *out) {
+  k.sum_stencils_int(&st, n, out);
+}
+
 // Every cache line of a sample's stencil: the bytes of the x run in each
 // row of the y run, in each plane of the z run. Line addresses are formed
 // on address values, as a run may start or end inside a line.
@@ -424,10 +463,34 @@ class LookupStage {
   }
 
   void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+    if (q_ == kStencilSide) return finish_stencils(p, b, next, next_n, results);
     finish_each(*this, p, b, next, next_n, results);
   }
 
  private:
+  // Samples whose three runs keep all four nodes are gathered into the
+  // lanes of one block of stencils and summed across it; the rest (outside,
+  // or with a run cut at a rim or shortened at a voxel centre) are summed
+  // one by one. Prefetches run ahead of the gathers as in finish_each.
+  void finish_stencils(const Plan &p, const Block &b, const Plan &next, int32_t next_n,
+                       Result *results) const {
+    Stencils<CornerValue<Voxel>> stencils;
+    int32_t lane_sample[kBlock];
+    int32_t lanes = 0;
+    for (int32_t s = 0; s < b.n; ++s) {
+      prefetch_ahead(*this, p, b.n, next, next_n, s);
+      if (p.cells.inside[s] && full_stencil(p.x[s], p.y[s], p.z[s])) {
+        gather_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s], lanes, stencils);
+        lane_sample[lanes++] = s;
+      } else {
+        results[s] = sample(p, b, s);
+      }
+    }
+    double sums[kBlock];
+    sum_stencils(plans_, stencils, lanes, sums);
+    for (int32_t l = 0; l < lanes; ++l) results[lane_sample[l]] = sums[l];
+  }
+
   // Lagrange runs of up to this many nodes that keep every node are
   // formed a block at a time in vector registers.
   static constexpr int32_t kBatchNodes = 8;
