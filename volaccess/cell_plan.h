@@ -88,6 +88,14 @@ struct Stencils {
   double offset[kStencilSide][kBlock];
 };
 
+// The same stencils with the derivative weights of their runs.
+template <class Value>
+struct GradientStencils : Stencils<Value> {
+  double dwx[kStencilSide][kBlock];
+  double dwy[kStencilSide][kBlock];
+  double dwz[kStencilSide][kBlock];
+};
+
 // One instruction set's plan stage. Coordinates are 1-based; n <= kBlock.
 struct PlanKernels {
   const char *name;
@@ -120,6 +128,12 @@ struct PlanKernels {
   // (samplers.h), lane by lane; for values kept as doubles and integers.
   void (*sum_stencils)(const Stencils<double> *stencils, int32_t n, double *out);
   void (*sum_stencils_int)(const Stencils<int32_t> *stencils, int32_t n, double *out);
+  // The lookup value and derivatives of each of n stencils, in the order
+  // of lookup_gradient_sum (gradient_samplers.h), lane by lane.
+  void (*sum_gradient_stencils)(const GradientStencils<double> *stencils, int32_t n, double *value,
+                                double *dx, double *dy, double *dz);
+  void (*sum_gradient_stencils_int)(const GradientStencils<int32_t> *stencils, int32_t n,
+                                    double *value, double *dx, double *dy, double *dz);
   // qx = x / w and likewise for y and z, one quotient per sample.
   void (*quotients)(const double *x, const double *y, const double *z, const double *w, int32_t n,
                     double *qx, double *qy, double *qz);

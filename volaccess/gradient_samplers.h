@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "samplers.h"
 
@@ -56,6 +57,17 @@ inline void blend_gradients(const PlanKernels &k, const TrilinearPlan &p, const 
                             int32_t n, double background, double *value,
                             double *dx, double *dy, double *dz) {
   k.blend_trilinear_gradient_int(&p, &c, n, background, value, dx, dy, dz);
+}
+
+// The plan stage's gradient sum of stencils kept as doubles or integers.
+inline void sum_gradient_stencils(const PlanKernels &k, const GradientStencils<double> &st, int32_t n,
+                                  double *value, double *dx, double *dy, double *dz) {
+  k.sum_gradient_stencils(&st, n, value, dx, dy, dz);
+}
+
+inline void sum_gradient_stencils(const PlanKernels &k, const GradientStencils<int32_t> &st,
+                                  int32_t n, double *value, double *dx, double *dy, double *dz) {
+  k.sum_gradient_stencils_int(&st, n, value, dx, dy, dz);
 }
 
 // The trilinear value and its derivatives; outside, the background with
@@ -129,7 +141,8 @@ class LookupGradientStage {
   LookupGradientStage(const Volume &vol, const PlanKernels &plans, LookupGradBuilder build, int32_t q,
                       GradientTables &tables, double background)
       : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
-        weights_(run_capacity(q, vol), 2) {}
+        weights_(run_capacity(q, vol), 2),
+        stencils_(q == kStencilSide ? new GradientStencils<CornerValue<Voxel>> : nullptr) {}
 
   void plan(const Block &b, Plan &p) {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
@@ -161,10 +174,37 @@ class LookupGradientStage {
   }
 
   void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+    if (q_ == kStencilSide) return finish_stencils(p, b, next, next_n, results);
     finish_each(*this, p, b, next, next_n, results);
   }
 
  private:
+  // As in LookupStage: full four-node stencils are summed across the
+  // block, the other samples one by one.
+  void finish_stencils(const Plan &p, const Block &b, const Plan &next, int32_t next_n,
+                       Result *results) const {
+    GradientStencils<CornerValue<Voxel>> &stencils = *stencils_;
+    int32_t lane_sample[kBlock];
+    int32_t lanes = 0;
+    for (int32_t s = 0; s < b.n; ++s) {
+      prefetch_ahead(*this, p, b.n, next, next_n, s);
+      if (p.cells.inside[s] && full_stencil(p.x[s], p.y[s], p.z[s])) {
+        gather_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s], lanes, stencils);
+        for (int32_t e = 0; e < kStencilSide; ++e) {
+          stencils.dwx[e][lanes] = p.x[s].dw[e];
+          stencils.dwy[e][lanes] = p.y[s].dw[e];
+          stencils.dwz[e][lanes] = p.z[s].dw[e];
+        }
+        lane_sample[lanes++] = s;
+      } else {
+        results[s] = sample(p, b, s);
+      }
+    }
+    double value[kBlock], dx[kBlock], dy[kBlock], dz[kBlock];
+    sum_gradient_stencils(plans_, stencils, lanes, value, dx, dy, dz);
+    for (int32_t l = 0; l < lanes; ++l) results[lane_sample[l]] = Gradient{value[l], dx[l], dy[l], dz[l]};
+  }
+
   const Volume &vol_;
   const PlanKernels &plans_;
   LookupGradBuilder build_;
@@ -175,6 +215,8 @@ class LookupGradientStage {
   RunMemo<GradientRun> x_;
   RunMemo<GradientRun> y_;
   RunMemo<GradientRun> z_;
+  // Scratch for the stencils of a block, when the runs have four nodes.
+  std::unique_ptr<GradientStencils<CornerValue<Voxel>>> stencils_;
 };
 
 }  // namespace volaccess

@@ -19,6 +19,8 @@ extern const PlanKernels kPlans_avx2 = {"avx2", plans_avx2::plan_nearest, plans_
                                       plans_avx2::plan_lagrange_weights,
                                       plans_avx2::plan_sum_stencils,
                                       plans_avx2::plan_sum_stencils_int,
+                                      plans_avx2::plan_sum_gradient_stencils,
+                                      plans_avx2::plan_sum_gradient_stencils_int,
                                       plans_avx2::plan_quotients};
 
 }  // namespace volaccess

@@ -19,6 +19,8 @@ extern const PlanKernels kPlans_avx512 = {"avx512", plans_avx512::plan_nearest, 
                                       plans_avx512::plan_lagrange_weights,
                                       plans_avx512::plan_sum_stencils,
                                       plans_avx512::plan_sum_stencils_int,
+                                      plans_avx512::plan_sum_gradient_stencils,
+                                      plans_avx512::plan_sum_gradient_stencils_int,
                                       plans_avx512::plan_quotients};
 
 }  // namespace volaccess

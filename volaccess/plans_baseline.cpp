@@ -19,6 +19,8 @@ extern const PlanKernels kPlans_baseline = {"baseline", plans_baseline::plan_nea
                                       plans_baseline::plan_lagrange_weights,
                                       plans_baseline::plan_sum_stencils,
                                       plans_baseline::plan_sum_stencils_int,
+                                      plans_baseline::plan_sum_gradient_stencils,
+                                      plans_baseline::plan_sum_gradient_stencils_int,
                                       plans_baseline::plan_quotients};
 
 }  // namespace volaccess

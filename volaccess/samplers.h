@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -285,15 +286,16 @@ double lookup_sum(const Volume &vol, const AxisRun &rx, const AxisRun &ry, const
 }
 
 // Whether all three runs hold kStencilSide weights.
-inline bool full_stencil(const AxisRun &rx, const AxisRun &ry, const AxisRun &rz) {
+template <class Run>
+bool full_stencil(const Run &rx, const Run &ry, const Run &rz) {
   return rx.n == kStencilSide && ry.n == kStencilSide && rz.n == kStencilSide;
 }
 
 // The voxels of a full stencil, its weights and the scale and offset of
 // its planes into lane l.
-template <class Voxel>
-void gather_stencil(const Volume &vol, const AxisRun &rx, const AxisRun &ry, const AxisRun &rz,
-                    int32_t l, Stencils<CornerValue<Voxel>> &st) {
+template <class Voxel, class Run>
+void gather_stencil(const Volume &vol, const Run &rx, const Run &ry, const Run &rz, int32_t l,
+                    Stencils<CornerValue<Voxel>> &st) {
   using Value = CornerValue<Voxel>;
   for (int32_t c = 0; c < kStencilSide; ++c) {
     const int32_t k = rz.first + c;
@@ -425,7 +427,8 @@ class LookupStage {
   LookupStage(const Volume &vol, const PlanKernels &plans, LookupBuilder build, int32_t q,
               WeightTables &tables, double background)
       : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
-        weights_(run_capacity(q, vol), 1) {}
+        weights_(run_capacity(q, vol), 1),
+        stencils_(q == kStencilSide ? new Stencils<CornerValue<Voxel>> : nullptr) {}
 
   void plan(const Block &b, Plan &p) {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
@@ -474,7 +477,7 @@ class LookupStage {
   // one by one. Prefetches run ahead of the gathers as in finish_each.
   void finish_stencils(const Plan &p, const Block &b, const Plan &next, int32_t next_n,
                        Result *results) const {
-    Stencils<CornerValue<Voxel>> stencils;
+    Stencils<CornerValue<Voxel>> &stencils = *stencils_;
     int32_t lane_sample[kBlock];
     int32_t lanes = 0;
     for (int32_t s = 0; s < b.n; ++s) {
@@ -553,6 +556,8 @@ class LookupStage {
   RunMemo<AxisRun> x_;
   RunMemo<AxisRun> y_;
   RunMemo<AxisRun> z_;
+  // Scratch for the stencils of a block, when the runs have four nodes.
+  std::unique_ptr<Stencils<CornerValue<Voxel>>> stencils_;
 };
 
 // The scaled copy of one plane of count elements, in storage order.

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "unit_table.h"
@@ -170,22 +171,26 @@ TEST(Reference, LookupValuesAreTheBuildersRunsSummedInOrder) {
 }
 
 TEST(Reference, LookupGradientsAreTheBuildersRunsSummedInOrder) {
-  TestVolume vol = reference_volume();
-  VolumeMap map = vol.map();
-  const Points p = reference_points();
-  const auto m = static_cast<int32_t>(p.x.size());
-  for (int32_t hold : {2, 3, 5, -1, -3}) {
-    std::vector<double> value(p.x.size()), dx(p.x.size()), dy(p.x.size()), dz(p.x.size());
-    resample_d(m, &map, value.data(), dx.data(), dy.data(), dz.data(), p.x.data(), p.y.data(), p.z.data(),
-               hold, kBackground);
-    const bool sinc = hold < 0;
-    const int32_t q = sinc ? 1 - hold : hold + 1;
-    for (int32_t n = 0; n < m; ++n) {
-      const Gradient g = reference_gradient(vol, sinc, q, p.x[n], p.y[n], p.z[n]);
-      ASSERT_EQ(bits(value[n]), bits(g.value)) << "hold " << hold << " point " << n;
-      ASSERT_EQ(bits(dx[n]), bits(g.dx)) << "hold " << hold << " point " << n;
-      ASSERT_EQ(bits(dy[n]), bits(g.dy)) << "hold " << hold << " point " << n;
-      ASSERT_EQ(bits(dz[n]), bits(g.dz)) << "hold " << hold << " point " << n;
+  for (const char *suffix : {"short", "double_s"}) {
+    TestVolume vol = reference_volume(suffix);
+    VolumeMap map = vol.map();
+    const Points p = reference_points();
+    const auto m = static_cast<int32_t>(p.x.size());
+    for (int32_t hold : {2, 3, 5, -1, -3}) {
+      std::vector<double> value(p.x.size()), dx(p.x.size()), dy(p.x.size()), dz(p.x.size());
+      resample_d(m, &map, value.data(), dx.data(), dy.data(), dz.data(), p.x.data(), p.y.data(),
+                 p.z.data(), hold, kBackground);
+      const bool sinc = hold < 0;
+      const int32_t q = sinc ? 1 - hold : hold + 1;
+      for (int32_t n = 0; n < m; ++n) {
+        const Gradient g = reference_gradient(vol, sinc, q, p.x[n], p.y[n], p.z[n]);
+        const std::string where = std::string(suffix) + " hold " + std::to_string(hold) + " point " +
+                                  std::to_string(n);
+        ASSERT_EQ(bits(value[n]), bits(g.value)) << where;
+        ASSERT_EQ(bits(dx[n]), bits(g.dx)) << where;
+        ASSERT_EQ(bits(dy[n]), bits(g.dy)) << where;
+        ASSERT_EQ(bits(dz[n]), bits(g.dz)) << where;
+      }
     }
   }
 }
