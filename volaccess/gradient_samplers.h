@@ -79,8 +79,8 @@ class TrilinearGradientStage : public TrilinearCells<Voxel> {
   using Result = Gradient;
   using TrilinearCells<Voxel>::TrilinearCells;
 
-  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
-    const CellCorners<CornerValue<Voxel>> corners = this->gather(p, b.n, next, next_n);
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
+    const CellCorners<CornerValue<Voxel>> &corners = this->gather(p, b.n, next, next_n);
     double value[kBlock], dx[kBlock], dy[kBlock], dz[kBlock];
     blend_gradients(this->plans_, p, corners, b.n, this->background_, value, dx, dy, dz);
     for (int32_t s = 0; s < b.n; ++s) results[s] = Gradient{value[s], dx[s], dy[s], dz[s]};

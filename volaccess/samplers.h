@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -110,16 +111,30 @@ using CornerValue = std::conditional_t<
          (sizeof(typename Voxel::element_type) == 4 && std::is_signed_v<typename Voxel::element_type>)),
     int32_t, double>;
 
+// Whether every plane has the scale and offset of the first, bit for bit
+// (as a whole-volume scaling gives); false for a volume without planes.
+inline bool uniform_scaling(const Volume &vol) {
+  if (vol.dim2 < 1) return false;
+  for (int32_t k = 1; k < vol.dim2; ++k) {
+    if (coordinate_bits(vol.scale[k]) != coordinate_bits(vol.scale[0]) ||
+        coordinate_bits(vol.offset[k]) != coordinate_bits(vol.offset[0])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The corners of cell s into slot s of c: plane k0 before k1, each in the
-// order e00, e10, e01, e11. Outside the volume nothing is read and the
-// slot holds zeros, which the blend then replaces.
+// order e00, e10, e01, e11, then the scale and offset of both planes
+// unless every plane shares them (c then holds them already). Outside the
+// volume nothing is read: the corners are zeros and the scales and offsets
+// whatever c held, all defined, and the blend replaces the result.
 template <class Voxel>
-void gather_cell(const Volume &vol, const TrilinearPlan &p, int32_t s,
+void gather_cell(const Volume &vol, const TrilinearPlan &p, int32_t s, bool uniform,
                  CellCorners<CornerValue<Voxel>> &c) {
   using Value = CornerValue<Voxel>;
   if (!p.inside[s]) {
     for (auto &corner : c.v) corner[s] = Value{0};
-    c.scale0[s] = c.offset0[s] = c.scale1[s] = c.offset1[s] = 0.0;
     return;
   }
   const int32_t k0 = p.bz[s];
@@ -135,6 +150,7 @@ void gather_cell(const Volume &vol, const TrilinearPlan &p, int32_t s,
       c.v[corner++][s] = static_cast<Value>(Voxel::read(plane, e));
     }
   }
+  if (uniform) return;
   c.scale0[s] = vol.scale[k0];
   c.offset0[s] = vol.offset[k0];
   c.scale1[s] = vol.scale[k1];
@@ -170,12 +186,12 @@ void prefetch_cell(const Volume &vol, const TrilinearPlan &p, int32_t s) {
 // it (TrilinearPlan::prefetch).
 template <class Voxel>
 void gather_block(const Volume &vol, const TrilinearPlan &p, int32_t n, const TrilinearPlan &next,
-                  int32_t next_n, CellCorners<CornerValue<Voxel>> &corners) {
+                  int32_t next_n, bool uniform, CellCorners<CornerValue<Voxel>> &corners) {
   // The next plan is only filled in when there is a next block.
   const int32_t fetched = next_n > 0 && next.prefetch ? next_n : 0;
   for (int32_t s = 0; s < n; ++s) {
     if (s < fetched && next.inside[s]) prefetch_cell<Voxel>(vol, next, s);
-    gather_cell<Voxel>(vol, p, s, corners);
+    gather_cell<Voxel>(vol, p, s, uniform, corners);
   }
 }
 
@@ -218,12 +234,21 @@ class NearestStage {
 // The planning shared by the trilinear value and gradient stages: cells
 // within 0.05 voxel beyond the outer voxel centres, the upper end open
 // (TrilinearPlan), prefetched a block ahead when the block is scattered.
+// The corners of a block are gathered into one record kept for the whole
+// call; when every plane shares its scale and offset, the record holds
+// them from the start and the gathers only fetch voxels.
 template <class Voxel>
 class TrilinearCells {
  public:
   using Plan = TrilinearPlan;
   TrilinearCells(const Volume &vol, const PlanKernels &plans, double background)
-      : vol_(vol), plans_(plans), background_(background) {}
+      : vol_(vol), plans_(plans), background_(background), uniform_(uniform_scaling(vol)) {
+    if (!uniform_) return;
+    std::fill(std::begin(corners_.scale0), std::end(corners_.scale0), vol.scale[0]);
+    std::fill(std::begin(corners_.scale1), std::end(corners_.scale1), vol.scale[0]);
+    std::fill(std::begin(corners_.offset0), std::end(corners_.offset0), vol.offset[0]);
+    std::fill(std::begin(corners_.offset1), std::end(corners_.offset1), vol.offset[0]);
+  }
 
   void plan(const Block &b, Plan &p) const {
     plans_.trilinear(b.x, b.y, b.z, b.n, dims_of(vol_), &p);
@@ -238,15 +263,18 @@ class TrilinearCells {
 
  protected:
   // The corners of the block's cells, gathered one sample at a time.
-  CellCorners<CornerValue<Voxel>> gather(const Plan &p, int32_t n, const Plan &next, int32_t next_n) const {
-    CellCorners<CornerValue<Voxel>> corners;
-    gather_block<Voxel>(vol_, p, n, next, next_n, corners);
-    return corners;
+  const CellCorners<CornerValue<Voxel>> &gather(const Plan &p, int32_t n, const Plan &next, int32_t next_n) {
+    gather_block<Voxel>(vol_, p, n, next, next_n, uniform_, corners_);
+    return corners_;
   }
 
   const Volume &vol_;
   const PlanKernels &plans_;
   double background_;
+
+ private:
+  bool uniform_;
+  CellCorners<CornerValue<Voxel>> corners_{};
 };
 
 // Trilinear interpolation: the corners of the whole block are gathered,
@@ -258,8 +286,8 @@ class TrilinearStage : public TrilinearCells<Voxel> {
   using Result = double;
   using TrilinearCells<Voxel>::TrilinearCells;
 
-  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
-    const CellCorners<CornerValue<Voxel>> corners = this->gather(p, b.n, next, next_n);
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
+    const CellCorners<CornerValue<Voxel>> &corners = this->gather(p, b.n, next, next_n);
     blend_cells(this->plans_, p, corners, b.n, this->background_, results);
   }
 };

@@ -163,8 +163,11 @@ Volume make_volume(const Encoding &enc, int32_t d0, int32_t d1, int32_t d2, Fill
         store(enc, at, 0, special_value(r, enc.size == 4), true);
       }
     }
-    vol.scale.push_back(scales[static_cast<std::size_t>(k) % 6]);
-    vol.offset.push_back(offsets[static_cast<std::size_t>(k) % 6]);
+    // Volumes of odd seed share one scale and offset over all planes,
+    // which the kernels treat apart.
+    const std::size_t scaling = static_cast<std::size_t>(seed % 2 == 1 ? seed : static_cast<uint64_t>(k)) % 6;
+    vol.scale.push_back(scales[scaling]);
+    vol.offset.push_back(offsets[scaling]);
   }
   for (auto &plane : vol.planes) vol.data.push_back(plane.data() + 1);
   vol.map.dim[0] = static_cast<uint64_t>(d0);

@@ -27,9 +27,13 @@ double field(int i, int j, int k) { return (i * 37 + j * 101 + k * k * 13) % 611
 
 // Kernels keep the voxels of "short" as integers and those of "double_s"
 // as doubles, read through the byte-order reader.
-TestVolume reference_volume(const char *suffix = "short") {
+// Planes are scaled each their own way, or all alike when uniform.
+TestVolume reference_volume(const char *suffix = "short", bool uniform = false) {
   TestVolume vol(unit_named(suffix), kDims[0], kDims[1], kDims[2], field);
-  for (int32_t k = 0; k < kDims[2]; ++k) vol.set_plane_scaling(k, 0.75 + 0.125 * k, -2.0 * k + 0.3);
+  for (int32_t k = 0; k < kDims[2]; ++k) {
+    const int32_t f = uniform ? 3 : k;
+    vol.set_plane_scaling(k, 0.75 + 0.125 * f, -2.0 * f + 0.3);
+  }
   return vol;
 }
 
@@ -88,6 +92,37 @@ double reference_value(TestVolume &vol, bool sinc, int32_t q, double x, double y
     out += (s * vol.scale()[k] + vol.offset()[k]) * rz.w[c];
   }
   return out;
+}
+
+// The trilinear value: the inside test on 0-based coordinates, z first,
+// the upper end open; per axis the floor, the base clamped into the
+// volume, the step to the upper voxel (0 at the rims) and the fraction
+// from the unclamped floor; rows along x, then y with the plane's scale
+// and offset, then the two planes along z.
+double reference_trilinear(TestVolume &vol, double x, double y, double z) {
+  const double c[3] = {x - 1.0, y - 1.0, z - 1.0};
+  for (int axis = 2; axis >= 0; --axis) {
+    if (!(c[axis] >= -0.05 && c[axis] < (kDims[axis] + 0.05) - 1.0)) return kBackground;
+  }
+  int32_t base[3], step[3];
+  double t[3];
+  for (int axis = 0; axis < 3; ++axis) {
+    const auto f = static_cast<int32_t>(std::floor(c[axis]));
+    base[axis] = f < 0 ? 0 : (f > kDims[axis] - 1 ? kDims[axis] - 1 : f);
+    step[axis] = f >= 0 && f < kDims[axis] - 1 ? 1 : 0;
+    t[axis] = c[axis] - f;
+  }
+  double planes[2];
+  for (int p = 0; p < 2; ++p) {
+    const int32_t k = base[2] + p * step[2];
+    const auto v = [&](int32_t di, int32_t dj) {
+      return field(base[0] + di * step[0], base[1] + dj * step[1], k);
+    };
+    const double r0 = v(0, 0) * (1.0 - t[0]) + v(1, 0) * t[0];
+    const double r1 = v(0, 1) * (1.0 - t[0]) + v(1, 1) * t[0];
+    planes[p] = vol.offset()[k] + vol.scale()[k] * ((1.0 - t[1]) * r0 + t[1] * r1);
+  }
+  return (1.0 - t[2]) * planes[0] + t[2] * planes[1];
 }
 
 struct Gradient {
@@ -165,6 +200,24 @@ TEST(Reference, LookupValuesAreTheBuildersRunsSummedInOrder) {
       for (int32_t n = 0; n < m; ++n) {
         const double expected = reference_value(vol, sinc, q, p.x[n], p.y[n], p.z[n]);
         ASSERT_EQ(bits(out[n]), bits(expected)) << suffix << " hold " << hold << " point " << n;
+      }
+    }
+  }
+}
+
+// Volumes whose planes share one scale and offset take another path.
+TEST(Reference, TrilinearValuesFollowTheFormulaWithEitherScaling) {
+  for (bool uniform : {false, true}) {
+    for (const char *suffix : {"short", "double_s"}) {
+      TestVolume vol = reference_volume(suffix, uniform);
+      VolumeMap map = vol.map();
+      const Points p = reference_points();
+      const auto m = static_cast<int32_t>(p.x.size());
+      std::vector<double> out(p.x.size());
+      resample(m, &map, out.data(), p.x.data(), p.y.data(), p.z.data(), 1, kBackground);
+      for (int32_t n = 0; n < m; ++n) {
+        ASSERT_EQ(bits(out[n]), bits(reference_trilinear(vol, p.x[n], p.y[n], p.z[n])))
+            << suffix << (uniform ? " uniform" : " per plane") << " point " << n;
       }
     }
   }
