@@ -96,6 +96,22 @@ struct GradientStencils : Stencils<Value> {
   double dwz[kStencilSide][kBlock];
 };
 
+// Rows of a slice walked side by side, one per lane: each step adds
+// (dx, dy, dz, dw) to every lane's running (x, y, z, w), and stores w and
+// the quotients x / w, y / w and z / w of step i in lane r at
+// [i * kWalkLanes + r]. The running values are left in the record.
+constexpr int32_t kWalkLanes = 4;
+struct RowWalk {
+  double x[kWalkLanes];
+  double y[kWalkLanes];
+  double z[kWalkLanes];
+  double w[kWalkLanes];
+  double dx;
+  double dy;
+  double dz;
+  double dw;
+};
+
 // One instruction set's plan stage. Coordinates are 1-based; n <= kBlock.
 struct PlanKernels {
   const char *name;
@@ -134,9 +150,8 @@ struct PlanKernels {
                                 double *dx, double *dy, double *dz);
   void (*sum_gradient_stencils_int)(const GradientStencils<int32_t> *stencils, int32_t n,
                                     double *value, double *dx, double *dy, double *dz);
-  // qx = x / w and likewise for y and z, one quotient per sample.
-  void (*quotients)(const double *x, const double *y, const double *z, const double *w, int32_t n,
-                    double *qx, double *qy, double *qz);
+  // Steps the rows of walk `columns` times (see RowWalk).
+  void (*walk_rows)(RowWalk *walk, int32_t columns, double *qx, double *qy, double *qz, double *w);
 };
 
 }  // namespace volaccess

@@ -1,7 +1,9 @@
 // The plan stage compiled for AVX2: four doubles per register.
 // CMakeLists.txt gives this file its instruction-set flags.
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "cell_plan.h"
 #include "vector_paths.h"
@@ -21,6 +23,6 @@ extern const PlanKernels kPlans_avx2 = {"avx2", plans_avx2::plan_nearest, plans_
                                       plans_avx2::plan_sum_stencils_int,
                                       plans_avx2::plan_sum_gradient_stencils,
                                       plans_avx2::plan_sum_gradient_stencils_int,
-                                      plans_avx2::plan_quotients};
+                                      plans_avx2::plan_walk_rows};
 
 }  // namespace volaccess

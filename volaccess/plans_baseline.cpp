@@ -1,7 +1,9 @@
 // The plan stage compiled for the instruction set every x86_64 has (SSE2), or whatever the build targets.
 // CMakeLists.txt gives this file its instruction-set flags.
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "cell_plan.h"
 #include "vector_paths.h"
@@ -21,6 +23,6 @@ extern const PlanKernels kPlans_baseline = {"baseline", plans_baseline::plan_nea
                                       plans_baseline::plan_sum_stencils_int,
                                       plans_baseline::plan_sum_gradient_stencils,
                                       plans_baseline::plan_sum_gradient_stencils_int,
-                                      plans_baseline::plan_quotients};
+                                      plans_baseline::plan_walk_rows};
 
 }  // namespace volaccess

@@ -3,8 +3,11 @@
 #ifndef VOLACCESS_SLICE_WALK_H
 #define VOLACCESS_SLICE_WALK_H
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "cell_plan.h"
 #include "sample_pipeline.h"
@@ -13,30 +16,55 @@ namespace volaccess {
 
 // Carries pixel (i, j, 0, 1), both counted from 1, through the column-major
 // transform m, i fastest, and hands out the volume coordinates
-// (X/W, Y/W, Z/W) a block at a time. Each row start is formed once (the
-// third column times 0 included, so an infinite or NaN entry there poisons
-// its coordinate) and the coordinates are then stepped by repeated
-// addition; the walk runs ahead of the sampling by one block, and the
-// divisions of a block are made together. The walk ends before the first
-// pixel whose W is exactly zero; stopped() then tells the kernel to return
-// -1, with that pixel and every later one unwritten.
+// (X/W, Y/W, Z/W) a block at a time, in that pixel order. Each row start
+// is formed once (the third column times 0 included, so an infinite or NaN
+// entry there poisons its coordinate) and the coordinates are then
+// stepped along the row by repeated addition. The additions of one row
+// form a chain, but rows are independent: rows of up to kWalkColumns
+// pixels are stepped kWalkLanes at a time, one per vector lane, and a
+// wider row alone, kWalkColumns pixels at a time. The walk ends before the
+// first pixel whose W is exactly zero; stopped() then tells the kernel to
+// return -1, with that pixel and every later one unwritten.
 class SliceWalk {
  public:
   SliceWalk(const double *m, int32_t xdim1, int32_t ydim1, const PlanKernels &plans)
-      : m_(m), rows_(static_cast<double>(ydim1)), columns_(static_cast<double>(xdim1)), plans_(plans) {
-    finished_ = ydim1 < 1 || xdim1 < 1;
-    if (!finished_) start_row();
+      : m_(m), columns_(xdim1), rows_(ydim1), plans_(plans),
+        lanes_(xdim1 <= kWalkColumns ? kWalkLanes : 1), finished_(xdim1 < 1 || ydim1 < 1) {
+    if (finished_) return;
+    chunk_capacity_ = std::min(columns_, kWalkColumns);
+    steps_.resize(static_cast<std::size_t>(4 * kWalkLanes) * static_cast<std::size_t>(chunk_capacity_));
+    walk_.dx = m[0];
+    walk_.dy = m[1];
+    walk_.dz = m[2];
+    walk_.dw = m[3];
   }
 
   Block next(int slot) {
     Buffer &q = buffers_[slot];
-    double x[kBlock], y[kBlock], z[kBlock], w[kBlock];
     int32_t n = 0;
-    while (n < kBlock && !finished_) {
-      n = step_row(x, y, z, w, n);
-      if (!finished_ && i_ > columns_) start_row();
+    while (n < kBlock) {
+      if (lane_ == lanes_ready_) {
+        if (finished_) break;
+        step_on();
+        continue;
+      }
+      const int32_t count = std::min(kBlock - n, ends_[lane_] - column_in_chunk_);
+      const double *qx = steps_.data();
+      const double *qy = qx + stride();
+      const double *qz = qy + stride();
+      for (int32_t t = 0; t < count; ++t) {
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(column_in_chunk_ + t) * kWalkLanes + lane_;
+        q.x[n + t] = qx[at];
+        q.y[n + t] = qy[at];
+        q.z[n + t] = qz[at];
+      }
+      n += count;
+      column_in_chunk_ += count;
+      if (column_in_chunk_ == ends_[lane_]) {
+        ++lane_;
+        column_in_chunk_ = 0;
+      }
     }
-    plans_.quotients(x, y, z, w, n, q.x, q.y, q.z);
     // The walk moves by fixed steps, which the hardware prefetchers
     // follow: prefetching its voxels only costs time.
     return Block{q.x, q.y, q.z, n, false};
@@ -45,68 +73,86 @@ class SliceWalk {
   bool stopped() const { return stopped_; }
 
  private:
+  // Rows of up to this many pixels are walked kWalkLanes at a time; the
+  // step buffer holds at most kWalkColumns steps of every lane (128 KB).
+  static constexpr int32_t kWalkColumns = 1024;
+
   struct Buffer {
     double x[kBlock];
     double y[kBlock];
     double z[kBlock];
   };
 
-  // Steps along the current row into x, y, z, w from entry n on, until
-  // the block is full, the row ends or W is zero; returns the new count.
-  // The running values live in locals here, where the compiler can keep
-  // them in registers.
-  int32_t step_row(double *x, double *y, double *z, double *w, int32_t n) {
-    const double dx = m_[0], dy = m_[1], dz = m_[2], dw = m_[3];
-    double xr = x_, yr = y_, zr = z_, wr = w_, i = i_;
-    for (; n < kBlock && i <= columns_; i += 1.0) {
-      wr = wr + dw;
-      if (wr == 0.0) {
-        stopped_ = true;
-        finished_ = true;
-        break;
+  // Doubles per array of the step buffer: qx, qy, qz, then w.
+  std::ptrdiff_t stride() const { return static_cast<std::ptrdiff_t>(kWalkLanes) * chunk_capacity_; }
+
+  // Steps the current rows through their next chunk of columns, starting
+  // the next group of rows first when the last one is done, and finds how
+  // much of the chunk is handed out: all of it, or up to the first zero W
+  // in pixel order.
+  void step_on() {
+    if (column_ == 0) start_rows();
+    const int32_t chunk = std::min(chunk_capacity_, columns_ - column_);
+    double *qx = steps_.data();
+    double *w = qx + 3 * stride();
+    plans_.walk_rows(&walk_, chunk, qx, qx + stride(), qx + 2 * stride(), w);
+    lanes_ready_ = group_;
+    for (int32_t r = 0; r < group_; ++r) ends_[r] = chunk;
+    for (int32_t r = 0; r < group_ && !stopped_; ++r) {
+      for (int32_t i = 0; i < chunk; ++i) {
+        if (w[static_cast<std::ptrdiff_t>(i) * kWalkLanes + r] == 0.0) {
+          ends_[r] = i;
+          lanes_ready_ = r + 1;
+          stopped_ = true;
+          finished_ = true;
+          break;
+        }
       }
-      xr = xr + dx;
-      yr = yr + dy;
-      zr = zr + dz;
-      x[n] = xr;
-      y[n] = yr;
-      z[n] = zr;
-      w[n] = wr;
-      ++n;
     }
-    x_ = xr;
-    y_ = yr;
-    z_ = zr;
-    w_ = wr;
-    i_ = i;
-    return n;
+    lane_ = 0;
+    column_in_chunk_ = 0;
+    column_ += chunk;
+    if (column_ == columns_) {
+      column_ = 0;
+      rows_done_ += group_;
+      if (rows_done_ >= rows_) finished_ = true;
+    }
   }
 
-  void start_row() {
-    j_ += 1.0;
-    if (!(j_ <= rows_)) {
-      finished_ = true;
-      return;
+  // The starts of the next group of rows, one per lane; lanes beyond the
+  // last row are stepped too, and never handed out.
+  void start_rows() {
+    group_ = static_cast<int32_t>(std::min<int64_t>(lanes_, static_cast<int64_t>(rows_) - rows_done_));
+    for (int32_t r = 0; r < kWalkLanes; ++r) {
+      const double j = static_cast<double>(rows_done_) + 1.0 + static_cast<double>(r);
+      walk_.x[r] = (m_[8] * 0.0 + m_[12]) + j * m_[4];
+      walk_.y[r] = (m_[9] * 0.0 + m_[13]) + j * m_[5];
+      walk_.z[r] = (m_[10] * 0.0 + m_[14]) + j * m_[6];
+      walk_.w[r] = (m_[11] * 0.0 + m_[15]) + j * m_[7];
     }
-    x_ = (m_[8] * 0.0 + m_[12]) + j_ * m_[4];
-    y_ = (m_[9] * 0.0 + m_[13]) + j_ * m_[5];
-    z_ = (m_[10] * 0.0 + m_[14]) + j_ * m_[6];
-    w_ = (m_[11] * 0.0 + m_[15]) + j_ * m_[7];
-    i_ = 1.0;
   }
 
   const double *m_;
-  double rows_;
-  double columns_;
+  int32_t columns_;
+  int32_t rows_;
   const PlanKernels &plans_;
-  double j_ = 0.0;
-  double i_ = 1.0;
-  double x_ = 0.0;
-  double y_ = 0.0;
-  double z_ = 0.0;
-  double w_ = 0.0;
-  bool finished_ = false;
+  int32_t lanes_;
+  bool finished_;
   bool stopped_ = false;
+  int32_t chunk_capacity_ = 0;
+  std::vector<double> steps_;
+  RowWalk walk_{};
+  // Rows finished, the rows of the current group, and the columns of it
+  // stepped so far.
+  int32_t rows_done_ = 0;
+  int32_t group_ = 0;
+  int32_t column_ = 0;
+  // What the last chunk hands out: lanes 0 .. lanes_ready_ - 1, each up to
+  // its end; and how far it has been handed out.
+  int32_t ends_[kWalkLanes] = {};
+  int32_t lanes_ready_ = 0;
+  int32_t lane_ = 0;
+  int32_t column_in_chunk_ = 0;
   Buffer buffers_[2];
 };
 

@@ -308,6 +308,61 @@ double pixel_at(TestVolume &vol, double x, double y, double z, int kernel,
   return run_kernel(vol, translation(x - 1, y - 1, z), 1, 1, kernel, suffix).image[0];
 }
 
+// Rows are walked several at a time, and wide rows in pieces; every
+// pixel must still get the coordinates of its own row's chain of
+// additions, divided by its own W.
+TEST(SliceWalk, GroupedAndWideRowsKeepEachRowsChain) {
+  TestVolume vol(unit_named("double"), 40, 30, 8, [](int i, int j, int k) {
+    return std::sin(0.37 * i) * 100.0 + j * 1.25 - k * k * 0.5;
+  });
+  Matrix m = {0.03, 0.011, 0.002, 0.0001, -0.013, 0.9, 0.35, 0.001, 0, 0, 1, 0, 2.1, 1.3, 0.7, 1.0};
+  for (auto size : std::vector<std::array<int32_t, 2>>{{5, 7}, {3, 1}, {1100, 2}, {1024, 5}}) {
+    const int32_t columns = size[0], rows = size[1];
+    const Slice s = run_kernel(vol, m, columns, rows, 1, "double");
+    ASSERT_EQ(s.status, 0);
+    for (int j = 1; j <= rows; ++j) {
+      double x = (m[8] * 0.0 + m[12]) + j * m[4];
+      double y = (m[9] * 0.0 + m[13]) + j * m[5];
+      double z = (m[10] * 0.0 + m[14]) + j * m[6];
+      double w = (m[11] * 0.0 + m[15]) + j * m[7];
+      for (int i = 1; i <= columns; ++i) {
+        w = w + m[3];
+        x = x + m[0];
+        y = y + m[1];
+        z = z + m[2];
+        const std::size_t e = static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(columns) * (j - 1);
+        ASSERT_EQ(bits(s.image[e]), bits(vol.sample(x / w, y / w, z / w, 1, kBackground)))
+            << columns << " x " << rows << " at " << i << "," << j;
+      }
+    }
+    EXPECT_EQ(s.image.back(), kUnwritten);
+  }
+}
+
+// W rises by 0.25 per pixel in pixel order and is exactly zero at pixel
+// (i0, j0): in a later lane of a group of rows, in the second piece of a
+// wide row, at the start of a row.
+TEST(SliceWalk, ZeroWStopsAtItsPixelInAnyRowOrPiece) {
+  TestVolume vol = ramp_volume();
+  struct Case {
+    int32_t columns, rows, i0, j0;
+  };
+  for (const Case c : {Case{6, 9, 4, 7}, Case{1030, 3, 1027, 2}, Case{5, 4, 1, 4}, Case{2, 6, 2, 3}}) {
+    Matrix m = translation(0, 0, 2);
+    m[3] = 0.25;
+    m[7] = 0.25 * (c.columns + 1);
+    m[15] = -0.25 * (c.j0 * (c.columns + 1) + c.i0);
+    for (int kernel : {0, 1, 3}) {
+      const Slice s = run_kernel(vol, m, c.columns, c.rows, kernel);
+      EXPECT_EQ(s.status, -1);
+      const auto stop = static_cast<std::size_t>(c.i0 - 1) + static_cast<std::size_t>(c.columns) * (c.j0 - 1);
+      for (std::size_t e = 0; e < s.image.size(); ++e) {
+        ASSERT_EQ(s.image[e] == kUnwritten, e >= stop) << c.columns << " x " << c.rows << " pixel " << e;
+      }
+    }
+  }
+}
+
 TEST(SliceNearest, PlaneRimsAreHalfOpen) {
   TestVolume vol = ramp_volume();
   EXPECT_EQ(pixel_at(vol, 1, 1, 0.5, 0), 0.0);
