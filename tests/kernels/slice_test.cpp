@@ -315,27 +315,36 @@ TEST(SliceWalk, GroupedAndWideRowsKeepEachRowsChain) {
   TestVolume vol(unit_named("double"), 40, 30, 8, [](int i, int j, int k) {
     return std::sin(0.37 * i) * 100.0 + j * 1.25 - k * k * 0.5;
   });
-  Matrix m = {0.03, 0.011, 0.002, 0.0001, -0.013, 0.9, 0.35, 0.001, 0, 0, 1, 0, 2.1, 1.3, 0.7, 1.0};
-  for (auto size : std::vector<std::array<int32_t, 2>>{{5, 7}, {3, 1}, {1100, 2}, {1024, 5}}) {
-    const int32_t columns = size[0], rows = size[1];
-    const Slice s = run_kernel(vol, m, columns, rows, 1, "double");
-    ASSERT_EQ(s.status, 0);
-    for (int j = 1; j <= rows; ++j) {
-      double x = (m[8] * 0.0 + m[12]) + j * m[4];
-      double y = (m[9] * 0.0 + m[13]) + j * m[5];
-      double z = (m[10] * 0.0 + m[14]) + j * m[6];
-      double w = (m[11] * 0.0 + m[15]) + j * m[7];
-      for (int i = 1; i <= columns; ++i) {
-        w = w + m[3];
-        x = x + m[0];
-        y = y + m[1];
-        z = z + m[2];
-        const std::size_t e = static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(columns) * (j - 1);
-        ASSERT_EQ(bits(s.image[e]), bits(vol.sample(x / w, y / w, z / w, 1, kBackground)))
-            << columns << " x " << rows << " at " << i << "," << j;
+  // Projective, then affine (W stays exactly 1, so the quotients are the
+  // coordinates themselves).
+  const Matrix projective = {0.03, 0.011, 0.002, 0.0001, -0.013, 0.9, 0.35, 0.001,
+                             0,    0,     1,     0,      2.1,    1.3, 0.7,  1.0};
+  Matrix affine = projective;
+  affine[3] = 0.0;
+  affine[7] = -0.0;
+  const std::vector<std::array<int32_t, 2>> sizes = {{5, 7}, {3, 1}, {1100, 2}, {1024, 5}};
+  for (const Matrix &m : {projective, affine}) {
+    for (const auto &size : sizes) {
+      const int32_t columns = size[0], rows = size[1];
+      const Slice s = run_kernel(vol, m, columns, rows, 1, "double");
+      ASSERT_EQ(s.status, 0);
+      for (int j = 1; j <= rows; ++j) {
+        double x = (m[8] * 0.0 + m[12]) + j * m[4];
+        double y = (m[9] * 0.0 + m[13]) + j * m[5];
+        double z = (m[10] * 0.0 + m[14]) + j * m[6];
+        double w = (m[11] * 0.0 + m[15]) + j * m[7];
+        for (int i = 1; i <= columns; ++i) {
+          w = w + m[3];
+          x = x + m[0];
+          y = y + m[1];
+          z = z + m[2];
+          const std::size_t e = static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(columns) * (j - 1);
+          ASSERT_EQ(bits(s.image[e]), bits(vol.sample(x / w, y / w, z / w, 1, kBackground)))
+              << columns << " x " << rows << " at " << i << "," << j;
+        }
       }
+      EXPECT_EQ(s.image.back(), kUnwritten);
     }
-    EXPECT_EQ(s.image.back(), kUnwritten);
   }
 }
 
