@@ -138,6 +138,13 @@ struct PlanKernels {
   // The q Lagrange weights of n runs that keep all their nodes, for
   // fractions t from the centre voxel: weight e of run l into
   // w[e * kBlock + l], formed as the Lagrange builder forms them.
+  // Which of n coordinates c (1-based, on an axis of d voxels) get a
+  // Lagrange run of q nodes that keeps all its nodes without the
+  // whole-number shortcut (whole = 1), with the run's first voxel (0
+  // elsewhere) and the fraction t from its centre voxel; the tests are the
+  // Lagrange builder's.
+  void (*lagrange_runs)(const double *c, int32_t n, int32_t q, int32_t d, int32_t *whole,
+                        int32_t *first, double *t);
   void (*lagrange_weights)(const double *t, int32_t n, int32_t q, int32_t k0, const double *denom,
                            double *w);
   // The lookup sum of each of n stencils, in the order of lookup_sum

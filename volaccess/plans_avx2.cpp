@@ -18,6 +18,7 @@ extern const PlanKernels kPlans_avx2 = {"avx2", plans_avx2::plan_nearest, plans_
                                       plans_avx2::plan_blend_trilinear_int,
                                       plans_avx2::plan_blend_trilinear_gradient,
                                       plans_avx2::plan_blend_trilinear_gradient_int,
+                                      plans_avx2::plan_lagrange_runs,
                                       plans_avx2::plan_lagrange_weights,
                                       plans_avx2::plan_sum_stencils,
                                       plans_avx2::plan_sum_stencils_int,

@@ -18,6 +18,7 @@ extern const PlanKernels kPlans_baseline = {"baseline", plans_baseline::plan_nea
                                       plans_baseline::plan_blend_trilinear_int,
                                       plans_baseline::plan_blend_trilinear_gradient,
                                       plans_baseline::plan_blend_trilinear_gradient_int,
+                                      plans_baseline::plan_lagrange_runs,
                                       plans_baseline::plan_lagrange_weights,
                                       plans_baseline::plan_sum_stencils,
                                       plans_baseline::plan_sum_stencils_int,

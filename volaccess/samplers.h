@@ -532,13 +532,18 @@ class LookupStage {
   // rim, or beyond the 32-bit range) come from the builder itself.
   void plan_lagrange_axis(const double *c, int32_t count, const LookupPlan &cells, int32_t axis,
                           int32_t d, double *table, RunMemo<AxisRun> &memo, AxisRun *runs) {
+    const int32_t m = std::min(count, kBlock);
+    int32_t whole[kBlock];
+    int32_t run_first[kBlock];
+    double run_t[kBlock];
+    plans_.lagrange_runs(c, m, q_, d, whole, run_first, run_t);
     double t[kBlock];
     int32_t sample[kBlock];
-    int32_t first[kBlock];
     int32_t n = 0;
-    for (int32_t s = 0; s < std::min(count, kBlock); ++s) {
+    for (int32_t s = 0; s < m; ++s) {
       if (!cells.inside[s]) continue;
-      if (whole_lagrange_run(c[s], d, &first[n], &t[n])) {
+      if (whole[s]) {
+        t[n] = run_t[s];
         sample[n++] = s;
       } else {
         runs[s] = copy_run(memo.get(c[s], [&](double v) { return build_run(build_, q_, d, table, v); }),
@@ -552,26 +557,8 @@ class LookupStage {
     for (int32_t l = 0; l < n; ++l) {
       double *slot = weights_.slot(axis, sample[l]);
       for (int32_t e = 0; e < q_; ++e) slot[e] = w[e * kBlock + l];
-      runs[sample[l]] = AxisRun{first[l], q_, slot};
+      runs[sample[l]] = AxisRun{run_first[sample[l]], q_, slot};
     }
-  }
-
-  // Whether the Lagrange builder, given coordinate c on an axis of d
-  // voxels, keeps all q nodes without its whole-number shortcut; if so,
-  // the run's first voxel and the fraction t from its centre voxel. The
-  // tests and their order are the builder's.
-  bool whole_lagrange_run(double c, int32_t d, int32_t *first, double *t) const {
-    const double x = c - 1.0;
-    if (!(std::fabs(x - std::floor(x + 0.5)) >= 0.00001)) return false;
-    const double centre = q_ % 2 != 0 ? std::floor(x + 0.5) : std::floor(x);
-    if (!(centre >= -2147483648.0 && centre <= 2147483647.0)) return false;
-    const int32_t k0 = q_ % 2 != 0 ? (1 - q_) / 2 : (2 - q_) / 2;
-    const int64_t lowest = static_cast<int64_t>(static_cast<int32_t>(centre)) + k0;
-    const int64_t highest = lowest + q_ - 1;
-    if (lowest < 0 || highest > static_cast<int64_t>(d) - 1) return false;
-    *first = static_cast<int32_t>(lowest);
-    *t = x - centre;
-    return true;
   }
 
   const Volume &vol_;

@@ -178,7 +178,9 @@ Points reference_points() {
     p.y.push_back(n % 5 == 0 ? 3.0 : next(kDims[1]));
     p.z.push_back(n % 7 < 3 ? 2.25 : next(kDims[2]));
   }
-  for (double c : {0.95, 1.0, 4.0, 6.05, 7.05}) {
+  // Rims, voxel centres, and either side of the whole-number shortcut's
+  // reach (1e-5) around a centre.
+  for (double c : {0.95, 1.0, 4.0, 6.05, 7.05, 3.000009, 2.9999901, 3.0000101, 4.99998}) {
     p.x.push_back(c);
     p.y.push_back(c);
     p.z.push_back(c);
