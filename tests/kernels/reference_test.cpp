@@ -25,10 +25,19 @@ constexpr double kBackground = -3.5;
 // Whole values every signed encoding of 16 bits or more stores exactly.
 double field(int i, int j, int k) { return (i * 37 + j * 101 + k * k * 13) % 611 - 300.0; }
 
-// Kernels keep the voxels of "short" as integers and those of "double_s"
-// as doubles, read through the byte-order reader.
+// The kernels keep the voxels of "short" as integers and those of
+// "double_s" as doubles (read through the byte-order reader), and treat
+// volumes whose planes share one scale and offset apart.
+struct Kind {
+  const char *suffix;
+  bool uniform;
+};
+constexpr Kind kKinds[] = {{"short", false}, {"double_s", false}, {"short", true}, {"double_s", true}};
+
+std::string describe(const Kind &kind) { return std::string(kind.suffix) + (kind.uniform ? " uniform" : ""); }
+
 // Planes are scaled each their own way, or all alike when uniform.
-TestVolume reference_volume(const char *suffix = "short", bool uniform = false) {
+TestVolume reference_volume(const char *suffix, bool uniform) {
   TestVolume vol(unit_named(suffix), kDims[0], kDims[1], kDims[2], field);
   for (int32_t k = 0; k < kDims[2]; ++k) {
     const int32_t f = uniform ? 3 : k;
@@ -189,8 +198,8 @@ Points reference_points() {
 }
 
 TEST(Reference, LookupValuesAreTheBuildersRunsSummedInOrder) {
-  for (const char *suffix : {"short", "double_s"}) {
-    TestVolume vol = reference_volume(suffix);
+  for (const Kind &kind : kKinds) {
+    TestVolume vol = reference_volume(kind.suffix, kind.uniform);
     VolumeMap map = vol.map();
     const Points p = reference_points();
     const auto m = static_cast<int32_t>(p.x.size());
@@ -201,33 +210,30 @@ TEST(Reference, LookupValuesAreTheBuildersRunsSummedInOrder) {
       const int32_t q = sinc ? 1 - hold : hold + 1;
       for (int32_t n = 0; n < m; ++n) {
         const double expected = reference_value(vol, sinc, q, p.x[n], p.y[n], p.z[n]);
-        ASSERT_EQ(bits(out[n]), bits(expected)) << suffix << " hold " << hold << " point " << n;
+        ASSERT_EQ(bits(out[n]), bits(expected)) << describe(kind) << " hold " << hold << " point " << n;
       }
     }
   }
 }
 
-// Volumes whose planes share one scale and offset take another path.
 TEST(Reference, TrilinearValuesFollowTheFormulaWithEitherScaling) {
-  for (bool uniform : {false, true}) {
-    for (const char *suffix : {"short", "double_s"}) {
-      TestVolume vol = reference_volume(suffix, uniform);
-      VolumeMap map = vol.map();
-      const Points p = reference_points();
-      const auto m = static_cast<int32_t>(p.x.size());
-      std::vector<double> out(p.x.size());
-      resample(m, &map, out.data(), p.x.data(), p.y.data(), p.z.data(), 1, kBackground);
-      for (int32_t n = 0; n < m; ++n) {
-        ASSERT_EQ(bits(out[n]), bits(reference_trilinear(vol, p.x[n], p.y[n], p.z[n])))
-            << suffix << (uniform ? " uniform" : " per plane") << " point " << n;
-      }
+  for (const Kind &kind : kKinds) {
+    TestVolume vol = reference_volume(kind.suffix, kind.uniform);
+    VolumeMap map = vol.map();
+    const Points p = reference_points();
+    const auto m = static_cast<int32_t>(p.x.size());
+    std::vector<double> out(p.x.size());
+    resample(m, &map, out.data(), p.x.data(), p.y.data(), p.z.data(), 1, kBackground);
+    for (int32_t n = 0; n < m; ++n) {
+      ASSERT_EQ(bits(out[n]), bits(reference_trilinear(vol, p.x[n], p.y[n], p.z[n])))
+          << describe(kind) << " point " << n;
     }
   }
 }
 
 TEST(Reference, LookupGradientsAreTheBuildersRunsSummedInOrder) {
-  for (const char *suffix : {"short", "double_s"}) {
-    TestVolume vol = reference_volume(suffix);
+  for (const Kind &kind : kKinds) {
+    TestVolume vol = reference_volume(kind.suffix, kind.uniform);
     VolumeMap map = vol.map();
     const Points p = reference_points();
     const auto m = static_cast<int32_t>(p.x.size());
@@ -239,7 +245,7 @@ TEST(Reference, LookupGradientsAreTheBuildersRunsSummedInOrder) {
       const int32_t q = sinc ? 1 - hold : hold + 1;
       for (int32_t n = 0; n < m; ++n) {
         const Gradient g = reference_gradient(vol, sinc, q, p.x[n], p.y[n], p.z[n]);
-        const std::string where = std::string(suffix) + " hold " + std::to_string(hold) + " point " +
+        const std::string where = describe(kind) + " hold " + std::to_string(hold) + " point " +
                                   std::to_string(n);
         ASSERT_EQ(bits(value[n]), bits(g.value)) << where;
         ASSERT_EQ(bits(dx[n]), bits(g.dx)) << where;
