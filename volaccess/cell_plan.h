@@ -157,8 +157,9 @@ struct PlanKernels {
                                 double *dx, double *dy, double *dz);
   void (*sum_gradient_stencils_int)(const GradientStencils<int32_t> *stencils, int32_t n,
                                     double *value, double *dx, double *dy, double *dz);
-  // Steps the rows of walk `columns` times (see RowWalk).
-  void (*walk_rows)(RowWalk *walk, int32_t columns, double *qx, double *qy, double *qz, double *w);
+  // Steps the rows of walk `columns` times (see RowWalk); true when W was
+  // exactly 1 throughout (so no step has a zero W).
+  bool (*walk_rows)(RowWalk *walk, int32_t columns, double *qx, double *qy, double *qz, double *w);
 };
 
 }  // namespace volaccess

@@ -89,16 +89,16 @@ class SliceWalk {
   // Steps the current rows through their next chunk of columns, starting
   // the next group of rows first when the last one is done, and finds how
   // much of the chunk is handed out: all of it, or up to the first zero W
-  // in pixel order.
+  // in pixel order (none when W stayed exactly 1).
   void step_on() {
     if (column_ == 0) start_rows();
     const int32_t chunk = std::min(chunk_capacity_, columns_ - column_);
     double *qx = steps_.data();
     double *w = qx + 3 * stride();
-    plans_.walk_rows(&walk_, chunk, qx, qx + stride(), qx + 2 * stride(), w);
+    const bool unit_w = plans_.walk_rows(&walk_, chunk, qx, qx + stride(), qx + 2 * stride(), w);
     lanes_ready_ = group_;
     for (int32_t r = 0; r < group_; ++r) ends_[r] = chunk;
-    for (int32_t r = 0; r < group_ && !stopped_; ++r) {
+    for (int32_t r = 0; r < group_ && !unit_w && !stopped_; ++r) {
       for (int32_t i = 0; i < chunk; ++i) {
         if (w[static_cast<std::ptrdiff_t>(i) * kWalkLanes + r] == 0.0) {
           ends_[r] = i;
