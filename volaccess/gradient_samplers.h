@@ -185,21 +185,15 @@ class LookupGradientStage {
                        Result *results) const {
     GradientStencils<CornerValue<Voxel>> &stencils = *stencils_;
     int32_t lane_sample[kBlock];
-    int32_t lanes = 0;
-    for (int32_t s = 0; s < b.n; ++s) {
-      prefetch_ahead(*this, p, b.n, next, next_n, s);
-      if (p.cells.inside[s] && full_stencil(p.x[s], p.y[s], p.z[s])) {
-        gather_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s], lanes, stencils);
-        for (int32_t e = 0; e < kStencilSide; ++e) {
-          stencils.dwx[e][lanes] = p.x[s].dw[e];
-          stencils.dwy[e][lanes] = p.y[s].dw[e];
-          stencils.dwz[e][lanes] = p.z[s].dw[e];
-        }
-        lane_sample[lanes++] = s;
-      } else {
-        results[s] = sample(p, b, s);
+    const int32_t lanes = fill_stencil_lanes(*this, p, b, next, next_n, results, lane_sample,
+                                             [&](int32_t s, int32_t lane) {
+      gather_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s], lane, stencils);
+      for (int32_t e = 0; e < kStencilSide; ++e) {
+        stencils.dwx[e][lane] = p.x[s].dw[e];
+        stencils.dwy[e][lane] = p.y[s].dw[e];
+        stencils.dwz[e][lane] = p.z[s].dw[e];
       }
-    }
+    });
     double value[kBlock], dx[kBlock], dy[kBlock], dz[kBlock];
     sum_gradient_stencils(plans_, stencils, lanes, value, dx, dy, dz);
     for (int32_t l = 0; l < lanes; ++l) results[lane_sample[l]] = Gradient{value[l], dx[l], dy[l], dz[l]};

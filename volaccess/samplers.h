@@ -353,6 +353,29 @@ inline void sum_stencils(const PlanKernels &k, const Stencils<int32_t> &st, int3
   k.sum_stencils_int(&st, n, out);
 }
 
+// The first half of a lookup stage's finish when its runs have four
+// nodes: samples whose three runs keep all of them are handed to
+// gather(s, lane), lane counting up from 0, while the rest (outside, or
+// with a run cut at a rim or shortened at a voxel centre) are sampled one
+// by one into results. Prefetches run ahead as in finish_each. Returns the
+// number of lanes filled; lane_sample[l] is the sample of lane l.
+template <class Stage, class Gather>
+int32_t fill_stencil_lanes(const Stage &stage, const typename Stage::Plan &p, const Block &b,
+                           const typename Stage::Plan &next, int32_t next_n,
+                           typename Stage::Result *results, int32_t *lane_sample, Gather gather) {
+  int32_t lanes = 0;
+  for (int32_t s = 0; s < b.n; ++s) {
+    prefetch_ahead(stage, p, b.n, next, next_n, s);
+    if (p.cells.inside[s] && full_stencil(p.x[s], p.y[s], p.z[s])) {
+      gather(s, lanes);
+      lane_sample[lanes++] = s;
+    } else {
+      results[s] = stage.sample(p, b, s);
+    }
+  }
+  return lanes;
+}
+
 // Every cache line of a sample's stencil: the bytes of the x run in each
 // row of the y run, in each plane of the z run. Line addresses are formed
 // on address values, as a run may start or end inside a line.
@@ -499,24 +522,16 @@ class LookupStage {
   }
 
  private:
-  // Samples whose three runs keep all four nodes are gathered into the
-  // lanes of one block of stencils and summed across it; the rest (outside,
-  // or with a run cut at a rim or shortened at a voxel centre) are summed
-  // one by one. Prefetches run ahead of the gathers as in finish_each.
+  // Full four-node stencils are gathered into the lanes of one block of
+  // stencils and summed across it; the other samples one by one.
   void finish_stencils(const Plan &p, const Block &b, const Plan &next, int32_t next_n,
                        Result *results) const {
     Stencils<CornerValue<Voxel>> &stencils = *stencils_;
     int32_t lane_sample[kBlock];
-    int32_t lanes = 0;
-    for (int32_t s = 0; s < b.n; ++s) {
-      prefetch_ahead(*this, p, b.n, next, next_n, s);
-      if (p.cells.inside[s] && full_stencil(p.x[s], p.y[s], p.z[s])) {
-        gather_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s], lanes, stencils);
-        lane_sample[lanes++] = s;
-      } else {
-        results[s] = sample(p, b, s);
-      }
-    }
+    const int32_t lanes = fill_stencil_lanes(*this, p, b, next, next_n, results, lane_sample,
+                                             [&](int32_t s, int32_t lane) {
+      gather_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s], lane, stencils);
+    });
     double sums[kBlock];
     sum_stencils(plans_, stencils, lanes, sums);
     for (int32_t l = 0; l < lanes; ++l) results[lane_sample[l]] = sums[l];
