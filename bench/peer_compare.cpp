@@ -103,7 +103,7 @@ std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, i
 
 std::string write_nifti(const std::string &dir, const BenchData &data, int32_t side) {
   const std::string path = dir + "/volume" + std::to_string(side) + ".nii";
-  vacli::NiftiOutputSpec layout;
+  vacli::NiftiLayout layout;
   layout.dim = {side, side, side};
   layout.datatype = vacli::find_nifti_datatype(4);
   vacli::NiftiWriter writer(path, layout);

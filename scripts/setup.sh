@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libboost-dev libboost-log-dev libboost-thread-dev
-  libplist-dev libnifti2-dev libpng-dev zlib1g-dev libhwy-dev
+  libplist-dev libnifti2-dev libpng-dev zlib1g-dev
   python3 python3-numpy python3-scipy python3-nibabel pngcheck
 )
 

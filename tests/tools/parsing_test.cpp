@@ -96,7 +96,10 @@ TEST(MatrixOption, SixteenNumbersRowByRow) {
 
 TEST(Arguments, OptionsInBothFormsAndPositionals) {
   const Arguments a("slice", {"img.nii", "--hold=3", "-o", "out.png", "--background", "-1", "--gradient"},
-                    {{"hold", true}, {"output", true, 'o'}, {"background", true}, {"gradient", false}});
+                    {{"hold", "N", "interpolation"},
+                     {"output", "OUT", "the output", 'o'},
+                     {"background", "V", "value outside"},
+                     {"gradient", nullptr, "derivatives too"}});
   EXPECT_EQ(a.positional(), (std::vector<std::string>{"img.nii"}));
   EXPECT_EQ(a.value("hold"), "3");
   EXPECT_EQ(a.value("output"), "out.png");
@@ -110,9 +113,9 @@ TEST(Arguments, OptionsInBothFormsAndPositionals) {
 TEST(Arguments, UnknownRepeatedAndValuelessOptionsAreUsageErrors) {
   EXPECT_EQ(usage_error([] { Arguments("info", {"--bogus"}, {}); }),
             "unknown option --bogus for 'info' (see 'volaccess info --help')");
-  EXPECT_EQ(usage_error([] { Arguments("info", {"--volume", "1", "--volume", "2"}, {{"volume", true}}); }),
+  EXPECT_EQ(usage_error([] { Arguments("info", {"--volume", "1", "--volume", "2"}, {{"volume", "T", "volume"}}); }),
             "option --volume given twice");
-  EXPECT_EQ(usage_error([] { Arguments("info", {"--volume"}, {{"volume", true}}); }),
+  EXPECT_EQ(usage_error([] { Arguments("info", {"--volume"}, {{"volume", "T", "volume"}}); }),
             "option --volume needs a value (see 'volaccess info --help')");
   EXPECT_EQ(usage_error([] { Arguments("info", {"a", "b"}, {}).only_positional("an IMAGE"); }),
             "unexpected argument 'b' (see 'volaccess info --help')");

@@ -112,8 +112,8 @@ TEST(Png, WritesAPictureWithTheSignature) {
   EXPECT_EQ(std::memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8), 0);
 }
 
-vacli::NiftiOutputSpec sample_spec() {
-  vacli::NiftiOutputSpec layout;
+vacli::NiftiLayout sample_layout() {
+  vacli::NiftiLayout layout;
   layout.dim = {3, 2, 2};
   layout.datatype = vacli::find_nifti_datatype(512);
   layout.scale = 0.5;
@@ -125,7 +125,7 @@ vacli::NiftiOutputSpec sample_spec() {
 }
 
 TEST(NiftiWriter, HeaderReadsBackWithItsGeometryAndScaling) {
-  const std::vector<unsigned char> bytes = vacli::nifti_header_bytes(sample_spec());
+  const std::vector<unsigned char> bytes = vacli::nifti_header_bytes(sample_layout());
   ASSERT_EQ(bytes.size(), 352u);
   const vacli::NiftiHeader h = vacli::parse_nifti_header(bytes.data(), bytes.size(), "out.nii");
   EXPECT_EQ(h.dim, (std::array<int64_t, 3>{3, 2, 2}));
@@ -137,7 +137,7 @@ TEST(NiftiWriter, HeaderReadsBackWithItsGeometryAndScaling) {
 }
 
 TEST(NiftiWriter, WideImagesBecomeNifti2) {
-  vacli::NiftiOutputSpec layout = sample_spec();
+  vacli::NiftiLayout layout = sample_layout();
   layout.dim = {40000, 1, 1};
   const std::vector<unsigned char> bytes = vacli::nifti_header_bytes(layout);
   ASSERT_EQ(bytes.size(), 544u);
@@ -148,7 +148,7 @@ TEST(NiftiWriter, WideImagesBecomeNifti2) {
 
 TEST(NiftiWriter, CompressedImageReadsBackPlaneByPlane) {
   ScratchDir dir;
-  vacli::NiftiWriter writer(dir.file("o.nii.gz"), sample_spec());
+  vacli::NiftiWriter writer(dir.file("o.nii.gz"), sample_layout());
   writer.write_plane({-1, -0.5, 0, 0.5, 1, 1.5});
   writer.write_plane({2, 2.5, 3, 3.5, 4, 4.5});
   writer.finish();
@@ -163,7 +163,7 @@ TEST(NiftiWriter, CompressedImageReadsBackPlaneByPlane) {
 TEST(NiftiWriter, MissingPlanesLeaveNoFile) {
   ScratchDir dir;
   {
-    vacli::NiftiWriter writer(dir.file("o.nii"), sample_spec());
+    vacli::NiftiWriter writer(dir.file("o.nii"), sample_layout());
     writer.write_plane({0, 0, 0, 0, 0, 0});
     EXPECT_THROW(writer.finish(), vacli::CliError);
   }

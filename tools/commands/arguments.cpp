@@ -12,22 +12,22 @@ namespace {
 
 [[noreturn]] void usage(const std::string &text) { throw UsageError(text); }
 
-const OptionSpec *find_long(const std::vector<OptionSpec> &specs, const std::string &name) {
-  for (const OptionSpec &s : specs)
-    if (s.name == name) return &s;
+const OptionDef *find_long(const std::vector<OptionDef> &options, const std::string &name) {
+  for (const OptionDef &o : options)
+    if (o.name == name) return &o;
   return nullptr;
 }
 
-const OptionSpec *find_short(const std::vector<OptionSpec> &specs, char c) {
-  for (const OptionSpec &s : specs)
-    if (s.short_name == c) return &s;
+const OptionDef *find_short(const std::vector<OptionDef> &options, char c) {
+  for (const OptionDef &o : options)
+    if (o.short_name == c) return &o;
   return nullptr;
 }
 
 }  // namespace
 
 Arguments::Arguments(const std::string &command, const std::vector<std::string> &words,
-                     const std::vector<OptionSpec> &specs)
+                     const std::vector<OptionDef> &options)
     : command_(command) {
   const std::string see = " (see 'volaccess " + command + " --help')";
   bool only_positional = false;
@@ -41,7 +41,7 @@ Arguments::Arguments(const std::string &command, const std::vector<std::string> 
       only_positional = true;
       continue;
     }
-    const OptionSpec *matched = nullptr;
+    const OptionDef *matched = nullptr;
     std::string name;
     std::optional<std::string> inline_value;
     if (w[1] == '-') {
@@ -51,14 +51,14 @@ Arguments::Arguments(const std::string &command, const std::vector<std::string> 
         inline_value = name.substr(eq + 1);
         name.erase(eq);
       }
-      matched = find_long(specs, name);
+      matched = find_long(options, name);
     } else if (w.size() == 2) {
-      matched = find_short(specs, w[1]);
+      matched = find_short(options, w[1]);
     }
     if (!matched) usage("unknown option " + w + " for '" + command + "'" + see);
     name = matched->name;
     if (options_.count(name)) usage("option --" + name + " given twice");
-    if (!matched->takes_value) {
+    if (!matched->takes_value()) {
       if (inline_value) usage("option --" + name + " takes no value");
       options_[name] = "";
       continue;

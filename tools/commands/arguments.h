@@ -14,17 +14,20 @@
 
 namespace vacli {
 
-struct OptionSpec {
-  std::string name;   // long name without dashes
-  bool takes_value;
-  char short_name = 0;  // e.g. 'o' for -o, 0 for none
+// One option of a command and its line in the command's help.
+struct OptionDef {
+  std::string name;        // long name without dashes
+  const char *value;       // the value's name in the help ("N", "FILE"), nullptr for a flag
+  const char *help;        // what it does; further lines after '\n'
+  char short_name = 0;     // e.g. 'o' for -o, 0 for none
+  bool takes_value() const { return value != nullptr; }
 };
 
 class Arguments {
  public:
   // Parses the words after the command; unknown options, missing values
   // and repeated options are UsageErrors.
-  Arguments(const std::string &command, const std::vector<std::string> &words, const std::vector<OptionSpec> &specs);
+  Arguments(const std::string &command, const std::vector<std::string> &words, const std::vector<OptionDef> &options);
 
   const std::string &command() const { return command_; }
   const std::vector<std::string> &positional() const { return positional_; }

@@ -106,10 +106,7 @@ void draw_overview(const std::vector<SliceImage> &top, const std::vector<SliceIm
   write_png(path, pixels, width, height, kWindow);
 }
 
-}  // namespace
-
-void command_demo(const Words &words) {
-  const Arguments args("demo", words, {{"out", true}});
+void run_demo(const Arguments &args) {
   if (!args.positional().empty()) throw UsageError("unexpected argument '" + args.positional()[0] + "'");
   const std::string dir = args.value("out").value_or("volaccess-demo");
   make_folder(dir);
@@ -142,6 +139,22 @@ void command_demo(const Words &words) {
   const std::vector<SliceImage> result = draw_planes(rotated_path, dir, "rotated");
   draw_overview(input, result, dir + "/overview.png");
   std::printf("  %-24s the phantom (top) and the rotated result (bottom)\n", "overview.png");
+}
+
+}  // namespace
+
+const CommandDef &demo_command() {
+  static const CommandDef command{
+      "demo",
+      "[--out DIR]",
+      "a phantom, resliced under a rotation, with pictures",
+      "[--out DIR]",
+      "Synthesises a 3-D phantom with an oblique voxel-to-world matrix and scaled int16\n"
+      "voxels, writes it as NIfTI, reslices it under a rotation with windowed-sinc\n"
+      "interpolation, and draws axial, coronal and sagittal slices of both as PNG pictures.\n",
+      {{"out", "DIR", "the folder for the results (default: volaccess-demo)"}},
+      run_demo};
+  return command;
 }
 
 }  // namespace vacli

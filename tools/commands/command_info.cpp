@@ -24,10 +24,7 @@ const char *byte_order(bool swapped) {
   return little != swapped ? "little-endian" : "big-endian";
 }
 
-}  // namespace
-
-void command_info(const Words &words) {
-  const Arguments args("info", words, {{"volume", true}});
+void run_info(const Arguments &args) {
   const std::string path = args.only_positional("an IMAGE");
   const int64_t volume = volume_option(args);
   const NiftiImage image = NiftiImage::open(path);
@@ -54,6 +51,22 @@ void command_info(const Words &words) {
   }
   std::printf("voxels:      %s, volume %lld at byte %llu\n", image.data_name().c_str(), static_cast<long long>(volume),
               static_cast<unsigned long long>(volume_position(h, volume)));
+}
+
+}  // namespace
+
+const CommandDef &info_command() {
+  static const CommandDef command{
+      "info",
+      "IMAGE",
+      "dimensions, datatype, voxel sizes, scaling, matrix, file",
+      "IMAGE [--volume T]",
+      "Prints the dimensions, the datatype and byte order, the voxel sizes, the scale and\n"
+      "offset of the voxel values, the 4x4 voxel-to-world matrix (for 1-based voxel\n"
+      "coordinates) and where the voxels lie: the file and the byte position of volume T.\n",
+      {{"volume", "T", "volume of a 4-D image, from 1 (default 1)"}},
+      run_info};
+  return command;
 }
 
 }  // namespace vacli

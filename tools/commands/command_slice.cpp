@@ -57,13 +57,7 @@ std::optional<Window> window_option(const Arguments &args) {
   return Window{*low, *high};
 }
 
-}  // namespace
-
-void command_slice(const Words &words) {
-  const Arguments args("slice", words,
-                       {{"axial", true}, {"coronal", true}, {"sagittal", true}, {"transform", true},
-                        {"size", true}, {"hold", true}, {"background", true}, {"window", true},
-                        {"volume", true}, {"output", true, 'o'}});
+void run_slice(const Arguments &args) {
   const std::string path = args.only_positional("an IMAGE");
   const std::string out = required_option(args, "output");
   const bool png = ends_with(out, ".png") || ends_with(out, ".PNG");
@@ -81,6 +75,35 @@ void command_slice(const Words &words) {
     write_png(out, cut.pixels, cut.width, cut.height, window ? *window : robust_window(cut.pixels));
   else
     write_npy(out, cut.pixels, cut.width, cut.height);
+}
+
+}  // namespace
+
+const CommandDef &slice_command() {
+  static const CommandDef command{
+      "slice",
+      "IMAGE -o OUT.png|.npy",
+      "one plane, or a cut under any 4x4 transform",
+      "IMAGE -o OUT (--axial K | --coronal J | --sagittal I | --transform M) [options]",
+      "Cuts one 2-D image out of the volume and writes it as an 8-bit grey PNG picture or as a\n"
+      ".npy array of the exact doubles (array[i-1, j-1] is pixel (i, j)). Pictures are drawn\n"
+      "with the second axis pointing up.\n",
+      {{"axial", "K", "plane z = K (1-based), pixels along x and y"},
+       {"coronal", "J", "plane y = J, pixels along x and z"},
+       {"sagittal", "I", "plane x = I, pixels along y and z"},
+       {"transform", "M",
+        "16 numbers, a 4x4 matrix row by row, taking pixel (i, j, 0, 1)\n"
+        "to 1-based voxel coordinates"},
+       {"size", "WxH", "image size (default: the plane's own size; for --transform, x by y)"},
+       {"hold", "N", "interpolation (default 1, trilinear)"},
+       {"background", "V", "value outside the volume (default 0; 'nan' accepted)"},
+       {"window", "LO,HI",
+        "grey levels from LO (black) to HI (white); default: the 1st to\n"
+        "99th percentile of the image"},
+       {"volume", "T", "volume of a 4-D image, from 1 (default 1)"},
+       {"output", "OUT", "the output file, ending in .png or .npy", 'o'}},
+      run_slice};
+  return command;
 }
 
 }  // namespace vacli

@@ -1,31 +1,40 @@
-// The program's commands. Each takes the words after its name, writes its
-// results, and throws CliError (or UsageError) on failure.
+// The program's commands. Each is described by one CommandDef in its own
+// command_*.cpp: its options, its help text (generated from them) and the
+// function that runs it, which writes its results and throws CliError (or
+// UsageError) on failure.
 #ifndef VOLACCESS_TOOLS_COMMANDS_H
 #define VOLACCESS_TOOLS_COMMANDS_H
 
 #include <string>
 #include <vector>
 
+#include "arguments.h"
+
 namespace vacli {
 
-using Words = std::vector<std::string>;
+struct CommandDef {
+  const char *name;
+  const char *synopsis;     // the arguments shown in the program's overview
+  const char *summary;      // the command's line in the overview
+  const char *usage;        // the arguments shown in the command's usage line
+  const char *description;  // the paragraph above the options in its help
+  std::vector<OptionDef> options;
+  void (*run)(const Arguments &args);
+};
 
-void command_info(const Words &words);
-void command_sample(const Words &words);
-void command_slice(const Words &words);
-void command_reslice(const Words &words);
-void command_demo(const Words &words);
+const CommandDef &info_command();
+const CommandDef &sample_command();
+const CommandDef &slice_command();
+const CommandDef &reslice_command();
+const CommandDef &demo_command();
+
+// The program's overview, and the help of one command, as printed.
+std::string overview_text();
+std::string help_text(const CommandDef &command);
 
 // Runs the command line; returns the exit status. Errors are reported
 // here, once, as one line on standard error.
 int run_program(int argc, char **argv);
-
-// Help texts: the overview, and that of one command (empty if unknown).
-std::string program_help();
-std::string command_help(const std::string &command);
-
-// True when the words ask for the command's help.
-bool wants_help(const Words &words);
 
 }  // namespace vacli
 

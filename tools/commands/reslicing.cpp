@@ -14,8 +14,8 @@ namespace vacli {
 
 namespace {
 
-NiftiOutputSpec output_spec(const NiftiHeader &source, const NiftiHeader &reference, OutputType type) {
-  NiftiOutputSpec layout;
+NiftiLayout output_layout(const NiftiHeader &source, const NiftiHeader &reference, OutputType type) {
+  NiftiLayout layout;
   layout.version = reference.version;
   layout.dim = reference.dim;
   layout.geometry = reference.geometry;
@@ -49,7 +49,7 @@ void reslice(const MappedVolume &source, const NiftiHeader &source_header, const
       reference_to_source(source.voxel_to_world(), one_based_matrix(reference), options, source.name());
   const auto width = static_cast<int32_t>(reference.dim[0]);
   const auto height = static_cast<int32_t>(reference.dim[1]);
-  NiftiWriter writer(out_path, output_spec(source_header, reference, options.type));
+  NiftiWriter writer(out_path, output_layout(source_header, reference, options.type));
   ProgressBar bar("reslicing", reference.dim[2], options.progress);
   for (int64_t k = 1; k <= reference.dim[2]; ++k) {
     const Mat4 plane = multiply(to_source, translation4(0, 0, static_cast<double>(k)));

@@ -19,7 +19,7 @@ namespace vacli {
 namespace {
 
 template <class Header, class Real>
-void fill_common(Header *h, const NiftiOutputSpec &layout) {
+void fill_common(Header *h, const NiftiLayout &layout) {
   using Dim = std::remove_reference_t<decltype(h->dim[0])>;
   h->dim[0] = 3;
   for (int i = 0; i < 3; ++i) h->dim[i + 1] = static_cast<Dim>(layout.dim[static_cast<std::size_t>(i)]);
@@ -49,7 +49,7 @@ void fill_common(Header *h, const NiftiOutputSpec &layout) {
   std::strncpy(h->descrip, layout.description.c_str(), sizeof h->descrip - 1);
 }
 
-bool fits_nifti1(const NiftiOutputSpec &layout) {
+bool fits_nifti1(const NiftiLayout &layout) {
   for (int64_t d : layout.dim)
     if (d > std::numeric_limits<int16_t>::max()) return false;
   return true;
@@ -57,7 +57,7 @@ bool fits_nifti1(const NiftiOutputSpec &layout) {
 
 }  // namespace
 
-std::vector<unsigned char> nifti_header_bytes(const NiftiOutputSpec &layout) {
+std::vector<unsigned char> nifti_header_bytes(const NiftiLayout &layout) {
   std::vector<unsigned char> bytes;
   if (layout.version == 1 && fits_nifti1(layout)) {
     nifti_1_header h;
@@ -84,7 +84,7 @@ struct NiftiWriter::Gzip {
   gzFile file = nullptr;
 };
 
-NiftiWriter::NiftiWriter(const std::string &path, const NiftiOutputSpec &layout) : spec_(layout), file_(path) {
+NiftiWriter::NiftiWriter(const std::string &path, const NiftiLayout &layout) : layout_(layout), file_(path) {
   if (ends_with(path, ".gz")) {
     gzip_ = std::make_unique<Gzip>();
     const int fd = ::dup(file_.fd());
@@ -93,7 +93,7 @@ NiftiWriter::NiftiWriter(const std::string &path, const NiftiOutputSpec &layout)
       fail(path, "cannot write: " + system_reason(errno));
     }
   }
-  const std::vector<unsigned char> header = nifti_header_bytes(spec_);
+  const std::vector<unsigned char> header = nifti_header_bytes(layout_);
   put(header.data(), header.size());
 }
 
@@ -115,14 +115,14 @@ void NiftiWriter::put(const void *bytes, std::size_t n) {
 
 void NiftiWriter::write_plane(const std::vector<double> &values) {
   buffer_.clear();
-  append_stored(values.data(), values.size(), *spec_.datatype, spec_.scale, spec_.offset, &buffer_);
+  append_stored(values.data(), values.size(), *layout_.datatype, layout_.scale, layout_.offset, &buffer_);
   put(buffer_.data(), buffer_.size());
   ++planes_written_;
 }
 
 void NiftiWriter::finish() {
-  if (planes_written_ != spec_.dim[2])
-    fail(file_.path(), "internal error: " + std::to_string(planes_written_) + " of " + std::to_string(spec_.dim[2]) +
+  if (planes_written_ != layout_.dim[2])
+    fail(file_.path(), "internal error: " + std::to_string(planes_written_) + " of " + std::to_string(layout_.dim[2]) +
                            " planes written");
   if (gzip_) {
     const int status = gzclose(gzip_->file);

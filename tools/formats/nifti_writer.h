@@ -14,7 +14,7 @@
 
 namespace vacli {
 
-struct NiftiOutputSpec {
+struct NiftiLayout {
   int version = 1;  // raised to 2 when a dimension does not fit NIfTI-1
   std::array<int64_t, 3> dim{1, 1, 1};
   const NiftiDatatype *datatype = nullptr;
@@ -25,12 +25,12 @@ struct NiftiOutputSpec {
 };
 
 // The header bytes (with the four-byte extension flag) of an image.
-std::vector<unsigned char> nifti_header_bytes(const NiftiOutputSpec &layout);
+std::vector<unsigned char> nifti_header_bytes(const NiftiLayout &layout);
 
 class NiftiWriter {
  public:
   // Compresses when the path ends in ".gz".
-  NiftiWriter(const std::string &path, const NiftiOutputSpec &layout);
+  NiftiWriter(const std::string &path, const NiftiLayout &layout);
   ~NiftiWriter();
   NiftiWriter(const NiftiWriter &) = delete;
   NiftiWriter &operator=(const NiftiWriter &) = delete;
@@ -43,7 +43,7 @@ class NiftiWriter {
  private:
   void put(const void *bytes, std::size_t n);
 
-  NiftiOutputSpec spec_;
+  NiftiLayout layout_;
   OutputFile file_;
   struct Gzip;
   std::unique_ptr<Gzip> gzip_;
