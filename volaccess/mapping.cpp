@@ -16,9 +16,12 @@
 #include <cstring>
 
 #include "calvex/ext.h"
+#include "encodings.h"
 #include "volaccess.h"
 
 namespace {
+
+using volaccess::Encoding;
 
 // Kernels index voxels with signed 32-bit counts.
 constexpr uint64_t kMaxCount = 0x7FFFFFFFu;
@@ -26,46 +29,23 @@ constexpr double kTwoTo64 = 18446744073709551616.0;
 
 const char kTooLarge[] = "Volume too large: each dimension and each plane must hold fewer than 2^31 voxels.";
 
-struct TypeCodes {
-  int32_t type_code;
-  int dt_code;
-};
-
-// Host class to type code and the "dt" code a "dat" volume must carry,
-// tested in this order.
-bool class_codes(const hxArray *a, TypeCodes *codes) {
-  if (hxIsDouble(a)) *codes = {64, 64};
-  else if (hxIsSingle(a)) *codes = {16, 16};
-  else if (hxIsInt32(a)) *codes = {8, 8};
-  else if (hxIsUint32(a)) *codes = {136, 768};
-  else if (hxIsInt16(a)) *codes = {4, 4};
-  else if (hxIsUint16(a)) *codes = {132, 512};
-  else if (hxIsInt8(a)) *codes = {130, 256};
-  else if (hxIsUint8(a)) *codes = {2, 2};
-  else if (hxIsInt64(a)) *codes = {1024, 1024};
-  else if (hxIsUint64(a)) *codes = {1280, 1280};
-  else return false;
-  return true;
+// The native encoding a host array of this class holds, or null.
+const Encoding *class_encoding(const hxArray *a) {
+  const hxClassID cls = hxGetClassID(a);
+  for (const Encoding &e : volaccess::kEncodings)
+    if (!e.swapped && e.host_class == cls) return &e;
+  return nullptr;
 }
 
 // "dt" code and swap flag of a file to type code; false for a code
-// outside the table. One-byte encodings ignore the swap flag.
+// outside the table. One-byte encodings have no twin: they ignore the flag.
 bool file_type_code(int dt, bool swapped, int32_t *type_code) {
-  int32_t code;
-  switch (dt) {
-    case 2: *type_code = 2; return true;
-    case 256: *type_code = 130; return true;
-    case 4: code = 4; break;
-    case 512: code = 132; break;
-    case 8: code = 8; break;
-    case 768: code = 136; break;
-    case 1024: code = 1024; break;
-    case 1280: code = 1280; break;
-    case 16: code = 16; break;
-    case 64: code = 64; break;
-    default: return false;
-  }
-  *type_code = swapped ? (code | 0x8000) : code;
+  const Encoding *native = nullptr;
+  for (const Encoding &e : volaccess::kEncodings)
+    if (!e.swapped && e.nifti_code == dt) native = &e;
+  if (!native) return false;
+  const Encoding *twin = swapped ? volaccess::find_encoding(native->code | volaccess::kSwappedBit) : nullptr;
+  *type_code = twin ? twin->code : native->code;
   return true;
 }
 
@@ -121,9 +101,18 @@ void set_identity(double mat[16]) {
   for (int e = 0; e < 16; ++e) mat[e] = (e % 5 == 0) ? 1.0 : 0.0;
 }
 
-[[noreturn]] void fail(VolumeMap *maps, int32_t count, const char *message) {
-  free_maps(maps, count);
+// Releases records 0 to i and raises `message`. The records are zeroed when
+// made, so record i is released whole however far it was filled.
+[[noreturn]] void fail(VolumeMap *maps, int32_t i, const char *message) {
+  free_maps(maps, i + 1);
   extErrMsgTxt(message);
+}
+
+// The dimensions of an array of at most three.
+void array_dims(const hxArray *a, uint64_t dim[3]) {
+  const hxSize nd = hxGetNumberOfDimensions(a);
+  const hxSize *dims = hxGetDimensions(a);
+  for (hxSize k = 0; k < 3; ++k) dim[k] = k < nd ? dims[k] : 1;
 }
 
 // The record's three per-plane arrays; false when memory ran out.
@@ -153,20 +142,18 @@ void read_mat(VolumeMap *maps, int32_t i, const hxArray *ptr) {
   set_identity(map->mat);
   const hxArray *mat = hxGetField(ptr, static_cast<hxSize>(i), "mat");
   if (!mat) return;
-  if (hxGetM(mat) != 4 || hxGetN(mat) != 4) fail(maps, i + 1, "Wrong sized mat.");
-  if (!readable(mat)) fail(maps, i + 1, "mat must be numeric.");
+  if (hxGetM(mat) != 4 || hxGetN(mat) != 4) fail(maps, i, "Wrong sized mat.");
+  if (!readable(mat)) fail(maps, i, "mat must be numeric.");
   for (hxSize e = 0; e < 16; ++e) map->mat[e] = element(mat, e);
 }
 
 VolumeMap *map_plain_array(const hxArray *ptr, int32_t *n) {
-  TypeCodes codes{};
   if (hxGetNumberOfDimensions(ptr) > 3 || !hxIsNumeric(ptr) || hxIsComplex(ptr) || hxIsSparse(ptr))
     extErrMsgTxt("What do I do with this?");
-  if (!class_codes(ptr, &codes)) extErrMsgTxt("Unknown volume datatype.");
-  const hxSize nd = hxGetNumberOfDimensions(ptr);
-  const hxSize *dims = hxGetDimensions(ptr);
-  uint64_t dim[3] = {1, 1, 1};
-  for (hxSize k = 0; k < nd; ++k) dim[k] = dims[k];
+  const Encoding *encoding = class_encoding(ptr);
+  if (!encoding) extErrMsgTxt("Unknown volume datatype.");
+  uint64_t dim[3];
+  array_dims(ptr, dim);
   if (!dims_fit_kernels(dim)) extErrMsgTxt(kTooLarge);
 
   auto *maps = static_cast<VolumeMap *>(hxCalloc(1, sizeof(VolumeMap)));
@@ -174,74 +161,79 @@ VolumeMap *map_plain_array(const hxArray *ptr, int32_t *n) {
   VolumeMap *map = &maps[0];
   std::memcpy(map->dim, dim, sizeof dim);
   set_identity(map->mat);
-  map->dtype = codes.type_code;
-  if (!allocate_planes(map)) fail(maps, 1, "Out of memory.");
+  map->dtype = encoding->code;
+  if (!allocate_planes(map)) fail(maps, 0, "Out of memory.");
   contiguous_planes(map, static_cast<unsigned char *>(hxGetPr(ptr)), 0, plane_bytes(map), 1.0, 0.0);
   *n = 1;
   return maps;
 }
 
-// Element i of a struct array whose voxels are in its "dat" field.
-void map_in_memory(VolumeMap *maps, int32_t i, const hxArray *ptr) {
-  VolumeMap *map = &maps[i];
-  const hxSize e = static_cast<hxSize>(i);
-  const hxArray *dat = hxGetField(ptr, e, "dat");
+// The encoding and dimensions of "dat", the voxels of element i.
+const Encoding *read_dat(VolumeMap *maps, int32_t i, const hxArray *dat) {
   if (!dat) fail(maps, i, "Can't find dat.");
-  TypeCodes codes{};
-  if (!class_codes(dat, &codes)) fail(maps, i, "Unknown volume datatype.");
+  const Encoding *encoding = class_encoding(dat);
+  if (!encoding) fail(maps, i, "Unknown volume datatype.");
   // Sparse voxels have no dense layout to address.
   if (hxIsSparse(dat) || !hxGetPr(dat)) fail(maps, i, "What do I do with this?");
   if (hxGetNumberOfDimensions(dat) > 3) fail(maps, i, "Too many dimensions.");
-  const hxSize nd = hxGetNumberOfDimensions(dat);
-  const hxSize *dims = hxGetDimensions(dat);
-  for (int k = 0; k < 3; ++k) map->dim[k] = static_cast<hxSize>(k) < nd ? dims[k] : 1;
-  if (!dims_fit_kernels(map->dim)) fail(maps, i, kTooLarge);
+  array_dims(dat, maps[i].dim);
+  if (!dims_fit_kernels(maps[i].dim)) fail(maps, i, kTooLarge);
+  return encoding;
+}
 
-  if (const hxArray *dim = hxGetField(ptr, e, "dim")) {
-    if (hxGetNumberOfElements(dim) != 3) fail(maps, i, "Wrong sized dim.");
-    if (!readable(dim)) fail(maps, i, "dim must be numeric.");
-    for (hxSize k = 0; k < 3; ++k) {
-      uint64_t d;
-      if (!truncated_u64(element(dim, k), &d) || d != map->dim[k])
-        fail(maps, i, "Incompatible volume dimensions in dim.");
-    }
+// An optional "dim" beside "dat" must agree with it.
+void check_dat_dim(VolumeMap *maps, int32_t i, const hxArray *dim) {
+  if (!dim) return;
+  if (hxGetNumberOfElements(dim) != 3) fail(maps, i, "Wrong sized dim.");
+  if (!readable(dim)) fail(maps, i, "dim must be numeric.");
+  for (hxSize k = 0; k < 3; ++k) {
+    uint64_t d;
+    if (!truncated_u64(element(dim, k), &d) || d != maps[i].dim[k])
+      fail(maps, i, "Incompatible volume dimensions in dim.");
   }
-  if (const hxArray *dt = hxGetField(ptr, e, "dt")) {
-    const hxSize count = hxGetNumberOfElements(dt);
-    if (count != 1 && count != 2) fail(maps, i, "Wrong sized dt.");
-    if (!readable(dt)) fail(maps, i, "dt must be numeric.");
-    const double code = element(dt, 0);
-    if (code != codes.dt_code) {
-      extPrintf("dtype=%d and dt=%d\n", codes.type_code, truncated_int(code));
-      fail(maps, i, "Incompatible datatype in dt.");
-    }
-  }
+}
 
-  map->map_addr = nullptr;
-  map->map_len = 0;
-  map->dtype = codes.type_code;
-  if (!allocate_planes(map)) fail(maps, i + 1, "Out of memory.");
+// An optional "dt" beside "dat" must name the class of "dat".
+void check_dat_dt(VolumeMap *maps, int32_t i, const hxArray *dt, const Encoding &encoding) {
+  if (!dt) return;
+  const hxSize count = hxGetNumberOfElements(dt);
+  if (count != 1 && count != 2) fail(maps, i, "Wrong sized dt.");
+  if (!readable(dt)) fail(maps, i, "dt must be numeric.");
+  const double code = element(dt, 0);
+  if (code != encoding.nifti_code) {
+    extPrintf("dtype=%d and dt=%d\n", encoding.code, truncated_int(code));
+    fail(maps, i, "Incompatible datatype in dt.");
+  }
+}
+
+// Scale and offset of the planes of "dat" from an optional "pinfo": one
+// column for all planes or one per plane, with a zero byte position.
+void memory_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo, unsigned char *base) {
+  VolumeMap *map = &maps[i];
   const uint64_t bytes = plane_bytes(map);
-  unsigned char *base = static_cast<unsigned char *>(hxGetPr(dat));
-
-  const hxArray *pinfo = hxGetField(ptr, e, "pinfo");
-  if (!pinfo) {
-    contiguous_planes(map, base, 0, bytes, 1.0, 0.0);
-  } else {
-    const hxSize rows = hxGetM(pinfo), cols = hxGetN(pinfo);
-    if ((rows != 2 && rows != 3) || (cols != 1 && cols != map->dim[2])) fail(maps, i + 1, "Wrong sized pinfo.");
-    if (!readable(pinfo)) fail(maps, i + 1, "pinfo must be numeric.");
-    if (rows == 3 && element(pinfo, 2) != 0.0) fail(maps, i + 1, "pinfo(3) must equal 0 to read dat field.");
-    if (cols == 1) {
-      contiguous_planes(map, base, 0, bytes, element(pinfo, 0), element(pinfo, 1));
-    } else {
-      contiguous_planes(map, base, 0, bytes, 1.0, 0.0);
-      for (uint64_t k = 0; k < map->dim[2]; ++k) {
-        map->scale[k] = element(pinfo, k * rows);
-        map->offset[k] = element(pinfo, k * rows + 1);
-      }
-    }
+  contiguous_planes(map, base, 0, bytes, 1.0, 0.0);
+  if (!pinfo) return;
+  const hxSize rows = hxGetM(pinfo), cols = hxGetN(pinfo);
+  if ((rows != 2 && rows != 3) || (cols != 1 && cols != map->dim[2])) fail(maps, i, "Wrong sized pinfo.");
+  if (!readable(pinfo)) fail(maps, i, "pinfo must be numeric.");
+  if (rows == 3 && element(pinfo, 2) != 0.0) fail(maps, i, "pinfo(3) must equal 0 to read dat field.");
+  for (uint64_t k = 0; k < map->dim[2]; ++k) {
+    const hxSize column = cols == 1 ? 0 : k * rows;
+    map->scale[k] = element(pinfo, column);
+    map->offset[k] = element(pinfo, column + 1);
   }
+}
+
+// Element i of a struct array whose voxels are in its "dat" field.
+void map_in_memory(VolumeMap *maps, int32_t i, const hxArray *ptr) {
+  const hxSize e = static_cast<hxSize>(i);
+  const hxArray *dat = hxGetField(ptr, e, "dat");
+  const Encoding *encoding = read_dat(maps, i, dat);
+  check_dat_dim(maps, i, hxGetField(ptr, e, "dim"));
+  check_dat_dt(maps, i, hxGetField(ptr, e, "dt"), *encoding);
+  maps[i].dtype = encoding->code;
+  if (!allocate_planes(&maps[i])) fail(maps, i, "Out of memory.");
+  memory_planes(maps, i, hxGetField(ptr, e, "pinfo"), static_cast<unsigned char *>(hxGetPr(dat)));
   read_mat(maps, i, ptr);
 }
 
@@ -251,17 +243,17 @@ void map_file(VolumeMap *maps, int32_t i, const hxArray *fname) {
   VolumeMap *map = &maps[i];
   if (!hxIsChar(fname)) return;
   char *path = hxArrayToString(fname);
-  if (!path) fail(maps, i + 1, "Can't get filename.");
+  if (!path) fail(maps, i, "Can't get filename.");
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     hxFree(path);
-    fail(maps, i + 1, "Can't open image file.");
+    fail(maps, i, "Can't open image file.");
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {
     close(fd);
     hxFree(path);
-    fail(maps, i + 1, "Can't get file size.");
+    fail(maps, i, "Can't get file size.");
   }
   map->map_len = static_cast<uint64_t>(st.st_size);
   void *addr = mmap(nullptr, map->map_len, PROT_READ, MAP_SHARED, fd, 0);
@@ -271,7 +263,7 @@ void map_file(VolumeMap *maps, int32_t i, const hxArray *fname) {
     map->map_addr = nullptr;
     map->map_len = 0;
     hxFree(path);
-    fail(maps, i + 1, "Can't map image file.");
+    fail(maps, i, "Can't map image file.");
   }
   map->map_addr = addr;
   hxFree(path);
@@ -283,50 +275,53 @@ bool inside_mapping(const VolumeMap *map, uint64_t position, uint64_t length) {
   return add_u64(position, length, &end) && end <= map->map_len;
 }
 
-void file_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo) {
+// All planes one after another from `position`, with one scale and offset.
+// The per-plane arrays grow with dim[2], which a description of a few bytes
+// can set near 2^31: here and below they are only made once the file, or
+// pinfo, is known to hold that many planes.
+void contiguous_file_planes(VolumeMap *maps, int32_t i, uint64_t position, double scale, double offset) {
+  VolumeMap *map = &maps[i];
+  const uint64_t bytes = plane_bytes(map);
+  uint64_t volume_bytes;
+  if (!mul_u64(bytes, map->dim[2], &volume_bytes) || !inside_mapping(map, position, volume_bytes))
+    fail(maps, i, "File too small.");
+  if (!allocate_planes(map)) fail(maps, i, "Out of memory.");
+  contiguous_planes(map, static_cast<unsigned char *>(map->map_addr), position, bytes, scale, offset);
+}
+
+// One column of "pinfo" per plane; each plane is checked before its
+// address is formed.
+void scattered_file_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo) {
   VolumeMap *map = &maps[i];
   const uint64_t bytes = plane_bytes(map);
   unsigned char *base = static_cast<unsigned char *>(map->map_addr);
-  uint64_t volume_bytes;
-  const bool volume_fits = mul_u64(bytes, map->dim[2], &volume_bytes);
-
-  // The per-plane arrays grow with dim[2], which a description of a few
-  // bytes can set near 2^31: they are only made once the file, or pinfo,
-  // is known to hold that many planes.
-  if (!pinfo) {
-    if (!volume_fits || !inside_mapping(map, 0, volume_bytes)) fail(maps, i + 1, "File too small.");
-    if (!allocate_planes(map)) fail(maps, i + 1, "Out of memory.");
-    contiguous_planes(map, base, 0, bytes, 1.0, 0.0);
-    return;
-  }
-  const hxSize rows = hxGetM(pinfo), cols = hxGetN(pinfo);
-  if (rows != 3 || (cols != 1 && cols != map->dim[2])) fail(maps, i + 1, "Wrong sized pinfo.");
-  if (!readable(pinfo)) fail(maps, i + 1, "pinfo must be numeric.");
-  if (cols == 1) {
-    uint64_t position;
-    if (!truncated_u64(element(pinfo, 2), &position) || !volume_fits || !inside_mapping(map, position, volume_bytes))
-      fail(maps, i + 1, "File too small.");
-    if (!allocate_planes(map)) fail(maps, i + 1, "Out of memory.");
-    contiguous_planes(map, base, position, bytes, element(pinfo, 0), element(pinfo, 1));
-    return;
-  }
-  // One column per plane; each plane is checked before its address is formed.
-  if (!allocate_planes(map)) fail(maps, i + 1, "Out of memory.");
+  if (!allocate_planes(map)) fail(maps, i, "Out of memory.");
   for (uint64_t k = 0; k < map->dim[2]; ++k) {
     map->scale[k] = element(pinfo, 3 * k);
     map->offset[k] = element(pinfo, 3 * k + 1);
     uint64_t position;
     if (!truncated_u64(element(pinfo, 3 * k + 2), &position) || !inside_mapping(map, position, bytes))
-      fail(maps, i + 1, "File too small.");
+      fail(maps, i, "File too small.");
     map->data[k] = base + position;
   }
 }
 
-// Element i of a struct array that describes an image file.
-void map_from_file(VolumeMap *maps, int32_t i, const hxArray *ptr) {
+// The planes of the mapped file: from its start without "pinfo", else
+// from the scale, offset and byte position in each column of "pinfo".
+void file_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo) {
+  if (!pinfo) return contiguous_file_planes(maps, i, 0, 1.0, 0.0);
+  const hxSize rows = hxGetM(pinfo), cols = hxGetN(pinfo);
+  if (rows != 3 || (cols != 1 && cols != maps[i].dim[2])) fail(maps, i, "Wrong sized pinfo.");
+  if (!readable(pinfo)) fail(maps, i, "pinfo must be numeric.");
+  if (cols != 1) return scattered_file_planes(maps, i, pinfo);
+  uint64_t position;
+  if (!truncated_u64(element(pinfo, 2), &position)) fail(maps, i, "File too small.");
+  contiguous_file_planes(maps, i, position, element(pinfo, 0), element(pinfo, 1));
+}
+
+// "dim" of a file's description: three whole numbers the kernels can index.
+void read_file_dim(VolumeMap *maps, int32_t i, const hxArray *dim) {
   VolumeMap *map = &maps[i];
-  const hxSize e = static_cast<hxSize>(i);
-  const hxArray *dim = hxGetField(ptr, e, "dim");
   if (!dim) fail(maps, i, "Can't find dim.");
   if (hxGetNumberOfElements(dim) != 3) fail(maps, i, "Wrong sized dim.");
   if (!readable(dim)) fail(maps, i, "dim must be numeric.");
@@ -337,18 +332,26 @@ void map_from_file(VolumeMap *maps, int32_t i, const hxArray *ptr) {
     map->dim[k] = static_cast<uint64_t>(static_cast<int32_t>(d));
   }
   if (!dims_fit_kernels(map->dim)) fail(maps, i, kTooLarge);
+}
 
-  const hxArray *dt = hxGetField(ptr, e, "dt");
-  if (!dt) fail(maps, i + 1, "Can't find dt.");
-  if (hxGetNumberOfElements(dt) != 2) fail(maps, i + 1, "Wrong sized dt.");
-  if (!readable(dt)) fail(maps, i + 1, "dt must be numeric.");
+// "dt" of a file's description: the datatype code and the swap flag.
+void read_file_dt(VolumeMap *maps, int32_t i, const hxArray *dt) {
+  if (!dt) fail(maps, i, "Can't find dt.");
+  if (hxGetNumberOfElements(dt) != 2) fail(maps, i, "Wrong sized dt.");
+  if (!readable(dt)) fail(maps, i, "dt must be numeric.");
   // A swap flag that is not a number is taken as set: it is not zero.
   const double flag = element(dt, 1);
   const bool swapped = !(std::fabs(flag) < 1.0);
-  if (!file_type_code(truncated_int(element(dt, 0)), swapped, &map->dtype)) fail(maps, i + 1, "Unknown datatype.");
+  if (!file_type_code(truncated_int(element(dt, 0)), swapped, &maps[i].dtype)) fail(maps, i, "Unknown datatype.");
+}
 
+// Element i of a struct array that describes an image file.
+void map_from_file(VolumeMap *maps, int32_t i, const hxArray *ptr) {
+  const hxSize e = static_cast<hxSize>(i);
+  read_file_dim(maps, i, hxGetField(ptr, e, "dim"));
+  read_file_dt(maps, i, hxGetField(ptr, e, "dt"));
   const hxArray *fname = hxGetField(ptr, e, "fname");
-  if (!fname) fail(maps, i + 1, "Can't find fname.");
+  if (!fname) fail(maps, i, "Can't find fname.");
   map_file(maps, i, fname);
   file_planes(maps, i, hxGetField(ptr, e, "pinfo"));
   read_mat(maps, i, ptr);

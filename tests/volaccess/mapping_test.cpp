@@ -443,6 +443,30 @@ TEST_F(Mapping, InMemory64BitIntegers) {
   }
 }
 
+// "dt" beside "dat" carries the file's datatype code, which differs from
+// the record's type code for int8, uint16 and uint32.
+TEST_F(Mapping, InMemoryDtOfEveryClassIsItsFileCode) {
+  struct Case {
+    hxClassID cls;
+    int dt;
+    int32_t code;
+  };
+  const Case cases[] = {{hxUINT8_CLASS, 2, 2},      {hxINT8_CLASS, 256, 130},   {hxINT16_CLASS, 4, 4},
+                        {hxUINT16_CLASS, 512, 132}, {hxINT32_CLASS, 8, 8},      {hxUINT32_CLASS, 768, 136},
+                        {hxINT64_CLASS, 1024, 1024}, {hxUINT64_CLASS, 1280, 1280}, {hxSINGLE_CLASS, 16, 16},
+                        {hxDOUBLE_CLASS, 64, 64}};
+  for (const Case &c : cases) {
+    hxArray *s = keep(structs(1));
+    hxSetField(s, 0, "dat", numeric({2, 2}, c.cls));
+    hxSetField(s, 0, "dt", row({double(c.dt), 0}));
+    inspect_ = [&](VolumeMap *maps, int32_t) { EXPECT_EQ(maps[0].dtype, c.code) << c.dt; };
+    EXPECT_TRUE(map(s).ok) << c.dt;
+    hxSetField(s, 0, "dt", row({double(c.code == c.dt ? c.dt + 1 : c.code), 0}));
+    expect_error(s, "Incompatible datatype in dt.");
+    calvex::take_console();
+  }
+}
+
 TEST_F(Mapping, InMemoryPinfo) {
   hxArray *s = keep(structs(1));
   hxSetField(s, 0, "dat", numeric({2, 2, 3}, hxINT16_CLASS));

@@ -27,6 +27,22 @@ int32_t byte_swapped(int32_t v) { return static_cast<int32_t>(__builtin_bswap32(
 
 std::string decimal(int64_t v) { return std::to_string(v); }
 
+// The volume library's list of encodings; a byte-swapped twin shares the
+// NIfTI code of its native row, the byte order being the header's.
+struct Encoding {
+  int nifti_code;
+  int bits;
+  const char *name;
+  bool twin;
+};
+
+constexpr Encoding kEncodings[] = {
+#define VOLACCESS_ENCODING(t, code, element, reader, bits, host_class, nifti_code, twin, name) \
+  {(nifti_code), (bits), (name), (twin) != 0},
+#include "voxel_types.def"
+#undef VOLACCESS_ENCODING
+};
+
 // The fields both versions share, with the same names, after byte swapping.
 struct Fields {
   std::array<int64_t, 8> dim{};
@@ -204,16 +220,13 @@ NiftiHeader parse_version(const unsigned char *bytes, bool swapped, int version,
 }  // namespace
 
 const std::array<NiftiDatatype, 10> &nifti_datatypes() {
-  static const std::array<NiftiDatatype, 10> types{{{2, 1, "uint8"},
-                                                    {256, 1, "int8"},
-                                                    {4, 2, "int16"},
-                                                    {512, 2, "uint16"},
-                                                    {8, 4, "int32"},
-                                                    {768, 4, "uint32"},
-                                                    {1024, 8, "int64"},
-                                                    {1280, 8, "uint64"},
-                                                    {16, 4, "float32"},
-                                                    {64, 8, "float64"}}};
+  static const std::array<NiftiDatatype, 10> types = [] {
+    std::array<NiftiDatatype, 10> native{};
+    std::size_t n = 0;
+    for (const Encoding &e : kEncodings)
+      if (!e.twin) native.at(n++) = {e.nifti_code, e.bits / 8, e.name};
+    return native;
+  }();
   return types;
 }
 

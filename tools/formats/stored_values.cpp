@@ -54,19 +54,12 @@ void append_as(const double *values, std::size_t n, double scale, double offset,
 
 void append_stored(const double *values, std::size_t n, const NiftiDatatype &type, double scale, double offset,
                    std::vector<unsigned char> *bytes) {
-  switch (type.code) {
-    case 2: return append_as<uint8_t>(values, n, scale, offset, bytes);
-    case 256: return append_as<int8_t>(values, n, scale, offset, bytes);
-    case 4: return append_as<int16_t>(values, n, scale, offset, bytes);
-    case 512: return append_as<uint16_t>(values, n, scale, offset, bytes);
-    case 8: return append_as<int32_t>(values, n, scale, offset, bytes);
-    case 768: return append_as<uint32_t>(values, n, scale, offset, bytes);
-    case 1024: return append_as<int64_t>(values, n, scale, offset, bytes);
-    case 1280: return append_as<uint64_t>(values, n, scale, offset, bytes);
-    case 16: return append_as<float>(values, n, scale, offset, bytes);
-    case 64: return append_as<double>(values, n, scale, offset, bytes);
-    default: throw CliError("no stored form for datatype " + std::to_string(type.code));
-  }
+  // The stored element of each native row of the volume library's list.
+#define VOLACCESS_ENCODING(t, type_code, element, reader, bits, host_class, nifti_code, twin, name) \
+  if (!(twin) && type.code == (nifti_code)) return append_as<element>(values, n, scale, offset, bytes);
+#include "voxel_types.def"
+#undef VOLACCESS_ENCODING
+  throw CliError("no stored form for datatype " + std::to_string(type.code));
 }
 
 }  // namespace vacli
