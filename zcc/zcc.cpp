@@ -23,8 +23,18 @@
 
 namespace {
 
-constexpr const char kEntrySignature[] = "void extFunction(int, hxArray **, int, const hxArray **)";
-constexpr const char kAnalysisSignature[] = "bool do_requirements_analysis(error_context, compiler_args, fl::ustring &)";
+// Where each step's trace records say they come from: its signature, and
+// the source file and line logged with it. The file and line are the fixed
+// values the readers of these logs know the steps by, not places in this
+// file.
+struct TraceLocation {
+  const char *signature;
+  const char *file;
+  int line;
+};
+constexpr TraceLocation kEntryTrace{"void extFunction(int, hxArray **, int, const hxArray **)", "zcc", 157};
+constexpr TraceLocation kAnalysisTrace{"bool do_requirements_analysis(error_context, compiler_args, fl::ustring &)",
+                                       "zcc", 99};
 constexpr const char kUnknownFailure[] = "Unknown exception occurred during compilation";
 
 // The compiler's options byte and its mode of a requirements analysis.
@@ -142,7 +152,7 @@ void run_steps(CallContexts &contexts, compiler_args &args, AnalysisFolder &fold
 }  // namespace
 
 bool do_requirements_analysis(error_context *errors, compiler_args &args, fl::ustring &dir) {
-  TraceScope scope(zcc_logger(), kAnalysisSignature, "zcc", 99);
+  TraceScope scope(zcc_logger(), kAnalysisTrace.signature, kAnalysisTrace.file, kAnalysisTrace.line);
   const fl::ustring base = dir.empty() ? fl::ustring() : fl::filesystem::detail::make_native_form(dir, true);
   const fl::ustring requirements_dir = fl::filesystem::detail::concatenate_pathname(base, u"kestrel_zcc_reqtsOut");
 
@@ -178,7 +188,7 @@ bool do_requirements_analysis(error_context *errors, compiler_args &args, fl::us
 }
 
 void extFunction(int nlhs, hxArray *[], int nrhs, const hxArray *prhs[]) {
-  TraceScope scope(zcc_logger(), kEntrySignature, "zcc", 157);
+  TraceScope scope(zcc_logger(), kEntryTrace.signature, kEntryTrace.file, kEntryTrace.line);
   if (nlhs >= 1) extErrMsgIdAndTxt("compiler:noOutputs", "ZCC does not return any outputs (-? for help)");
   compiler_args args;
   args.arguments.push_back(u"zcc");
