@@ -139,8 +139,8 @@ class LookupGradientStage {
   using Plan = PlannedRuns<GradientRun>;
   using Result = Gradient;
   LookupGradientStage(const Volume &vol, const PlanKernels &plans, LookupGradBuilder build, int32_t q,
-                      GradientTables &tables, double background)
-      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
+                      double background)
+      : vol_(vol), plans_(plans), build_(build), q_(q), background_(background),
         weights_(run_capacity(q, vol), 2),
         stencils_(q == kStencilSide ? new GradientStencils<CornerValue<Voxel>> : nullptr) {}
 
@@ -203,8 +203,9 @@ class LookupGradientStage {
   const PlanKernels &plans_;
   LookupGradBuilder build_;
   int32_t q_;
-  GradientTables &tables_;
   double background_;
+  // Scratch of this call, as in LookupStage.
+  GradientTables tables_;
   BlockWeights weights_;
   RunMemo<GradientRun> x_;
   RunMemo<GradientRun> y_;

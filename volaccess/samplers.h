@@ -476,8 +476,8 @@ class LookupStage {
   using Plan = PlannedRuns<AxisRun>;
   using Result = double;
   LookupStage(const Volume &vol, const PlanKernels &plans, LookupBuilder build, int32_t q,
-              WeightTables &tables, double background)
-      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
+              double background)
+      : vol_(vol), plans_(plans), build_(build), q_(q), background_(background),
         weights_(run_capacity(q, vol), 1),
         stencils_(q == kStencilSide ? new Stencils<CornerValue<Voxel>> : nullptr) {}
 
@@ -580,8 +580,10 @@ class LookupStage {
   const PlanKernels &plans_;
   LookupBuilder build_;
   int32_t q_;
-  WeightTables &tables_;
   double background_;
+  // The builders' output, rewritten for every run built; scratch of this
+  // call, like the rest below, so that calls never share it.
+  WeightTables tables_;
   BlockWeights weights_;
   RunMemo<AxisRun> x_;
   RunMemo<AxisRun> y_;
