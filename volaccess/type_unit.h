@@ -44,6 +44,12 @@ struct GradientStore {
   }
 };
 
+// The pixels of an xdim1-by-ydim1 slice; 0 when either side is not
+// positive.
+inline int64_t pixel_count(int32_t xdim1, int32_t ydim1) {
+  return xdim1 < 1 || ydim1 < 1 ? 0 : static_cast<int64_t>(xdim1) * ydim1;
+}
+
 // The m points through stage, results stored in point order.
 template <class Stage, class Store>
 void sample_points(Stage &stage, int32_t m, const double *x, const double *y, const double *z,
@@ -99,7 +105,7 @@ struct TypeUnit {
                          const double *z, int32_t dim0, int32_t dim1, int32_t dim2,
                          double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    TrilinearStage<Voxel> stage(vol, plan_kernels(), background);
+    TrilinearStage<Voxel> stage(vol, plan_kernels(), m, background);
     sample_points(stage, m, x, y, z, [out](std::ptrdiff_t p, double v) { out[p] = v; });
   }
 
@@ -107,7 +113,7 @@ struct TypeUnit {
                             const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                             double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q), background);
+    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q), m, background);
     sample_points(stage, m, x, y, z, [out](std::ptrdiff_t p, double v) { out[p] = v; });
   }
 
@@ -135,7 +141,7 @@ struct TypeUnit {
                            int32_t dim0, int32_t dim1, int32_t dim2, double background,
                            const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    TrilinearGradientStage<Voxel> stage(vol, plan_kernels(), background);
+    TrilinearGradientStage<Voxel> stage(vol, plan_kernels(), m, background);
     sample_points(stage, m, x, y, z, GradientStore{out, gradx, grady, gradz});
   }
 
@@ -144,7 +150,7 @@ struct TypeUnit {
                               int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                               double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupGradientStage<Voxel> stage(vol, plan_kernels(), make_lookup_grad, clamp_nodes(q),
+    LookupGradientStage<Voxel> stage(vol, plan_kernels(), make_lookup_grad, clamp_nodes(q), m,
                                      background);
     sample_points(stage, m, x, y, z, GradientStore{out, gradx, grady, gradz});
   }
@@ -189,7 +195,7 @@ struct TypeUnit {
                          void **data, int32_t dim0, int32_t dim1, int32_t dim2, double background,
                          const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    TrilinearStage<Voxel> stage(vol, plan_kernels(), background);
+    TrilinearStage<Voxel> stage(vol, plan_kernels(), pixel_count(xdim1, ydim1), background);
     return sample_slice(stage, mat, image, xdim1, ydim1);
   }
 
@@ -197,7 +203,8 @@ struct TypeUnit {
                             void **data, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                             double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q), background);
+    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q),
+                             pixel_count(xdim1, ydim1), background);
     return sample_slice(stage, mat, image, xdim1, ydim1);
   }
 
