@@ -1,6 +1,8 @@
 // Point sampling on a 256^3 signed 16-bit volume: nearest neighbour,
 // trilinear, 4-node Lagrange and 4-node windowed sinc, each without and
-// with gradients. Reports time per point (items are points).
+// with gradients. Reports time per point (items are points). The small
+// calls report time per call: a few points whose voxels stay in cache, so
+// that what is measured is the fixed cost of a call.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -15,7 +17,9 @@ constexpr int32_t kPoints = 4096;
 
 class Volume16 {
  public:
-  Volume16() : voxels_(static_cast<std::size_t>(kSide) * kSide * kSide) {
+  // Per-plane scaling, or one scale and offset for the whole volume (as a
+  // file's header gives).
+  explicit Volume16(bool per_plane) : voxels_(static_cast<std::size_t>(kSide) * kSide * kSide) {
     uint32_t state = 12345;
     for (int16_t &v : voxels_) {
       state = state * 1664525u + 1013904223u;
@@ -23,8 +27,8 @@ class Volume16 {
     }
     for (int32_t k = 0; k < kSide; ++k) {
       planes_.push_back(voxels_.data() + static_cast<std::size_t>(k) * kSide * kSide);
-      scale_.push_back(1.0 + k / 1024.0);
-      offset_.push_back(-0.5 * k);
+      scale_.push_back(per_plane ? 1.0 + k / 1024.0 : 1.5);
+      offset_.push_back(per_plane ? -0.5 * k : -2.0);
     }
     map_.dim[0] = map_.dim[1] = map_.dim[2] = kSide;
     map_.scale = scale_.data();
@@ -43,7 +47,12 @@ class Volume16 {
 };
 
 const Volume16 &volume() {
-  static const Volume16 vol;
+  static const Volume16 vol(true);
+  return vol;
+}
+
+const Volume16 &uniform_volume() {
+  static const Volume16 vol(false);
   return vol;
 }
 
@@ -94,9 +103,44 @@ void BM_ResampleGradient(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * kPoints);
 }
 
+// One call of a few points (range 1) with hold code range 0, on a volume
+// scaled per plane (range 2 = 1) or as a whole (0).
+void BM_SmallCall(benchmark::State &state) {
+  const auto hold = static_cast<int32_t>(state.range(0));
+  const auto m = static_cast<int32_t>(state.range(1));
+  const VolumeMap *map = state.range(2) != 0 ? volume().map() : uniform_volume().map();
+  const Points &p = points();
+  std::vector<double> out(static_cast<std::size_t>(m));
+  for (auto _ : state) {
+    resample(m, map, out.data(), p.x.data(), p.y.data(), p.z.data(), hold, 0.0);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+void BM_SmallGradientCall(benchmark::State &state) {
+  const auto hold = static_cast<int32_t>(state.range(0));
+  const auto m = static_cast<int32_t>(state.range(1));
+  const VolumeMap *map = state.range(2) != 0 ? volume().map() : uniform_volume().map();
+  const Points &p = points();
+  std::vector<double> out(static_cast<std::size_t>(m)), gx(out), gy(out), gz(out);
+  for (auto _ : state) {
+    resample_d(m, map, out.data(), gx.data(), gy.data(), gz.data(), p.x.data(), p.y.data(),
+               p.z.data(), hold, 0.0);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+}
+
 // hold 0 nearest, 1 trilinear, 3 four-node Lagrange, -3 four-node sinc.
 BENCHMARK(BM_Resample)->ArgName("hold")->Arg(0)->Arg(1)->Arg(3)->Arg(-3);
 BENCHMARK(BM_ResampleGradient)->ArgName("hold")->Arg(0)->Arg(1)->Arg(3)->Arg(-3);
+BENCHMARK(BM_SmallCall)
+    ->ArgNames({"hold", "points", "per_plane"})
+    ->ArgsProduct({{0, 1, 3, -3}, {1, 4, 32}, {0, 1}});
+BENCHMARK(BM_SmallGradientCall)
+    ->ArgNames({"hold", "points", "per_plane"})
+    ->ArgsProduct({{1, 3, -3}, {1, 4, 32}, {0}});
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -51,6 +52,13 @@ std::string vformat(const char *format, va_list args) {
 std::unordered_map<void *, std::size_t> &live_blocks() {
   static std::unordered_map<void *, std::size_t> blocks;
   return blocks;
+}
+
+// The volume library may map volumes from several threads at once, so the
+// allocator's accounting is locked.
+std::mutex &live_blocks_lock() {
+  static std::mutex lock;
+  return lock;
 }
 
 std::map<std::string, calvex::HostFunction> &registry();
@@ -97,13 +105,18 @@ extern "C" {
 
 void *hxCalloc(size_t n, size_t size) {
   void *p = std::calloc(n == 0 ? 1 : n, size == 0 ? 1 : size);
-  if (p) live_blocks()[p] = n * size;
+  if (!p) return p;
+  const std::lock_guard<std::mutex> hold(live_blocks_lock());
+  live_blocks()[p] = n * size;
   return p;
 }
 
 void hxFree(void *p) {
   if (!p) return;
-  if (live_blocks().erase(p) == 0) {
+  std::unique_lock<std::mutex> hold(live_blocks_lock());
+  const bool known = live_blocks().erase(p) != 0;
+  hold.unlock();
+  if (!known) {
     std::fprintf(stderr, "hxFree: %p was not allocated by hxCalloc\n", p);
     std::abort();
   }
@@ -185,7 +198,10 @@ std::string take_console() {
 
 void set_console_echo(bool echo) { console_echo() = echo; }
 
-std::size_t live_allocations() { return live_blocks().size(); }
+std::size_t live_allocations() {
+  const std::lock_guard<std::mutex> hold(live_blocks_lock());
+  return live_blocks().size();
+}
 
 Module::Module(const std::string &path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

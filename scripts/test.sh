@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: a normal build, a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer (any report fails), and the exactness check
-# that two very different builds of the volume library agree bit for bit.
+# UndefinedBehaviorSanitizer (any report fails), the volume library's
+# concurrent calls under ThreadSanitizer, and the exactness check that two
+# very different builds of the volume library agree bit for bit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -20,6 +21,13 @@ cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+echo "== thread sanitizer build (clang++, TSan): concurrent calls into the volume library =="
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSUITE_TSAN=ON \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build/tsan -j "$jobs" --target kernels_concurrency_test kernels_load_state_test
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build/tsan --output-on-failure -R '^volaccess\.ConcurrentCalls\.|^kernels_load_state$'
 
 if [ -f tests/exactness/CMakeLists.txt ]; then
   echo "== exactness: g++ -O2 against clang++ -O3 -march=native =="

@@ -139,10 +139,9 @@ class LookupGradientStage {
   using Plan = PlannedRuns<GradientRun>;
   using Result = Gradient;
   LookupGradientStage(const Volume &vol, const PlanKernels &plans, LookupGradBuilder build, int32_t q,
-                      GradientTables &tables, double background)
-      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
-        weights_(run_capacity(q, vol), 2),
-        stencils_(q == kStencilSide ? new GradientStencils<CornerValue<Voxel>> : nullptr) {}
+                      int64_t samples, double background)
+      : vol_(vol), plans_(plans), build_(build), q_(q), background_(background),
+        weights_(run_capacity(q, vol), 2, block_slots(samples)) {}
 
   void plan(const Block &b, Plan &p) {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
@@ -173,7 +172,7 @@ class LookupGradientStage {
     return lookup_gradient_sum<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
   }
 
-  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
     if (q_ == kStencilSide) return finish_stencils(p, b, next, next_n, results);
     finish_each(*this, p, b, next, next_n, results);
   }
@@ -182,8 +181,8 @@ class LookupGradientStage {
   // As in LookupStage: full four-node stencils are summed across the
   // block, the other samples one by one.
   void finish_stencils(const Plan &p, const Block &b, const Plan &next, int32_t next_n,
-                       Result *results) const {
-    GradientStencils<CornerValue<Voxel>> &stencils = *stencils_;
+                       Result *results) {
+    GradientStencils<CornerValue<Voxel>> &stencils = stencils_;
     int32_t lane_sample[kBlock];
     const int32_t lanes = fill_stencil_lanes(*this, p, b, next, next_n, results, lane_sample,
                                              [&](int32_t s, int32_t lane) {
@@ -203,14 +202,14 @@ class LookupGradientStage {
   const PlanKernels &plans_;
   LookupGradBuilder build_;
   int32_t q_;
-  GradientTables &tables_;
   double background_;
+  // Scratch of this call, as in LookupStage.
+  GradientTables tables_;
   BlockWeights weights_;
   RunMemo<GradientRun> x_;
   RunMemo<GradientRun> y_;
   RunMemo<GradientRun> z_;
-  // Scratch for the stencils of a block, when the runs have four nodes.
-  std::unique_ptr<GradientStencils<CornerValue<Voxel>>> stencils_;
+  GradientStencils<CornerValue<Voxel>> stencils_;
 };
 
 }  // namespace volaccess

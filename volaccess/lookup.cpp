@@ -1,7 +1,8 @@
 // The four weight builders: one run of Lagrange or Hann-windowed sinc
 // weights (and derivative weights) along one axis. Each builder keeps the
 // node offsets, and the Lagrange ones their denominators, of the last node
-// count it saw, so that a request of many points pays for them once.
+// count it saw, so that a request of many points pays for them once; each
+// thread keeps its own, so builders may run in several threads at once.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -21,10 +22,10 @@ struct LagrangeCache {
   double denom[kMaxLagrangeNodes];
 };
 
-LagrangeCache g_poly{};
-LagrangeCache g_poly_grad{};
-LookupCache g_sinc{};
-LookupCache g_sinc_grad{};
+thread_local LagrangeCache g_poly{};
+thread_local LagrangeCache g_poly_grad{};
+thread_local LookupCache g_sinc{};
+thread_local LookupCache g_sinc_grad{};
 
 // Odd counts centre on the nearest voxel, even counts on the one below.
 void set_offsets(LookupCache &cache, int32_t q) {

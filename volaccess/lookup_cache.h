@@ -1,6 +1,6 @@
-// The weight builders' process-wide cache of their last node count, and
-// the pointer helpers for their runs. Internal to the library; the cache
-// accessors let tests see when a builder recomputes.
+// The weight builders' cache of their last node count (one per thread),
+// and the pointer helpers for their runs. Internal to the library; the
+// cache accessors let tests see when a builder recomputes.
 #ifndef VOLACCESS_LOOKUP_CACHE_H
 #define VOLACCESS_LOOKUP_CACHE_H
 
@@ -16,8 +16,8 @@ struct LookupCache {
   int32_t k1;
 };
 
-// The caches of the four builders, as they stand now (oq is 0 until a
-// builder first recomputes).
+// The calling thread's caches of the four builders, as they stand now (oq
+// is 0 until a builder first recomputes in this thread).
 LookupCache poly_cache();
 LookupCache poly_grad_cache();
 LookupCache sinc_cache();

@@ -127,14 +127,16 @@ inline bool uniform_scaling(const Volume &vol) {
 // The corners of cell s into slot s of c: plane k0 before k1, each in the
 // order e00, e10, e01, e11, then the scale and offset of both planes
 // unless every plane shares them (c then holds them already). Outside the
-// volume nothing is read: the corners are zeros and the scales and offsets
-// whatever c held, all defined, and the blend replaces the result.
+// volume nothing is read: the corners are zeros, and so are the scales and
+// offsets unless c holds the shared ones; the blend replaces the result.
 template <class Voxel>
 void gather_cell(const Volume &vol, const TrilinearPlan &p, int32_t s, bool uniform,
                  CellCorners<CornerValue<Voxel>> &c) {
   using Value = CornerValue<Voxel>;
   if (!p.inside[s]) {
     for (auto &corner : c.v) corner[s] = Value{0};
+    if (uniform) return;
+    c.scale0[s] = c.offset0[s] = c.scale1[s] = c.offset1[s] = 0.0;
     return;
   }
   const int32_t k0 = p.bz[s];
@@ -231,23 +233,34 @@ class NearestStage {
   double background_;
 };
 
+// Whether a call of `samples` samples should test for uniform scaling:
+// the test reads every plane's scale and offset, which pays only when
+// there are at least as many samples as planes.
+inline bool worth_testing_scaling(const Volume &vol, int64_t samples) {
+  return samples >= vol.dim2;
+}
+
 // The planning shared by the trilinear value and gradient stages: cells
 // within 0.05 voxel beyond the outer voxel centres, the upper end open
 // (TrilinearPlan), prefetched a block ahead when the block is scattered.
 // The corners of a block are gathered into one record kept for the whole
 // call; when every plane shares its scale and offset, the record holds
-// them from the start and the gathers only fetch voxels.
+// them from the start (in the slots the call's samples use) and the
+// gathers only fetch voxels. The record is not cleared: the gathers write
+// every slot the blend reads.
 template <class Voxel>
 class TrilinearCells {
  public:
   using Plan = TrilinearPlan;
-  TrilinearCells(const Volume &vol, const PlanKernels &plans, double background)
-      : vol_(vol), plans_(plans), background_(background), uniform_(uniform_scaling(vol)) {
+  TrilinearCells(const Volume &vol, const PlanKernels &plans, int64_t samples, double background)
+      : vol_(vol), plans_(plans), background_(background),
+        uniform_(worth_testing_scaling(vol, samples) && uniform_scaling(vol)) {
     if (!uniform_) return;
-    std::fill(std::begin(corners_.scale0), std::end(corners_.scale0), vol.scale[0]);
-    std::fill(std::begin(corners_.scale1), std::end(corners_.scale1), vol.scale[0]);
-    std::fill(std::begin(corners_.offset0), std::end(corners_.offset0), vol.offset[0]);
-    std::fill(std::begin(corners_.offset1), std::end(corners_.offset1), vol.offset[0]);
+    const auto slots = static_cast<int32_t>(std::min<int64_t>(samples, kBlock));
+    std::fill_n(corners_.scale0, slots, vol.scale[0]);
+    std::fill_n(corners_.scale1, slots, vol.scale[0]);
+    std::fill_n(corners_.offset0, slots, vol.offset[0]);
+    std::fill_n(corners_.offset1, slots, vol.offset[0]);
   }
 
   void plan(const Block &b, Plan &p) const {
@@ -274,7 +287,7 @@ class TrilinearCells {
 
  private:
   bool uniform_;
-  CellCorners<CornerValue<Voxel>> corners_{};
+  CellCorners<CornerValue<Voxel>> corners_;
 };
 
 // Trilinear interpolation: the corners of the whole block are gathered,
@@ -426,15 +439,23 @@ inline int32_t run_capacity(int32_t q, const Volume &vol) {
   return std::min(q, longest);
 }
 
+// The samples of one block of a call of `samples` samples: a block never
+// holds more, so a small call needs only small scratch.
+inline int32_t block_slots(int64_t samples) {
+  return static_cast<int32_t>(std::clamp<int64_t>(samples, 1, kBlock));
+}
+
 // Weight storage for the runs of two blocks (the one being summed and the
 // one being planned): per block, axis and sample, arrays of `width`
 // weights. The plans alternate between the two halves in the order
 // run_blocks plans them, so a block's weights live until the block after
-// next is planned.
+// next is planned. Not cleared: a slot is read only after a run is copied
+// into it.
 class BlockWeights {
  public:
-  BlockWeights(int32_t width, int32_t arrays)
-      : width_(width), arrays_(arrays), storage_(static_cast<std::size_t>(2 * 3 * kBlock) * arrays * width) {}
+  BlockWeights(int32_t width, int32_t arrays, int32_t slots)
+      : width_(width), arrays_(arrays), slots_(slots),
+        storage_(new double[static_cast<std::size_t>(2 * 3 * slots) * arrays * width]) {}
 
   // Weights per array.
   int32_t width() const { return width_; }
@@ -445,15 +466,16 @@ class BlockWeights {
   // The first array of the slot of sample s along axis a (0 x, 1 y, 2 z)
   // in the current half; a slot's arrays follow each other.
   double *slot(int32_t a, int32_t s) {
-    const std::ptrdiff_t index = (static_cast<std::ptrdiff_t>(half_) * 3 + a) * kBlock + s;
-    return storage_.data() + index * arrays_ * width_;
+    const std::ptrdiff_t index = (static_cast<std::ptrdiff_t>(half_) * 3 + a) * slots_ + s;
+    return storage_.get() + index * arrays_ * width_;
   }
 
  private:
   int32_t width_;
   int32_t arrays_;
+  int32_t slots_;
   int half_ = 1;
-  std::vector<double> storage_;
+  std::unique_ptr<double[]> storage_;
 };
 
 // The memo's run with its weights copied into slot: the memo's table is
@@ -476,10 +498,9 @@ class LookupStage {
   using Plan = PlannedRuns<AxisRun>;
   using Result = double;
   LookupStage(const Volume &vol, const PlanKernels &plans, LookupBuilder build, int32_t q,
-              WeightTables &tables, double background)
-      : vol_(vol), plans_(plans), build_(build), q_(q), tables_(tables), background_(background),
-        weights_(run_capacity(q, vol), 1),
-        stencils_(q == kStencilSide ? new Stencils<CornerValue<Voxel>> : nullptr) {}
+              int64_t samples, double background)
+      : vol_(vol), plans_(plans), build_(build), q_(q), background_(background),
+        weights_(run_capacity(q, vol), 1, block_slots(samples)) {}
 
   void plan(const Block &b, Plan &p) {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
@@ -516,7 +537,7 @@ class LookupStage {
     return lookup_sum<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
   }
 
-  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) const {
+  void finish(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
     if (q_ == kStencilSide) return finish_stencils(p, b, next, next_n, results);
     finish_each(*this, p, b, next, next_n, results);
   }
@@ -525,8 +546,8 @@ class LookupStage {
   // Full four-node stencils are gathered into the lanes of one block of
   // stencils and summed across it; the other samples one by one.
   void finish_stencils(const Plan &p, const Block &b, const Plan &next, int32_t next_n,
-                       Result *results) const {
-    Stencils<CornerValue<Voxel>> &stencils = *stencils_;
+                       Result *results) {
+    Stencils<CornerValue<Voxel>> &stencils = stencils_;
     int32_t lane_sample[kBlock];
     const int32_t lanes = fill_stencil_lanes(*this, p, b, next, next_n, results, lane_sample,
                                              [&](int32_t s, int32_t lane) {
@@ -580,14 +601,16 @@ class LookupStage {
   const PlanKernels &plans_;
   LookupBuilder build_;
   int32_t q_;
-  WeightTables &tables_;
   double background_;
+  // The builders' output, rewritten for every run built; scratch of this
+  // call, like the rest below, so that calls never share it.
+  WeightTables tables_;
   BlockWeights weights_;
   RunMemo<AxisRun> x_;
   RunMemo<AxisRun> y_;
   RunMemo<AxisRun> z_;
-  // Scratch for the stencils of a block, when the runs have four nodes.
-  std::unique_ptr<Stencils<CornerValue<Voxel>>> stencils_;
+  // The stencils of a block, when the runs have four nodes.
+  Stencils<CornerValue<Voxel>> stencils_;
 };
 
 // The scaled copy of one plane of count elements, in storage order.

@@ -1,6 +1,8 @@
 // The type unit: the twelve sampling functions of one voxel encoding and
-// their static state, written once over a voxel-reader policy. Each
-// instantiation keeps its own builder pointers and weight tables.
+// the builder choice they keep between calls, written once over a
+// voxel-reader policy. Each instantiation keeps its own builder pointers,
+// one pair per thread, so that calls from several threads never share
+// them and each thread sees the sequence of choices its own calls made.
 #ifndef VOLACCESS_TYPE_UNIT_H
 #define VOLACCESS_TYPE_UNIT_H
 
@@ -42,6 +44,12 @@ struct GradientStore {
   }
 };
 
+// The pixels of an xdim1-by-ydim1 slice; 0 when either side is not
+// positive.
+inline int64_t pixel_count(int32_t xdim1, int32_t ydim1) {
+  return xdim1 < 1 || ydim1 < 1 ? 0 : static_cast<int64_t>(xdim1) * ydim1;
+}
+
 // The m points through stage, results stored in point order.
 template <class Stage, class Store>
 void sample_points(Stage &stage, int32_t m, const double *x, const double *y, const double *z,
@@ -61,13 +69,10 @@ int32_t sample_slice(Stage &stage, const double *mat, double *image, int32_t xdi
 
 template <class Voxel>
 struct TypeUnit {
-  // The builders behind the lookup kernels, chosen by every entry call.
-  static inline LookupBuilder make_lookup = make_lookup_poly;
-  static inline LookupGradBuilder make_lookup_grad = make_lookup_poly_grad;
-  // Weight tables of the three lookup kernels, rewritten for every sample.
-  static inline WeightTables resample_poly_tables{};
-  static inline GradientTables resample_d_poly_tables{};
-  static inline WeightTables slice_poly_tables{};
+  // The builders behind the lookup kernels, chosen by every entry call;
+  // a new thread starts with the Lagrange ones.
+  static inline thread_local LookupBuilder make_lookup = make_lookup_poly;
+  static inline thread_local LookupGradBuilder make_lookup_grad = make_lookup_poly_grad;
 
   static void resample(int32_t m, void **data, double *out, const double *x, const double *y,
                        const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold,
@@ -100,7 +105,7 @@ struct TypeUnit {
                          const double *z, int32_t dim0, int32_t dim1, int32_t dim2,
                          double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    TrilinearStage<Voxel> stage(vol, plan_kernels(), background);
+    TrilinearStage<Voxel> stage(vol, plan_kernels(), m, background);
     sample_points(stage, m, x, y, z, [out](std::ptrdiff_t p, double v) { out[p] = v; });
   }
 
@@ -108,8 +113,7 @@ struct TypeUnit {
                             const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                             double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q), resample_poly_tables,
-                             background);
+    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q), m, background);
     sample_points(stage, m, x, y, z, [out](std::ptrdiff_t p, double v) { out[p] = v; });
   }
 
@@ -137,7 +141,7 @@ struct TypeUnit {
                            int32_t dim0, int32_t dim1, int32_t dim2, double background,
                            const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    TrilinearGradientStage<Voxel> stage(vol, plan_kernels(), background);
+    TrilinearGradientStage<Voxel> stage(vol, plan_kernels(), m, background);
     sample_points(stage, m, x, y, z, GradientStore{out, gradx, grady, gradz});
   }
 
@@ -146,8 +150,8 @@ struct TypeUnit {
                               int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                               double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupGradientStage<Voxel> stage(vol, plan_kernels(), make_lookup_grad, clamp_nodes(q),
-                                     resample_d_poly_tables, background);
+    LookupGradientStage<Voxel> stage(vol, plan_kernels(), make_lookup_grad, clamp_nodes(q), m,
+                                     background);
     sample_points(stage, m, x, y, z, GradientStore{out, gradx, grady, gradz});
   }
 
@@ -191,7 +195,7 @@ struct TypeUnit {
                          void **data, int32_t dim0, int32_t dim1, int32_t dim2, double background,
                          const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    TrilinearStage<Voxel> stage(vol, plan_kernels(), background);
+    TrilinearStage<Voxel> stage(vol, plan_kernels(), pixel_count(xdim1, ydim1), background);
     return sample_slice(stage, mat, image, xdim1, ydim1);
   }
 
@@ -199,8 +203,8 @@ struct TypeUnit {
                             void **data, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                             double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q), slice_poly_tables,
-                             background);
+    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q),
+                             pixel_count(xdim1, ydim1), background);
     return sample_slice(stage, mat, image, xdim1, ydim1);
   }
 

@@ -1,5 +1,7 @@
 #include "vector_paths.h"
 
+#include <atomic>
+
 namespace volaccess {
 
 extern const PlanKernels kPlans_baseline;
@@ -18,8 +20,10 @@ const PlanKernels *best_available() {
 }
 
 // Chosen on first use, so that sampling from another library's static
-// initialiser finds a path too.
-const PlanKernels *g_plans = nullptr;
+// initialiser finds a path too. Threads that start sampling together may
+// each make the choice; they store the same table, and every path gives
+// the same bits, so a thread that reads an older choice is still right.
+std::atomic<const PlanKernels *> g_plans{nullptr};
 
 const PlanKernels &kernels_of(VectorPath path) {
   switch (path) {
@@ -33,8 +37,12 @@ const PlanKernels &kernels_of(VectorPath path) {
 }  // namespace
 
 const PlanKernels &plan_kernels() {
-  if (g_plans == nullptr) g_plans = best_available();
-  return *g_plans;
+  const PlanKernels *plans = g_plans.load(std::memory_order_acquire);
+  if (plans == nullptr) {
+    plans = best_available();
+    g_plans.store(plans, std::memory_order_release);
+  }
+  return *plans;
 }
 
 bool vector_path_available(VectorPath path) {
@@ -51,10 +59,10 @@ bool vector_path_available(VectorPath path) {
 
 bool force_vector_path(VectorPath path) {
   if (!vector_path_available(path)) return false;
-  g_plans = &kernels_of(path);
+  g_plans.store(&kernels_of(path), std::memory_order_release);
   return true;
 }
 
-void choose_best_vector_path() { g_plans = best_available(); }
+void choose_best_vector_path() { g_plans.store(best_available(), std::memory_order_release); }
 
 }  // namespace volaccess

@@ -16,9 +16,10 @@ const PlanKernels &plan_kernels();
 // Whether this machine can run the path.
 bool vector_path_available(VectorPath path);
 
-// Uses the path from now on; false (and nothing changes) when this machine
-// cannot run it. Like the rest of the library, not to be called while
-// another call is sampling.
+// Uses the path from now on, in every thread; false (and nothing changes)
+// when this machine cannot run it. Safe while other threads sample: a call
+// already running keeps the path it started with, and every path gives
+// the same bits.
 bool force_vector_path(VectorPath path);
 
 // Back to the widest path available.

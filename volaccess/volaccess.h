@@ -4,8 +4,16 @@
  *
  * Every result is bit-identical on every build: all arithmetic is IEEE
  * double, each product and sum rounded on its own in a fixed order.
- * The library is single-threaded: each type unit and each weight builder
- * keeps unlocked static state, so calls must not overlap.
+ *
+ * Every function may be called from several threads at once, on the same
+ * or on different volumes (a record is only read while sampling; it must
+ * not be released by free_maps while another thread samples it). The
+ * state kept between calls (which builder each encoding's lookup kernels
+ * use, the builders' caches) is kept per thread: a thread sees the
+ * results it would see if it ran alone, and a new thread starts as the
+ * process did, with the Lagrange builders. get_maps and free_maps also
+ * call the host's allocator, which must then be safe to call from several
+ * threads too.
  *
  * The library installs no signal handler. A mapped file that shrinks
  * while mapped turns later reads into SIGBUS; programs that must survive
