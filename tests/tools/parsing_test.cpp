@@ -76,7 +76,14 @@ TEST(HoldOption, AcceptsTheKernelsRangeOnly) {
   EXPECT_EQ(vacli::parse_hold("-254"), -254);
   EXPECT_NE(usage_error([] { vacli::parse_hold("171"); }).find("out of range"), std::string::npos);
   EXPECT_NE(usage_error([] { vacli::parse_hold("-255"); }).find("out of range"), std::string::npos);
-  EXPECT_EQ(usage_error([] { vacli::parse_hold("1.5"); }), "--hold: '1.5' is not a whole number");
+  EXPECT_EQ(usage_error([] { vacli::parse_hold("1.5"); }),
+            "--hold: '1.5' is none of nearest, linear, cubic, sinc, or a whole number");
+}
+
+TEST(HoldOption, NamesStandForTheirCodes) {
+  const std::pair<const char *, int32_t> names[] = {{"nearest", 0}, {"linear", 1}, {"cubic", 3}, {"sinc", -3}};
+  for (const auto &[name, code] : names) EXPECT_EQ(vacli::parse_hold(name), code) << name;
+  EXPECT_NE(usage_error([] { vacli::parse_hold("Cubic"); }).find("none of"), std::string::npos);
 }
 
 TEST(SizeOption, WidthByHeight) {

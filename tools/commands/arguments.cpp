@@ -85,9 +85,22 @@ std::string Arguments::only_positional(const std::string &what) const {
   return positional_[0];
 }
 
+namespace {
+
+// The kernels people know by name, and the codes they stand for.
+struct HoldName {
+  const char *name;
+  int32_t code;
+};
+constexpr HoldName kHoldNames[] = {{"nearest", 0}, {"linear", 1}, {"cubic", 3}, {"sinc", -3}};
+
+}  // namespace
+
 int32_t parse_hold(const std::string &text) {
+  for (const HoldName &n : kHoldNames)
+    if (text == n.name) return n.code;
   const std::optional<int64_t> hold = to_integer(text);
-  if (!hold) usage("--hold: '" + text + "' is not a whole number");
+  if (!hold) usage("--hold: '" + text + "' is none of nearest, linear, cubic, sinc, or a whole number");
   if (*hold > kMaxLagrangeHold)
     usage("--hold " + text + " is out of range: Lagrange interpolation takes 2 to 170 (higher orders overflow "
           "the factorial denominators)");

@@ -43,7 +43,8 @@ class Arguments {
 };
 
 // Interpolation code: 0 nearest neighbour, 1 trilinear, 2..170 Lagrange
-// through hold + 1 nodes, -1..-254 windowed sinc over 1 - hold nodes.
+// through hold + 1 nodes, -1..-254 windowed sinc over 1 - hold nodes; or
+// one of the names nearest (0), linear (1), cubic (3), sinc (-3).
 int32_t parse_hold(const std::string &text);
 // Any double, "nan" included.
 double parse_real(const std::string &option, const std::string &text);

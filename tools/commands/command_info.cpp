@@ -1,23 +1,15 @@
 // volaccess info: what a NIfTI image holds and how the volume library sees it.
-#include <charconv>
 #include <cstdio>
 #include <string>
 
 #include "arguments.h"
 #include "commands.h"
+#include "text_numbers.h"
 #include "volume_description.h"
 
 namespace vacli {
 
 namespace {
-
-// The shortest text that reads back to the same double: exact, and
-// readable for the round numbers headers usually hold.
-std::string shortest(double v) {
-  char text[64];
-  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
-  return std::string(text, r.ptr);
-}
 
 const char *byte_order(bool swapped) {
   const bool little = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
@@ -41,12 +33,12 @@ void run_info(const Arguments &args) {
               static_cast<long long>(h.volumes), h.volumes == 1 ? "" : "s");
   std::printf("datatype:    %s (code %d), %s%s\n", h.datatype->name, h.datatype->code, byte_order(h.swapped),
               h.swapped ? " (swapped on this machine)" : "");
-  std::printf("voxel sizes: %s %s %s\n", shortest(vox[0]).c_str(), shortest(vox[1]).c_str(), shortest(vox[2]).c_str());
-  std::printf("scale:       %s\noffset:      %s\n", shortest(map.scale[0]).c_str(), shortest(map.offset[0]).c_str());
+  std::printf("voxel sizes: %s %s %s\n", shortest_text(vox[0]).c_str(), shortest_text(vox[1]).c_str(), shortest_text(vox[2]).c_str());
+  std::printf("scale:       %s\noffset:      %s\n", shortest_text(map.scale[0]).c_str(), shortest_text(map.offset[0]).c_str());
   std::printf("matrix:      from %s, 1-based voxel coordinates to world\n", h.matrix_source);
   for (int r = 0; r < 4; ++r) {
     std::printf("            ");
-    for (int c = 0; c < 4; ++c) std::printf(" %s", shortest(map.mat[4 * c + r]).c_str());
+    for (int c = 0; c < 4; ++c) std::printf(" %s", shortest_text(map.mat[4 * c + r]).c_str());
     std::printf("\n");
   }
   std::printf("voxels:      %s, volume %lld at byte %llu\n", image.data_name().c_str(), static_cast<long long>(volume),

@@ -1,9 +1,16 @@
-// volaccess reslice: a source image resampled onto a reference's grid.
+// volaccess reslice: a source image resampled onto a reference's grid, or
+// onto a grid of its own at new voxel sizes.
+#include <array>
+#include <cmath>
+#include <limits>
+#include <optional>
 #include <string>
 
 #include "arguments.h"
 #include "cli_error.h"
 #include "commands.h"
+#include "notes.h"
+#include "output_grid.h"
 #include "progress.h"
 #include "reslicing.h"
 #include "text_numbers.h"
@@ -12,35 +19,80 @@ namespace vacli {
 
 namespace {
 
-OutputType type_option(const Arguments &args) {
+constexpr const char *kOutputTypes[] = {"int8",   "uint8",   "int16",   "uint16", "int32",
+                                        "uint32", "float32", "float64", "source"};
+
+std::string type_option(const Arguments &args) {
   const std::string type = args.value("datatype").value_or("float32");
-  if (type == "float32") return OutputType::Float32;
-  if (type == "float64") return OutputType::Float64;
-  if (type == "source") return OutputType::Source;
-  throw UsageError("--datatype: '" + type + "' is none of float32, float64, source");
+  for (const char *known : kOutputTypes)
+    if (type == known) return type;
+  throw UsageError("--datatype: '" + type +
+                   "' is none of int8, uint8, int16, uint16, int32, uint32, float32, float64, source");
+}
+
+// One positive size for all three axes, or three separated by commas.
+Vec3 voxel_size_option(const std::string &text) {
+  const std::vector<std::string> f = split_fields(text);
+  Vec3 size{};
+  if (f.size() != 1 && f.size() != 3)
+    throw UsageError("--voxel-size: '" + text + "' is not one size in mm or three (X,Y,Z)");
+  for (std::size_t a = 0; a < 3; ++a) {
+    const std::optional<double> v = to_double(f[f.size() == 1 ? 0 : a]);
+    if (!v || !(*v > 0) || !std::isfinite(*v))
+      throw UsageError("--voxel-size: '" + text + "' holds a size that is not a positive number of mm");
+    size[a] = *v;
+  }
+  return size;
+}
+
+std::array<int64_t, 3> shape_option(const std::string &text) {
+  const std::vector<std::string> f = split_fields(text);
+  if (f.size() != 3) throw UsageError("--shape: '" + text + "' is not three voxel counts NX,NY,NZ");
+  std::array<int64_t, 3> shape{};
+  for (std::size_t a = 0; a < 3; ++a) shape[a] = parse_integer("shape", f[a], 1, std::numeric_limits<int32_t>::max());
+  return shape;
+}
+
+// The grid of the output: a reference's, or the source's own field of view
+// at new voxel sizes.
+NiftiHeader output_grid(const Arguments &args, const NiftiHeader &source, const std::string &source_name) {
+  const std::optional<std::string> like = args.value("like");
+  const std::optional<std::string> size = args.value("voxel-size");
+  const std::optional<std::string> shape = args.value("shape");
+  if (like && (size || shape)) throw UsageError("'reslice' takes either --like or --voxel-size (with --shape), not both");
+  if (shape && !size) throw UsageError("--shape needs --voxel-size: the grid's voxel sizes in mm");
+  if (like) return NiftiImage::read_header(*like);
+  if (!size) throw UsageError("'reslice' needs --like REFERENCE or --voxel-size MM (see 'volaccess reslice --help')");
+  std::optional<std::array<int64_t, 3>> counts;
+  if (shape) counts = shape_option(*shape);
+  return grid_from_source(source, source_name, voxel_size_option(*size), counts);
 }
 
 void run_reslice(const Arguments &args) {
   const std::string source_path = args.only_positional("a SOURCE image");
-  const std::string reference_path = required_option(args, "like");
   const std::string out = required_option(args, "output");
   if (!ends_with(out, ".nii") && !ends_with(out, ".nii.gz"))
     throw UsageError(out + ": the output must end in .nii or .nii.gz");
   ResliceOptions options;
   options.hold = hold_option(args);
   options.background = background_option(args);
-  options.type = type_option(args);
-  options.progress = !args.has("quiet") && stderr_is_terminal();
+  options.datatype = type_option(args);
+  const bool quiet = args.has("quiet");
+  options.progress = !quiet && stderr_is_terminal();
   if (const std::optional<std::string> affine = args.value("affine")) {
     options.affine = read_affine_file(*affine);
     options.affine_name = *affine;
   }
   const int64_t volume = volume_option(args);
 
-  const NiftiHeader reference = NiftiImage::read_header(reference_path);
   const NiftiImage source = NiftiImage::open(source_path);
+  const NiftiHeader grid = output_grid(args, source.header(), source.name());
   const MappedVolume mapped(source, volume);
-  reslice(mapped, source.header(), reference, options, out);
+  reslice(mapped, source.header(), grid, options, out);
+  if (quiet) return;
+  print_note(integer_source_note(source.header(), options.hold, source.name()));
+  print_note(unoriented_note(source.header(), source.name()));
+  if (const std::optional<std::string> like = args.value("like")) print_note(unoriented_note(grid, *like));
 }
 
 }  // namespace
@@ -48,23 +100,37 @@ void run_reslice(const Arguments &args) {
 const CommandDef &reslice_command() {
   static const CommandDef command{
       "reslice",
-      "SOURCE --like REF -o OUT.nii[.gz]",
-      "resample SOURCE onto the grid of REF",
-      "SOURCE --like REFERENCE -o OUT.nii[.gz] [options]",
+      "SOURCE (--like REF | --voxel-size MM) -o OUT.nii[.gz]",
+      "resample SOURCE onto the grid of REF, or onto new voxel sizes",
+      "SOURCE (--like REFERENCE | --voxel-size MM [--shape NX,NY,NZ]) -o OUT.nii[.gz] [options]",
       "Resamples SOURCE onto the grid of REFERENCE (its dimensions and voxel-to-world\n"
-      "matrix), plane by plane. The output carries the reference's geometry.\n",
+      "matrix), or onto a grid of new voxel sizes on the source's own orientation and field\n"
+      "of view, plane by plane. The output carries the grid's geometry. An integer output\n"
+      "gets a scale and offset that hold the whole range of its values and store the\n"
+      "background exactly (an integer source's own when they do); the output is then\n"
+      "computed twice, once to find that range.\n",
       {{"like", "REFERENCE", "the image whose grid the output takes (only its header is read)"},
+       {"voxel-size", "MM",
+        "instead of --like: voxels of MM millimetres (one size, or three as\n"
+        "X,Y,Z) along the source's axes, covering its field of view"},
+       {"shape", "NX,NY,NZ", "with --voxel-size: exactly this many voxels, centred on the source"},
        {"affine", "FILE",
         "a 4x4 world-space affine (four lines of four numbers) applied to\n"
         "the source first: the output at world point w shows the source at\n"
         "inverse(affine) * w"},
-       {"hold", "N", "interpolation (default 1, trilinear)"},
+       {"hold", "N",
+        "interpolation, a code or a name (default linear); an unscaled\n"
+        "integer source (mostly label maps) with another kernel than\n"
+        "nearest draws a note"},
        {"background", "V", "value outside the source (default 0; 'nan' accepted)"},
        {"datatype", "TYPE",
-        "float32 (default), float64, or source: the source's type and\n"
-        "scaling, values rounded to nearest and clamped to the type's range"},
+        "int8, uint8, int16, uint16, int32, uint32, float32 (default),\n"
+        "float64, or source (the source's type); integer values are rounded\n"
+        "to nearest"},
        {"volume", "T", "volume of a 4-D source, from 1 (default 1)"},
-       {"quiet", nullptr, "no progress bar (it is drawn only when stderr is a terminal)"},
+       {"quiet", nullptr,
+        "no progress bar (it is drawn only when stderr is a terminal) and\n"
+        "no notes"},
        {"output", "OUT", "the output file, ending in .nii or .nii.gz", 'o'}},
       run_reslice};
   return command;

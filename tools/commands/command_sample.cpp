@@ -1,10 +1,14 @@
 // volaccess sample: values (and gradients) at points read from text.
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "arguments.h"
 #include "cli_error.h"
 #include "commands.h"
+#include "notes.h"
 #include "sampling.h"
 
 namespace vacli {
@@ -19,20 +23,54 @@ PointFrame frame_option(const Arguments &args) {
   throw UsageError("--coords: '" + frame + "' is none of voxel1, voxel0, world");
 }
 
+// One volume when --volume names it or the image has only one; else every
+// volume, each a column of the output. Destroyed newest first, since the
+// fault guards of mapped volumes nest.
+class SampledVolumes {
+ public:
+  SampledVolumes(const NiftiImage &image, std::optional<int64_t> volume) {
+    if (volume || image.header().volumes == 1) {
+      add(image, volume.value_or(1));
+      return;
+    }
+    for (int64_t t = 1; t <= image.header().volumes; ++t) add(image, t);
+  }
+  ~SampledVolumes() {
+    while (!owned_.empty()) owned_.pop_back();
+  }
+  SampledVolumes(const SampledVolumes &) = delete;
+  SampledVolumes &operator=(const SampledVolumes &) = delete;
+
+  const std::vector<const MappedVolume *> &all() const { return views_; }
+
+ private:
+  void add(const NiftiImage &image, int64_t volume) {
+    owned_.push_back(std::make_unique<MappedVolume>(image, volume));
+    views_.push_back(owned_.back().get());
+  }
+
+  std::vector<std::unique_ptr<MappedVolume>> owned_;
+  std::vector<const MappedVolume *> views_;
+};
+
 void run_sample(const Arguments &args) {
   const std::string path = args.only_positional("an IMAGE");
   SampleOptions options;
   options.frame = frame_option(args);
+  options.frame_given = args.has("coords");
   options.hold = hold_option(args);
   options.background = background_option(args);
   options.gradient = args.has("gradient");
-  const int64_t volume = volume_option(args);
+  options.echo = args.has("echo");
+  const std::optional<int64_t> volume = args.has("volume") ? std::optional<int64_t>(volume_option(args)) : std::nullopt;
   const std::string points = args.value("points").value_or("-");
 
   const NiftiImage image = NiftiImage::open(path);
-  const MappedVolume mapped(image, volume);
+  const SampledVolumes volumes(image, volume);
   LineReader input(points);
-  sample_points(mapped, input, options, stdout);
+  const SampleCount count = sample_points(volumes.all(), input, options, stdout);
+  if (options.frame == PointFrame::World) print_note(unoriented_note(image.header(), image.name()));
+  print_note(outside_note(count, options, image.name()));
 }
 
 }  // namespace
@@ -45,16 +83,19 @@ const CommandDef &sample_command() {
       "IMAGE [--points FILE] [options]",
       "Reads one point a line (three numbers separated by blanks or commas; blank lines and\n"
       "lines starting with '#' are skipped) and prints one line per point: the value, or with\n"
-      "--gradient the value and its derivatives along x, y and z (per voxel). Numbers are\n"
-      "printed with 17 significant digits, so they read back to the same double.\n",
+      "--gradient the value and its derivatives along x, y and z (per voxel); for a 4-D image\n"
+      "without --volume, one such column (or four) per volume. Numbers are printed with 17\n"
+      "significant digits, so they read back to the same double. Points outside the image\n"
+      "take the background and are counted on standard error.\n",
       {{"points", "FILE", "the points; '-' or no option reads standard input"},
        {"coords", "FRAME",
         "voxel1 (default: 1-based voxel coordinates), voxel0 (0-based,\n"
-        "as in the header), or world (through the voxel-to-world matrix)"},
-       {"hold", "N", "interpolation (default 1, trilinear)"},
+        "as in the header), or world (mm, through the voxel-to-world matrix)"},
+       {"echo", nullptr, "start each line with the point's three numbers as read"},
+       {"hold", "N", "interpolation, a code or a name (default linear)"},
        {"background", "V", "value outside the volume (default 0; 'nan' accepted)"},
        {"gradient", nullptr, "also print the three derivatives"},
-       {"volume", "T", "volume of a 4-D image, from 1 (default 1)"}},
+       {"volume", "T", "volume of a 4-D image, from 1 (default: every volume)"}},
       run_sample};
   return command;
 }

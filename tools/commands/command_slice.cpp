@@ -6,7 +6,10 @@
 #include "arguments.h"
 #include "cli_error.h"
 #include "commands.h"
+#include "notes.h"
 #include "npy_writer.h"
+#include "picture.h"
+#include "plane_view.h"
 #include "png_writer.h"
 #include "slicing.h"
 #include "text_numbers.h"
@@ -15,35 +18,42 @@ namespace vacli {
 
 namespace {
 
-struct SliceRequest {
-  Mat4 transform{};
-  std::array<int32_t, 2> size{};
-};
+// A plane's position: "mid", or a number (fractions are interpolated).
+std::optional<double> position_option(Plane plane, const std::string &text) {
+  if (text == "mid") return std::nullopt;
+  const std::optional<double> v = to_double(text);
+  if (!v || !std::isfinite(*v))
+    throw UsageError("--" + std::string(plane_name(plane)) + ": '" + text + "' is neither 'mid' nor a number");
+  return v;
+}
 
 // Exactly one of the four ways to say which image to cut.
-SliceRequest slice_request(const Arguments &args, const VolumeMap &map) {
+PlaneView slice_request(const Arguments &args, const VolumeMap &map, const Mat4 &voxel_to_world) {
   const Plane planes[] = {Plane::Axial, Plane::Coronal, Plane::Sagittal};
-  std::optional<SliceRequest> request;
+  std::optional<PlaneRequest> named;
   int given = 0;
   for (Plane plane : planes) {
     const std::optional<std::string> v = args.value(plane_name(plane));
     if (!v) continue;
     ++given;
-    const auto count = static_cast<int64_t>(plane_count(plane, map.dim));
-    const int64_t index = parse_integer(plane_name(plane), *v, 1, count);
-    request = SliceRequest{plane_transform(plane, static_cast<double>(index)), plane_size(plane, map.dim)};
+    named = PlaneRequest{plane, position_option(plane, *v), args.has("world"), std::nullopt};
   }
-  if (const std::optional<std::string> m = args.value("transform")) {
-    ++given;
-    request = SliceRequest{parse_matrix_text("transform", *m),
-                           {static_cast<int32_t>(map.dim[0]), static_cast<int32_t>(map.dim[1])}};
-  }
+  const std::optional<std::string> m = args.value("transform");
+  given += m ? 1 : 0;
   if (given != 1) throw UsageError("'slice' needs exactly one of --axial, --coronal, --sagittal, --transform");
+  std::optional<std::array<int32_t, 2>> size;
   if (const std::optional<std::string> s = args.value("size")) {
     const auto wh = parse_size(*s);
-    request->size = {wh.first, wh.second};
+    size = std::array<int32_t, 2>{wh.first, wh.second};
   }
-  return *request;
+  if (m) {
+    if (args.has("world")) throw UsageError("--world names world planes; --transform is given in voxels already");
+    const std::array<int32_t, 2> wh =
+        size.value_or(std::array<int32_t, 2>{static_cast<int32_t>(map.dim[0]), static_cast<int32_t>(map.dim[1])});
+    return PlaneView{parse_matrix_text("transform", *m), wh[0], wh[1]};
+  }
+  named->size = size;
+  return plane_view(*named, map.dim, voxel_to_world);
 }
 
 std::optional<Window> window_option(const Arguments &args) {
@@ -57,24 +67,40 @@ std::optional<Window> window_option(const Arguments &args) {
   return Window{*low, *high};
 }
 
+// Grey through the window, or coloured by label; letters on the edges of
+// pictures of images that say how they lie in the world.
+Picture slice_picture(const Arguments &args, const SliceImage &cut, const std::optional<Window> &window,
+                      const NiftiHeader &header, const Mat4 &voxel_to_world, const Mat4 &transform) {
+  Picture picture = args.has("labels") ? label_picture(cut.pixels, cut.width, cut.height)
+                                       : grey_picture(cut.pixels, cut.width, cut.height,
+                                                      window ? *window : robust_window(cut.pixels));
+  const bool oriented = header.geometry.qform_code != 0 || header.geometry.sform_code != 0;
+  if (oriented && !args.has("no-letters")) draw_letters(&picture, edge_letters(voxel_to_world, transform));
+  return picture;
+}
+
 void run_slice(const Arguments &args) {
   const std::string path = args.only_positional("an IMAGE");
   const std::string out = required_option(args, "output");
   const bool png = ends_with(out, ".png") || ends_with(out, ".PNG");
   if (!png && !ends_with(out, ".npy")) throw UsageError(out + ": the output must end in .png or .npy");
-  const int32_t hold = hold_option(args);
+  if (!png && args.has("labels")) throw UsageError("--labels colours a .png picture; " + out + " is an array");
+  if (args.has("labels") && args.has("window")) throw UsageError("--labels takes no --window: labels have fixed colours");
+  const int32_t hold = args.has("labels") && !args.has("hold") ? 0 : hold_option(args);
   const double background = background_option(args);
   const std::optional<Window> window = window_option(args);
   const int64_t volume = volume_option(args);
 
   const NiftiImage image = NiftiImage::open(path);
   const MappedVolume mapped(image, volume);
-  const SliceRequest request = slice_request(args, mapped.map());
-  const SliceImage cut = cut_slice(mapped, request.transform, request.size[0], request.size[1], hold, background);
+  const Mat4 voxel_to_world = mapped.voxel_to_world();
+  const PlaneView view = slice_request(args, mapped.map(), voxel_to_world);
+  const SliceImage cut = cut_slice(mapped, view.transform, view.width, view.height, hold, background);
   if (png)
-    write_png(out, cut.pixels, cut.width, cut.height, window ? *window : robust_window(cut.pixels));
+    write_picture(out, slice_picture(args, cut, window, image.header(), voxel_to_world, view.transform));
   else
     write_npy(out, cut.pixels, cut.width, cut.height);
+  if (args.has("world")) print_note(unoriented_note(image.header(), image.name()));
 }
 
 }  // namespace
@@ -85,21 +111,34 @@ const CommandDef &slice_command() {
       "IMAGE -o OUT.png|.npy",
       "one plane, or a cut under any 4x4 transform",
       "IMAGE -o OUT (--axial K | --coronal J | --sagittal I | --transform M) [options]",
-      "Cuts one 2-D image out of the volume and writes it as an 8-bit grey PNG picture or as a\n"
+      "Cuts one 2-D image out of the volume and writes it as an 8-bit PNG picture or as a\n"
       ".npy array of the exact doubles (array[i-1, j-1] is pixel (i, j)). Pictures are drawn\n"
-      "with the second axis pointing up.\n",
-      {{"axial", "K", "plane z = K (1-based), pixels along x and y"},
+      "with the second axis pointing up and, for images whose qform or sform places them in\n"
+      "the world, the letters L/R, A/P and S/I on the edges the picture's axes run to.\n"
+      "A plane is given by its number (fractions are interpolated with the kernel) or 'mid'.\n",
+      {{"axial", "K", "plane z = K (1-based, or mid), pixels along x and y"},
        {"coronal", "J", "plane y = J, pixels along x and z"},
        {"sagittal", "I", "plane x = I, pixels along y and z"},
+       {"world", nullptr,
+        "cut the plane in world orientation instead, through the voxel-to-world\n"
+        "matrix: axial pixels along world x and y, coronal x and z, sagittal\n"
+        "y and z, square pixels of the smallest voxel size over the image's\n"
+        "extent; K, J, I are then world z, y, x in mm (or mid)"},
        {"transform", "M",
         "16 numbers, a 4x4 matrix row by row, taking pixel (i, j, 0, 1)\n"
         "to 1-based voxel coordinates"},
-       {"size", "WxH", "image size (default: the plane's own size; for --transform, x by y)"},
-       {"hold", "N", "interpolation (default 1, trilinear)"},
+       {"size", "WxH",
+        "picture size: a plane is zoomed to fit it, centred (default: the\n"
+        "plane's own size); for --transform the pixels cut (default x by y)"},
+       {"hold", "N", "interpolation, a code or a name (default linear; nearest with --labels)"},
        {"background", "V", "value outside the volume (default 0; 'nan' accepted)"},
        {"window", "LO,HI",
         "grey levels from LO (black) to HI (white); default: the 1st to\n"
         "99th percentile of the image"},
+       {"labels", nullptr,
+        "colour a label image: each integer label its own fixed colour\n"
+        "(the same in every picture), 0 black"},
+       {"no-letters", nullptr, "no orientation letters"},
        {"volume", "T", "volume of a 4-D image, from 1 (default 1)"},
        {"output", "OUT", "the output file, ending in .png or .npy", 'o'}},
       run_slice};

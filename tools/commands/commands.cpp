@@ -73,6 +73,18 @@ std::string overview_text() {
          "\n"
          "Interpolation (--hold N): 0 nearest neighbour, 1 trilinear (default), 2..170 Lagrange\n"
          "polynomial through N+1 nodes per axis, -1..-254 Hann-windowed sinc over 1-N nodes.\n"
+         "Names: nearest (0), linear (1), cubic (3: the Lagrange cubic through 4 nodes, not\n"
+         "the cubic B-spline other programs mean), sinc (-3). Above 170 the factorials in the\n"
+         "Lagrange weights overflow a double, so those codes are refused.\n"
+         "\n"
+         "Edges, for a coordinate c on an axis of d voxels (1-based; elsewhere: the background):\n"
+         "  nearest    0.5 <= c < d + 0.5, the whole outer voxel\n"
+         "  trilinear  0.95 <= c < d + 0.05, the edge value held 0.05 voxel past the outer centres\n"
+         "  Lagrange   0.95 <= c <= d + 0.05; nodes beyond the edge are dropped and the weights\n"
+         "             not renormalised, so within N/2 voxels of the edge a constant image gains\n"
+         "             up to about 10% at N = 3 and 4\n"
+         "  sinc       0.95 <= c <= d + 0.05; weights renormalised to sum 1\n"
+         "Gradients of the Lagrange and sinc kernels are differences over a 1e-5 voxel step.\n"
          "Voxel coordinates count from 1: (1, 1, 1) is the centre of the first voxel.\n";
 }
 

@@ -1,9 +1,12 @@
 #include "reslicing.h"
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "cli_error.h"
+#include "integer_scaling.h"
 #include "line_reader.h"
 #include "nifti_writer.h"
 #include "progress.h"
@@ -14,22 +17,66 @@ namespace vacli {
 
 namespace {
 
-NiftiLayout output_layout(const NiftiHeader &source, const NiftiHeader &reference, OutputType type) {
+// The layout of the output without its scaling, which integer outputs
+// choose once the values are known.
+NiftiLayout output_layout(const NiftiHeader &source, const NiftiHeader &reference, const std::string &datatype) {
   NiftiLayout layout;
   layout.version = reference.version;
   layout.dim = reference.dim;
   layout.geometry = reference.geometry;
   layout.description = "volaccess reslice";
-  switch (type) {
-    case OutputType::Float32: layout.datatype = find_nifti_datatype(16); break;
-    case OutputType::Float64: layout.datatype = find_nifti_datatype(64); break;
-    case OutputType::Source:
-      layout.datatype = source.datatype;
-      layout.scale = source.scale;
-      layout.offset = source.offset;
-      break;
-  }
+  layout.datatype = datatype == "source" ? source.datatype : find_nifti_datatype(datatype);
+  if (!layout.datatype) throw CliError("unknown output datatype " + datatype);
   return layout;
+}
+
+// Each output plane k (from 1) in turn, cut from the source.
+template <class Use>
+void each_plane(const MappedVolume &source, const Mat4 &to_source, const std::array<int64_t, 3> &dim,
+                const ResliceOptions &options, const char *label, Use use) {
+  const auto width = static_cast<int32_t>(dim[0]);
+  const auto height = static_cast<int32_t>(dim[1]);
+  ProgressBar bar(label, dim[2], options.progress);
+  for (int64_t k = 1; k <= dim[2]; ++k) {
+    const Mat4 plane = multiply(to_source, translation4(0, 0, static_cast<double>(k)));
+    use(cut_slice(source, plane, width, height, options.hold, options.background));
+    bar.update(k);
+  }
+}
+
+// The finite values of the whole output and the background: a first pass
+// over the planes, so that an integer output's scale fits what it holds.
+ValueRange output_range(const MappedVolume &source, const Mat4 &to_source, const std::array<int64_t, 3> &dim,
+                        const ResliceOptions &options) {
+  ValueRange range{options.background, options.background};
+  each_plane(source, to_source, dim, options, "measuring", [&](const SliceImage &image) {
+    for (double v : image.pixels)
+      if (std::isfinite(v)) {
+        range.low = std::min(range.low, v);
+        range.high = std::max(range.high, v);
+      }
+  });
+  return range;
+}
+
+// An integer output keeps the source's scaling when asked for the source's
+// type and that scaling stores the background; else the range is measured.
+void choose_scaling(NiftiLayout *layout, const NiftiHeader &source_header, const MappedVolume &source,
+                    const Mat4 &to_source, const ResliceOptions &options, const std::string &out_path) {
+  if (!is_integer_type(*layout->datatype)) return;
+  std::optional<StoredScaling> own;
+  if (is_integer_type(*source_header.datatype)) own = StoredScaling{source_header.scale, source_header.offset};
+  const double b = options.background;
+  if (options.datatype == "source" && own && represents(*own, *layout->datatype, ValueRange{b, b}, b)) {
+    layout->scale = own->scale;
+    layout->offset = own->offset;
+    return;
+  }
+  const ValueRange range = output_range(source, to_source, layout->dim, options);
+  const StoredScaling chosen =
+      choose_integer_scaling(*layout->datatype, range, b, own, layout->version == 1, out_path);
+  layout->scale = chosen.scale;
+  layout->offset = chosen.offset;
 }
 
 }  // namespace
@@ -47,16 +94,11 @@ void reslice(const MappedVolume &source, const NiftiHeader &source_header, const
              const ResliceOptions &options, const std::string &out_path) {
   const Mat4 to_source =
       reference_to_source(source.voxel_to_world(), one_based_matrix(reference), options, source.name());
-  const auto width = static_cast<int32_t>(reference.dim[0]);
-  const auto height = static_cast<int32_t>(reference.dim[1]);
-  NiftiWriter writer(out_path, output_layout(source_header, reference, options.type));
-  ProgressBar bar("reslicing", reference.dim[2], options.progress);
-  for (int64_t k = 1; k <= reference.dim[2]; ++k) {
-    const Mat4 plane = multiply(to_source, translation4(0, 0, static_cast<double>(k)));
-    const SliceImage image = cut_slice(source, plane, width, height, options.hold, options.background);
-    writer.write_plane(image.pixels);
-    bar.update(k);
-  }
+  NiftiLayout layout = output_layout(source_header, reference, options.datatype);
+  choose_scaling(&layout, source_header, source, to_source, options, out_path);
+  NiftiWriter writer(out_path, layout);
+  each_plane(source, to_source, layout.dim, options, "reslicing",
+             [&](const SliceImage &image) { writer.write_plane(image.pixels); });
   writer.finish();
 }
 

@@ -12,8 +12,6 @@
 
 namespace vacli {
 
-enum class OutputType { Float32, Float64, Source };
-
 struct ResliceOptions {
   int32_t hold = 1;
   double background = 0;
@@ -21,7 +19,10 @@ struct ResliceOptions {
   // output at world point w shows the source at inverse(affine) * w.
   Mat4 affine = identity4();
   std::string affine_name;  // names the affine in errors
-  OutputType type = OutputType::Float32;
+  // The output's datatype by name, or "source" for the source's own.
+  // Integer outputs get a scale and offset that store the background
+  // exactly (the source's own when they do).
+  std::string datatype = "float32";
   bool progress = false;
 };
 

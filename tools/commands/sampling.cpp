@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli_error.h"
+#include "kernel_reach.h"
 #include "text_numbers.h"
 
 namespace vacli {
@@ -14,17 +15,20 @@ constexpr std::size_t kBatch = 1 << 14;
 
 struct Batch {
   std::vector<double> x, y, z, value, dx, dy, dz;
+  std::vector<std::string> echo;
+  // Columns of every volume, one string per point, filled volume by volume.
+  std::vector<std::string> lines;
 
   void clear() {
     x.clear();
     y.clear();
     z.clear();
+    echo.clear();
   }
 };
 
-void run_batch(const MappedVolume &volume, Batch &b, const SampleOptions &options, std::FILE *out) {
+void sample_volume(const MappedVolume &volume, Batch &b, const SampleOptions &options) {
   const std::size_t n = b.x.size();
-  if (n == 0) return;
   b.value.assign(n, 0);
   const auto m = static_cast<int32_t>(n);
   int32_t status;
@@ -39,10 +43,22 @@ void run_batch(const MappedVolume &volume, Batch &b, const SampleOptions &option
                       options.background);
   }
   if (status != 0) fail(volume.name(), "the volume library does not know its datatype");
-  std::string text;
   for (std::size_t i = 0; i < n; ++i) {
-    text = format_double(b.value[i]);
+    std::string &text = b.lines[i];
+    if (!text.empty()) text += ' ';
+    text += format_double(b.value[i]);
     if (options.gradient) text += " " + format_double(b.dx[i]) + " " + format_double(b.dy[i]) + " " + format_double(b.dz[i]);
+  }
+}
+
+void run_batch(const std::vector<const MappedVolume *> &volumes, Batch &b, const SampleOptions &options,
+               std::FILE *out) {
+  const std::size_t n = b.x.size();
+  if (n == 0) return;
+  b.lines.assign(n, std::string());
+  if (options.echo) b.lines = b.echo;
+  for (const MappedVolume *volume : volumes) sample_volume(*volume, b, options);
+  for (std::string &text : b.lines) {
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), out);
   }
@@ -81,6 +97,7 @@ PointLine parse_point_line(const std::string &line) {
     }
     result.point[i] = *v;
   }
+  result.text = fields[0] + " " + fields[1] + " " + fields[2];
   return result;
 }
 
@@ -91,10 +108,13 @@ std::string format_double(double v) {
   return text;
 }
 
-void sample_points(const MappedVolume &volume, LineReader &input, const SampleOptions &options, std::FILE *out) {
+SampleCount sample_points(const std::vector<const MappedVolume *> &volumes, LineReader &input,
+                          const SampleOptions &options, std::FILE *out) {
+  const MappedVolume &first = *volumes.front();
   Mat4 world_to_voxel = identity4();
-  if (options.frame == PointFrame::World && !invert(volume.voxel_to_world(), &world_to_voxel))
-    fail(volume.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
+  if (options.frame == PointFrame::World && !invert(first.voxel_to_world(), &world_to_voxel))
+    fail(first.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
+  SampleCount count;
   Batch batch;
   std::string line;
   while (input.next(&line)) {
@@ -102,12 +122,27 @@ void sample_points(const MappedVolume &volume, LineReader &input, const SampleOp
     if (parsed.skip) continue;
     if (!parsed.problem.empty()) fail(input.name() + ":" + std::to_string(input.line_number()), parsed.problem);
     const Vec3 p = to_voxel1(parsed.point, options.frame, world_to_voxel);
+    ++count.points;
+    if (!within_reach(first.map().dim, options.hold, p)) ++count.outside;
     batch.x.push_back(p[0]);
     batch.y.push_back(p[1]);
     batch.z.push_back(p[2]);
-    if (batch.x.size() == kBatch) run_batch(volume, batch, options, out);
+    if (options.echo) batch.echo.push_back(parsed.text);
+    if (batch.x.size() == kBatch) run_batch(volumes, batch, options, out);
   }
-  run_batch(volume, batch, options, out);
+  run_batch(volumes, batch, options, out);
+  return count;
+}
+
+std::string outside_note(const SampleCount &count, const SampleOptions &options, const std::string &image) {
+  if (count.outside == 0) return "";
+  const std::string background = format_double(options.background);
+  if (count.outside == count.points && !options.frame_given)
+    return "every point lies outside " + image +
+           " (values are the background, " + background +
+           "); points are read as 1-based voxel coordinates: for millimetres add --coords world";
+  return "points outside " + image + ": " + std::to_string(count.outside) + " of " + std::to_string(count.points) +
+         " (their values are the background, " + background + ")";
 }
 
 }  // namespace vacli

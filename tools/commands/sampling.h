@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "line_reader.h"
 #include "matrix.h"
@@ -20,6 +21,8 @@ struct SampleOptions {
   int32_t hold = 1;
   double background = 0;
   bool gradient = false;  // value and its derivatives along x, y, z per voxel
+  bool echo = false;      // each line starts with the point's three numbers as read
+  bool frame_given = false;  // --coords was on the command line
 };
 
 // One line of a point file: blank and comment lines are skipped; any
@@ -27,6 +30,7 @@ struct SampleOptions {
 struct PointLine {
   bool skip = false;
   Vec3 point{};
+  std::string text;  // the three numbers as written, separated by blanks
   std::string problem;  // empty when the line is good
 };
 PointLine parse_point_line(const std::string &line);
@@ -35,9 +39,23 @@ PointLine parse_point_line(const std::string &line);
 // double; every NaN is written "nan".
 std::string format_double(double v);
 
-// Samples `volume` at every point of `input` and writes one line per
-// point to `out`. Points go to the library in batches.
-void sample_points(const MappedVolume &volume, LineReader &input, const SampleOptions &options, std::FILE *out);
+// What became of the points: how many, and how many lay where the
+// kernel does not reach (their values are the background).
+struct SampleCount {
+  uint64_t points = 0;
+  uint64_t outside = 0;
+};
+
+// Samples every volume (all of one image, sharing its geometry) at every
+// point of `input` and writes one line per point to `out`: the value (and
+// derivatives) of each volume in turn. Points go to the library in batches.
+SampleCount sample_points(const std::vector<const MappedVolume *> &volumes, LineReader &input,
+                          const SampleOptions &options, std::FILE *out);
+
+// The note for standard error about points outside the image, empty when
+// none were; it suggests --coords world when every point missed and the
+// frame was left to its default.
+std::string outside_note(const SampleCount &count, const SampleOptions &options, const std::string &image);
 
 }  // namespace vacli
 

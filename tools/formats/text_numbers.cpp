@@ -1,6 +1,7 @@
 #include "text_numbers.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <locale.h>
 
@@ -48,6 +49,12 @@ std::vector<std::string> split_fields(const std::string &line) {
     i = j;
   }
   return fields;
+}
+
+std::string shortest_text(double v) {
+  char text[64];
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, r.ptr);
 }
 
 bool ends_with(const std::string &text, const std::string &tail) {

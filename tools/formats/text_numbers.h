@@ -17,6 +17,10 @@ std::optional<int64_t> to_integer(const std::string &token);
 // The tokens of a line, separated by blanks, tabs or commas.
 std::vector<std::string> split_fields(const std::string &line);
 
+// The shortest text that reads back to the same double: exact, and
+// readable for the round numbers headers usually hold.
+std::string shortest_text(double v);
+
 bool ends_with(const std::string &text, const std::string &tail);
 
 // True for a line with nothing but blanks, or whose first non-blank is '#'.
