@@ -41,22 +41,31 @@ bool stores_within(double v, const StoredScaling &s, const IntegerBounds &b) {
   return stored >= b.low && stored <= b.high;
 }
 
-// The background at stored value `at`, the scale just large enough for
-// the range on either side of it; grown a little at a time when rounding
-// to the header's fields leaves a value out.
+// v rounded to `bits` significant bits, toward zero or upward.
+double keep_bits(double v, int bits, bool upward) {
+  int exponent = 0;
+  const double m = std::ldexp(std::frexp(v, &exponent), bits);
+  return std::ldexp(upward ? std::ceil(m) : std::trunc(m), exponent - bits);
+}
+
+// The background at stored value `at`, the scale just large enough for the
+// range on either side of it. Scale and `at` keep few significant bits, so
+// that their product is exact even in a float and offset = background -
+// scale * at reads the background back exactly; the fewer bits `at` keeps,
+// the more backgrounds this holds for.
 std::optional<StoredScaling> anchored(double at, const NiftiDatatype &type, const ValueRange &range, double background,
                                       bool float_fields) {
   const IntegerBounds b = bounds_of(type);
-  double scale = 0;
-  if (range.high > background) scale = std::max(scale, (range.high - background) / (b.high - at));
-  if (range.low < background) scale = std::max(scale, (background - range.low) / (at - b.low));
-  if (!(scale > 0) || !std::isfinite(scale)) scale = 1;
-  for (int attempt = 0; attempt < 8; ++attempt) {
+  for (int at_bits : {12, 6, 1}) {
+    const double node = keep_bits(at, at_bits, false);
+    double scale = 0;
+    if (range.high > background) scale = std::max(scale, (range.high - background) / (b.high - node));
+    if (range.low < background) scale = std::max(scale, (background - range.low) / (node - b.low));
+    if (!(scale > 0) || !std::isfinite(scale)) scale = 1;
     StoredScaling s;
-    s.scale = as_field(scale, float_fields);
-    s.offset = as_field(background - s.scale * at, float_fields);
-    if (s.scale > 0 && represents(s, type, range, background)) return s;
-    scale *= 1 + 1e-6;
+    s.scale = as_field(keep_bits(scale, 12, true), float_fields);
+    s.offset = as_field(background - s.scale * node, float_fields);
+    if (represents(s, type, range, background)) return s;
   }
   return std::nullopt;
 }

@@ -16,8 +16,9 @@ from harness import ProgramTest, main_if_run  # noqa: E402
 import niftiwrite  # noqa: E402
 
 
-def read_grey_png(path):
-    """Decodes an 8-bit greyscale, non-interlaced PNG into rows of bytes."""
+def read_png(path):
+    """Decodes an 8-bit greyscale or RGB, non-interlaced PNG into
+    (width, height, bytes per pixel, rows of bytes)."""
     with open(path, "rb") as f:
         blob = f.read()
     assert blob[:8] == b"\x89PNG\r\n\x1a\n"
@@ -32,20 +33,29 @@ def read_grey_png(path):
             idat += body
         pos += 12 + length
     width, height, depth, colour, _, _, interlace = header
-    assert (depth, colour, interlace) == (8, 0, 0)
-    raw, rows, prev = zlib.decompress(idat), [], bytearray(width)
+    assert depth == 8 and colour in (0, 2) and interlace == 0
+    bpp = 1 if colour == 0 else 3
+    stride = width * bpp
+    raw, rows, prev = zlib.decompress(idat), [], bytearray(stride)
     for r in range(height):
-        line = raw[r * (width + 1):(r + 1) * (width + 1)]
+        line = raw[r * (stride + 1):(r + 1) * (stride + 1)]
         kind, cur = line[0], bytearray(line[1:])
-        for i in range(width):
-            a = cur[i - 1] if i else 0
-            b, c = prev[i], prev[i - 1] if i else 0
+        for i in range(stride):
+            a = cur[i - bpp] if i >= bpp else 0
+            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
             p = a + b - c
             pred = [0, a, b, (a + b) // 2,
                     a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else b if abs(p - b) <= abs(p - c) else c]
             cur[i] = (cur[i] + pred[kind]) & 0xFF
         rows.append(bytes(cur))
         prev = cur
+    return width, height, bpp, rows
+
+
+def read_grey_png(path):
+    """Decodes an 8-bit greyscale, non-interlaced PNG into rows of bytes."""
+    width, height, bpp, rows = read_png(path)
+    assert bpp == 1
     return width, height, rows
 
 
