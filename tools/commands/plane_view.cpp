@@ -123,6 +123,8 @@ PlaneView plane_view(const PlaneRequest &request, const uint64_t dim[3], const M
   } else {
     view.width = pixels_across(extent_u, step);
     view.height = pixels_across(extent_v, step);
+    if (view.width > std::numeric_limits<int32_t>::max() / view.height)
+      throw UsageError("the world plane would hold more than 2^31 - 1 pixels: give --size");
   }
   // Pixel (i, j) at centre + (i - (W + 1) / 2) * step along u, alike along v:
   // the picture's middle at the middle of the image.
