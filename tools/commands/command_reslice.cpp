@@ -107,8 +107,9 @@ const CommandDef &reslice_command() {
       "matrix), or onto a grid of new voxel sizes on the source's own orientation and field\n"
       "of view, plane by plane. The output carries the grid's geometry. An integer output\n"
       "gets a scale and offset that hold the whole range of its values and store the\n"
-      "background exactly (an integer source's own when they do); the output is then\n"
-      "computed twice, once to find that range.\n",
+      "background exactly (an integer source's own when they do), found by computing the\n"
+      "output twice; with --datatype source the source's scaling is kept whenever it\n"
+      "stores the background, and values beyond the type's range are clamped.\n",
       {{"like", "REFERENCE", "the image whose grid the output takes (only its header is read)"},
        {"voxel-size", "MM",
         "instead of --like: voxels of MM millimetres (one size, or three as\n"

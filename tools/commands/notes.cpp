@@ -20,9 +20,9 @@ std::string integer_source_note(const NiftiHeader &header, int32_t hold, const s
   const bool integer = type != "float32" && type != "float64";
   // A scaled integer image holds measurements, not labels.
   if (!integer || header.scale != 1 || header.offset != 0 || hold == 0) return "";
-  return image + " holds " + type +
-         " integers, mostly label maps: this kernel blends neighbouring labels; --hold label keeps them whole, "
-         "--hold 0 takes the nearest voxel (--quiet silences this note)";
+  return image + " holds " + type + " integers, mostly label maps: --hold " + std::to_string(hold) +
+         " blends neighbouring labels; --hold label keeps them whole, --hold 0 takes the nearest voxel (--quiet "
+         "silences this note)";
 }
 
 }  // namespace vacli
