@@ -78,7 +78,7 @@ std::string overview_text() {
          "Lagrange weights overflow a double, so those codes are refused.\n"
          "\n"
          "Edges, for a coordinate c on an axis of d voxels (1-based; elsewhere: the background):\n"
-         "  nearest    0.5 <= c < d + 0.5, the whole outer voxel\n"
+         "  nearest    0.5 <= c < d + 0.5, the whole outer voxel (with gradients: as Lagrange)\n"
          "  trilinear  0.95 <= c < d + 0.05, the edge value held 0.05 voxel past the outer centres\n"
          "  Lagrange   0.95 <= c <= d + 0.05; nodes beyond the edge are dropped and the weights\n"
          "             not renormalised, so within N/2 voxels of the edge a constant image gains\n"

@@ -22,8 +22,8 @@ bool lookup_axis(double c, double d) { return c >= 0.95 && c <= d + 0.05; }
 
 }  // namespace
 
-bool within_reach(const uint64_t dim[3], int32_t hold, const Vec3 &p) {
-  bool (*axis)(double, double) = hold == 0 ? nearest_axis : hold == 1 ? trilinear_axis : lookup_axis;
+bool within_reach(const uint64_t dim[3], int32_t hold, bool gradient, const Vec3 &p) {
+  bool (*axis)(double, double) = hold == 0 && !gradient ? nearest_axis : hold == 1 ? trilinear_axis : lookup_axis;
   for (int a = 0; a < 3; ++a)
     if (!axis(p[static_cast<std::size_t>(a)], static_cast<double>(dim[a]))) return false;
   return true;

@@ -12,8 +12,10 @@ namespace vacli {
 
 // Whether the 1-based voxel point p lies where `hold` samples a volume of
 // dim voxels: nearest 0.5 <= c < dim + 0.5, trilinear 0.95 <= c < dim +
-// 0.05, Lagrange and sinc 0.95 <= c <= dim + 0.05, on every axis.
-bool within_reach(const uint64_t dim[3], int32_t hold, const Vec3 &p);
+// 0.05, Lagrange and sinc 0.95 <= c <= dim + 0.05, on every axis. With
+// `gradient`, nearest is the Lagrange kernel through one node and reaches
+// as far as the Lagrange kernels.
+bool within_reach(const uint64_t dim[3], int32_t hold, bool gradient, const Vec3 &p);
 
 }  // namespace vacli
 

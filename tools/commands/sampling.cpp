@@ -123,7 +123,7 @@ SampleCount sample_points(const std::vector<const MappedVolume *> &volumes, Line
     if (!parsed.problem.empty()) fail(input.name() + ":" + std::to_string(input.line_number()), parsed.problem);
     const Vec3 p = to_voxel1(parsed.point, options.frame, world_to_voxel);
     ++count.points;
-    if (!within_reach(first.map().dim, options.hold, p)) ++count.outside;
+    if (!within_reach(first.map().dim, options.hold, options.gradient, p)) ++count.outside;
     batch.x.push_back(p[0]);
     batch.y.push_back(p[1]);
     batch.z.push_back(p[2]);

@@ -152,11 +152,12 @@ class Points(ProgramTest):
         edge = [0.4, 0.5, 0.6, 0.94, 0.95, 0.96, 1.0, 2.5, 4.9, 5.0, 5.04, 5.05, 5.06, 5.4, 5.5, 5.6]
         points = [(x, 2.0, 2.0) for x in edge] + [(2.0, y, 2.0) for y in edge]
         text = "".join(f"{x!r} {y!r} {z!r}\n" for x, y, z in points)
-        for hold in ["0", "1", "3", "4", "-3"]:
-            with self.subTest(hold=hold):
-                code, out, err = run("sample", self.ones, "--hold", hold, "--coords", "voxel1", stdin=text)
+        cases = [(hold, gradient) for hold in ["0", "1", "3", "4", "-3"] for gradient in ((), ("--gradient",))]
+        for hold, gradient in cases:
+            with self.subTest(hold=hold, gradient=gradient):
+                code, out, err = run("sample", self.ones, "--hold", hold, *gradient, "--coords", "voxel1", stdin=text)
                 self.assertEqual(code, 0, err)
-                zeros = sum(1 for v in out.split() if float(v) == 0)
+                zeros = sum(1 for line in out.splitlines() if float(line.split()[0]) == 0)
                 self.assertGreater(zeros, 0)
                 self.assertEqual(err, f"volaccess: note: points outside {self.ones}: {zeros} of {len(points)} "
                                       f"(their values are the background, 0)\n")
