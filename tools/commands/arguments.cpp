@@ -96,16 +96,20 @@ constexpr HoldName kHoldNames[] = {{"nearest", 0}, {"linear", 1}, {"cubic", 3}, 
 
 }  // namespace
 
+std::string hold_range_problem(int64_t hold) {
+  if (hold > kMaxLagrangeHold)
+    return "Lagrange interpolation takes 2 to 170 (higher orders overflow the factorial denominators)";
+  if (hold < kMinSincHold) return "windowed-sinc interpolation takes -1 to -254";
+  return "";
+}
+
 int32_t parse_hold(const std::string &text) {
   for (const HoldName &n : kHoldNames)
     if (text == n.name) return n.code;
   const std::optional<int64_t> hold = to_integer(text);
   if (!hold) usage("--hold: '" + text + "' is none of nearest, linear, cubic, sinc, or a whole number");
-  if (*hold > kMaxLagrangeHold)
-    usage("--hold " + text + " is out of range: Lagrange interpolation takes 2 to 170 (higher orders overflow "
-          "the factorial denominators)");
-  if (*hold < kMinSincHold)
-    usage("--hold " + text + " is out of range: windowed-sinc interpolation takes -1 to -254");
+  const std::string problem = hold_range_problem(*hold);
+  if (!problem.empty()) usage("--hold " + text + " is out of range: " + problem);
   return static_cast<int32_t>(*hold);
 }
 

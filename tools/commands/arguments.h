@@ -68,6 +68,10 @@ std::string required_option(const Arguments &args, const std::string &name);
 constexpr int32_t kMaxLagrangeHold = 170;
 constexpr int32_t kMinSincHold = -254;
 
+// Why a hold code is out of range ("Lagrange interpolation takes 2 to
+// 170 ..."), or an empty text when the kernels accept it.
+std::string hold_range_problem(int64_t hold);
+
 }  // namespace vacli
 
 #endif

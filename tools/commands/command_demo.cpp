@@ -36,7 +36,7 @@ void make_folder(const std::string &dir) {
     if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
     fail(dir, "exists and is not a folder");
   }
-  fail(dir, "cannot create the folder: " + system_reason(errno));
+  fail_system(dir, "cannot create the folder", errno);
 }
 
 void write_phantom(const Phantom &p, const std::string &path) {

@@ -90,7 +90,7 @@ Mat4 reference_to_source(const Mat4 &source_matrix, const Mat4 &reference_matrix
   return multiply(source_inverse, multiply(affine_inverse, reference_matrix));
 }
 
-void reslice(const MappedVolume &source, const NiftiHeader &source_header, const NiftiHeader &reference,
+void reslice(const VolumeMapping &source, const NiftiHeader &source_header, const NiftiHeader &reference,
              const ResliceOptions &options, const std::string &out_path) {
   const Mat4 to_source =
       reference_to_source(source.voxel_to_world(), one_based_matrix(reference), options, source.name());

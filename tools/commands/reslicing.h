@@ -33,7 +33,7 @@ Mat4 reference_to_source(const Mat4 &source_matrix, const Mat4 &reference_matrix
 
 // Resamples `source` onto the grid of `reference` and writes the result,
 // with the reference's geometry, to `out_path` (.nii or .nii.gz).
-void reslice(const MappedVolume &source, const NiftiHeader &source_header, const NiftiHeader &reference,
+void reslice(const VolumeMapping &source, const NiftiHeader &source_header, const NiftiHeader &reference,
              const ResliceOptions &options, const std::string &out_path);
 
 // Reads a 4x4 world-space affine: four lines of four numbers (blanks or

@@ -43,16 +43,20 @@ const char *plane_name(Plane plane) {
   return "";
 }
 
-SliceImage cut_slice(const MappedVolume &volume, const Mat4 &transform, int32_t width, int32_t height, int32_t hold,
+void cut_slice_into(const VolumeMapping &volume, const Mat4 &transform, int32_t width, int32_t height, int32_t hold,
+                    double background, double *pixels) {
+  const int32_t status = slice(transform.data(), pixels, width, height, &volume.map(), hold, background);
+  if (status == -1) fail(volume.name(), "the slice transform sends a pixel to infinity (its w becomes 0)");
+  if (status != 0) fail(volume.name(), "the volume library does not know its datatype");
+}
+
+SliceImage cut_slice(const VolumeMapping &volume, const Mat4 &transform, int32_t width, int32_t height, int32_t hold,
                      double background) {
   SliceImage image;
   image.width = width;
   image.height = height;
   image.pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), background);
-  const int32_t status =
-      slice(transform.data(), image.pixels.data(), width, height, &volume.map(), hold, background);
-  if (status == -1) fail(volume.name(), "the slice transform sends a pixel to infinity (its w becomes 0)");
-  if (status != 0) fail(volume.name(), "the volume library does not know its datatype");
+  cut_slice_into(volume, transform, width, height, hold, background, image.pixels.data());
   return image;
 }
 

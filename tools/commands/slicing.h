@@ -32,8 +32,11 @@ std::array<int32_t, 2> plane_size(Plane plane, const uint64_t dim[3]);
 uint64_t plane_count(Plane plane, const uint64_t dim[3]);
 const char *plane_name(Plane plane);
 
+// Fills width * height pixels (i fastest) through `transform`.
+void cut_slice_into(const VolumeMapping &volume, const Mat4 &transform, int32_t width, int32_t height, int32_t hold,
+                    double background, double *pixels);
 // Fills a width-by-height image through `transform`.
-SliceImage cut_slice(const MappedVolume &volume, const Mat4 &transform, int32_t width, int32_t height, int32_t hold,
+SliceImage cut_slice(const VolumeMapping &volume, const Mat4 &transform, int32_t width, int32_t height, int32_t hold,
                      double background);
 
 }  // namespace vacli

@@ -57,7 +57,7 @@ HostArray make_volume_struct(const NiftiImage &image, int64_t volume) {
   return s;
 }
 
-MappedVolume::MappedVolume(const NiftiImage &image, int64_t volume) : guard_(image.name()), name_(image.name()) {
+VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : name_(image.name()) {
   check_volume_index(image, volume);
   // Mapping nothing fails with a system message; say what is wrong instead.
   if (image.data_size() == 0) fail(image.data_name(), "is empty");
@@ -67,14 +67,18 @@ MappedVolume::MappedVolume(const NiftiImage &image, int64_t volume) : guard_(ima
   if (!result.ok) fail(image.data_name(), result.message);
 }
 
-MappedVolume::~MappedVolume() {
+VolumeMapping::~VolumeMapping() {
   if (maps_) free_maps(maps_, count_);
 }
 
-Mat4 MappedVolume::voxel_to_world() const {
+Mat4 VolumeMapping::voxel_to_world() const {
   Mat4 m{};
   std::memcpy(m.data(), map().mat, sizeof(double) * 16);
   return m;
+}
+
+bool file_covers_mapping(int fd, const VolumeMap &volume, const std::string &name) {
+  return file_size(fd, name) >= volume.map_len;
 }
 
 }  // namespace vacli

@@ -40,15 +40,17 @@ uint64_t volume_position(const NiftiHeader &header, int64_t volume);
 HostArray make_volume_struct(const NiftiImage &image, int64_t volume);
 
 // One volume of an image, mapped by the volume library for sampling and
-// released again on destruction. While it is mapped, a file that shrinks
-// ends the program with a message instead of a silent SIGBUS.
-class MappedVolume {
+// released again on destruction. It installs no signal handler: a file
+// that shrinks while mapped turns reads into SIGBUS, so owners either
+// hold a FaultGuard (MappedVolume) or check the file before each use
+// (file_covers_mapping).
+class VolumeMapping {
  public:
   // Errors of the library reach the user as "<voxel file>: <message>".
-  MappedVolume(const NiftiImage &image, int64_t volume);
-  ~MappedVolume();
-  MappedVolume(const MappedVolume &) = delete;
-  MappedVolume &operator=(const MappedVolume &) = delete;
+  VolumeMapping(const NiftiImage &image, int64_t volume);
+  ~VolumeMapping();
+  VolumeMapping(const VolumeMapping &) = delete;
+  VolumeMapping &operator=(const VolumeMapping &) = delete;
 
   const VolumeMap &map() const { return maps_[0]; }
   const std::string &name() const { return name_; }
@@ -56,11 +58,24 @@ class MappedVolume {
   Mat4 voxel_to_world() const;
 
  private:
-  FaultGuard guard_;
   VolumeMap *maps_ = nullptr;
   int32_t count_ = 0;
   std::string name_;
 };
+
+// A mapping for the program: while it lives, a file that shrinks ends the
+// program with a message instead of a silent SIGBUS.
+class MappedVolume : public VolumeMapping {
+ public:
+  MappedVolume(const NiftiImage &image, int64_t volume) : VolumeMapping(image, volume), guard_(image.name()) {}
+
+ private:
+  FaultGuard guard_;
+};
+
+// Whether the file open as `fd` is still at least as long as the mapping
+// of `volume`; throws FileError naming `name` when it cannot be asked.
+bool file_covers_mapping(int fd, const VolumeMap &volume, const std::string &name);
 
 // Checks that `volume` (from 1) exists in the image.
 void check_volume_index(const NiftiImage &image, int64_t volume);

@@ -20,8 +20,22 @@ class UsageError : public CliError {
   using CliError::CliError;
 };
 
+// A file operation the system refused; keeps the system's error number
+// so that callers can tell a missing file from a forbidden one.
+class FileError : public CliError {
+ public:
+  FileError(const std::string &message, int error_number) : CliError(message), error_number_(error_number) {}
+  int error_number() const { return error_number_; }
+
+ private:
+  int error_number_;
+};
+
 // Throws CliError("<what>: <reason>").
 [[noreturn]] void fail(const std::string &what, const std::string &reason);
+
+// Throws FileError("<what>: <action>: <system reason>", err).
+[[noreturn]] void fail_system(const std::string &what, const std::string &action, int err);
 
 // The reason text of errno value `err`.
 std::string system_reason(int err);

@@ -35,7 +35,7 @@ bool LineReader::fill() {
   do {
     got = ::read(fd_, &buffer_[old], kBlock);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) fail(name_, "cannot read: " + system_reason(errno));
+  if (got < 0) fail_system(name_, "cannot read", errno);
   buffer_.resize(old + static_cast<std::size_t>(got));
   if (got == 0) at_end_ = true;
   return got > 0;

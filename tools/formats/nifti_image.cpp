@@ -39,8 +39,8 @@ struct GzClose {
 
 FileContent decompress(int fd, const std::string &what) {
   UniqueFd copy(::dup(fd));
-  if (!copy.valid()) fail(what, "cannot read: " + system_reason(errno));
-  if (::lseek(copy.get(), 0, SEEK_SET) != 0) fail(what, "cannot read: " + system_reason(errno));
+  if (!copy.valid()) fail_system(what, "cannot read", errno);
+  if (::lseek(copy.get(), 0, SEEK_SET) != 0) fail_system(what, "cannot read", errno);
   std::unique_ptr<gzFile_s, GzClose> gz(gzdopen(copy.get(), "rb"));
   if (!gz) fail(what, "cannot read the gzip stream");
   copy.release();

@@ -90,7 +90,7 @@ NiftiWriter::NiftiWriter(const std::string &path, const NiftiLayout &layout) : l
     const int fd = ::dup(file_.fd());
     if (fd < 0 || !(gzip_->file = gzdopen(fd, "wb6"))) {
       if (fd >= 0) ::close(fd);
-      fail(path, "cannot write: " + system_reason(errno));
+      fail_system(path, "cannot write", errno);
     }
   }
   const std::vector<unsigned char> header = nifti_header_bytes(layout_);

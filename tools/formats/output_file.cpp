@@ -34,7 +34,7 @@ UniqueFd create_hidden(const std::string &path, std::string *name) {
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   UniqueFd fd(::mkostemp(buffer.data(), O_CLOEXEC));
-  if (!fd.valid()) fail(path, "cannot create: " + system_reason(errno));
+  if (!fd.valid()) fail_system(path, "cannot create", errno);
   *name = buffer.data();
   return fd;
 }
@@ -54,7 +54,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     return;
   }
   if (errno == ENOENT || errno == EACCES || errno == ENOTDIR || errno == EROFS)
-    fail(path_, "cannot create: " + system_reason(errno));
+    fail_system(path_, "cannot create", errno);
   fd_ = create_hidden(path_, &temporary_);
   // A program ended by a fault runs no destructor.
   abandon_on_fault(temporary_);
@@ -67,7 +67,7 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::commit() {
-  if (::fsync(fd_.get()) != 0 && errno != EINVAL) fail(path_, "cannot write: " + system_reason(errno));
+  if (::fsync(fd_.get()) != 0 && errno != EINVAL) fail_system(path_, "cannot write", errno);
   if (temporary_.empty()) {
     // Give the unnamed file a hidden name first: linkat cannot replace an
     // existing output, rename can.
@@ -75,11 +75,11 @@ void OutputFile::commit() {
     create_hidden(path_, &hidden);
     ::unlink(hidden.c_str());
     if (::linkat(AT_FDCWD, descriptor_path(fd_.get()).c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0)
-      fail(path_, "cannot create: " + system_reason(errno));
+      fail_system(path_, "cannot create", errno);
     temporary_ = hidden;
     abandon_on_fault(temporary_);
   }
-  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(path_, "cannot create: " + system_reason(errno));
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail_system(path_, "cannot create", errno);
   keep_on_fault();
   committed_ = true;
   fd_.reset();

@@ -124,7 +124,7 @@ void draw_letters(Picture *picture, const EdgeLetters &letters) {
 void write_picture(const std::string &path, const Picture &picture) {
   OutputFile out(path);
   FILE *stream = ::fdopen(::dup(out.fd()), "wb");
-  if (!stream) fail(path, "cannot write: " + system_reason(errno));
+  if (!stream) fail_system(path, "cannot write", errno);
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
@@ -137,7 +137,7 @@ void write_picture(const std::string &path, const Picture &picture) {
   png_image_free(&image);
   const bool closed = std::fclose(stream) == 0;
   if (!ok) fail(path, "cannot write the PNG picture: " + reason);
-  if (!closed) fail(path, "cannot write: " + system_reason(errno));
+  if (!closed) fail_system(path, "cannot write", errno);
   out.commit();
 }
 

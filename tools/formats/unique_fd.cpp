@@ -35,9 +35,9 @@ namespace {
 
 UniqueFd open_for_reading(const std::string &path, bool regular_only) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.valid()) fail(path, "cannot open: " + system_reason(errno));
+  if (!fd.valid()) fail_system(path, "cannot open", errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) fail(path, "cannot read: " + system_reason(errno));
+  if (::fstat(fd.get(), &st) != 0) fail_system(path, "cannot read", errno);
   if (S_ISDIR(st.st_mode)) fail(path, "is a directory");
   if (regular_only && !S_ISREG(st.st_mode)) fail(path, "is not a regular file");
   // O_NONBLOCK only kept open() from waiting on a FIFO; reads block again.
@@ -57,7 +57,7 @@ UniqueFd make_anonymous_file(const std::string &what) {
   const char *tmp = std::getenv("TMPDIR");
   const std::string dir = tmp && *tmp ? tmp : "/tmp";
   fd = UniqueFd(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-  if (!fd.valid()) fail(what, "cannot create a temporary file for the decompressed image: " + system_reason(errno));
+  if (!fd.valid()) fail_system(what, "cannot create a temporary file for the decompressed image", errno);
   return fd;
 }
 
@@ -65,7 +65,7 @@ std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(f
 
 uint64_t file_size(int fd, const std::string &what) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) fail(what, "cannot read: " + system_reason(errno));
+  if (::fstat(fd, &st) != 0) fail_system(what, "cannot read", errno);
   return static_cast<uint64_t>(st.st_size);
 }
 
@@ -75,7 +75,7 @@ std::size_t read_at(int fd, void *buffer, std::size_t n, uint64_t offset, const 
   while (done < n) {
     const ssize_t got = ::pread(fd, bytes + done, n - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) fail(what, "cannot read: " + system_reason(errno));
+    if (got < 0) fail_system(what, "cannot read", errno);
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
   }
@@ -87,7 +87,7 @@ void write_all(int fd, const void *bytes, std::size_t n, const std::string &what
   while (n > 0) {
     const ssize_t put = ::write(fd, p, n);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) fail(what, "cannot write: " + system_reason(put < 0 ? errno : ENOSPC));
+    if (put <= 0) fail_system(what, "cannot write", put < 0 ? errno : ENOSPC);
     p += put;
     n -= static_cast<std::size_t>(put);
   }

@@ -1,0 +1,9 @@
+// volaccess._native: the compiled half of the volaccess package.
+#include "module_parts.h"
+
+PYBIND11_MODULE(_native, m) {
+  m.doc() = "Native half of the volaccess package; use the functions of volaccess itself.";
+  vapy::bind_errors(m);
+  vapy::bind_volume(m);
+  vapy::bind_array_sampling(m);
+}

@@ -1,0 +1,172 @@
+#include "point_sampling.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "arguments.h"
+#include "errors.h"
+
+namespace py = pybind11;
+
+namespace vapy {
+
+namespace {
+
+// Points go to the library in blocks converted on the stack, so that a
+// call of a few points allocates nothing but its result.
+constexpr py::ssize_t kBlock = 512;
+// Below this many points per thread, starting a thread costs more than it saves.
+constexpr py::ssize_t kPointsPerThread = 32768;
+
+struct Outputs {
+  double *value = nullptr;
+  double *dx = nullptr;
+  double *dy = nullptr;
+  double *dz = nullptr;
+};
+
+double coordinate(const PointArray &p, py::ssize_t i, int axis) {
+  double v;
+  std::memcpy(&v, p.base + i * p.row_stride + axis * p.column_stride, sizeof v);
+  return v;
+}
+
+void convert_block(const PointArray &p, py::ssize_t first, py::ssize_t n, const SampleSettings &s, double *x,
+                   double *y, double *z) {
+  for (py::ssize_t i = 0; i < n; ++i) {
+    const vacli::Vec3 q{coordinate(p, first + i, 0), coordinate(p, first + i, 1), coordinate(p, first + i, 2)};
+    switch (s.frame) {
+      case Frame::Voxel1:
+        x[i] = q[0], y[i] = q[1], z[i] = q[2];
+        break;
+      case Frame::Voxel0:
+        x[i] = q[0] + 1.0, y[i] = q[1] + 1.0, z[i] = q[2] + 1.0;
+        break;
+      case Frame::World: {
+        const vacli::Vec3 v = vacli::apply_point(s.world_to_voxel, q);
+        x[i] = v[0], y[i] = v[1], z[i] = v[2];
+        break;
+      }
+    }
+  }
+}
+
+// Points [begin, end) in blocks; returns the library's status.
+int32_t sample_range(const VolumeMap &map, const PointArray &p, const SampleSettings &s, const Outputs &out,
+                     py::ssize_t begin, py::ssize_t end) {
+  double x[kBlock], y[kBlock], z[kBlock];
+  for (py::ssize_t first = begin; first < end; first += kBlock) {
+    const py::ssize_t n = std::min(kBlock, end - first);
+    convert_block(p, first, n, s, x, y, z);
+    const auto m = static_cast<int32_t>(n);
+    const std::lock_guard<std::mutex> lock(library_mutex());
+    const int32_t status =
+        s.gradient ? resample_d(m, &map, out.value + first, out.dx + first, out.dy + first, out.dz + first, x, y,
+                                z, s.hold, s.background)
+                   : resample(m, &map, out.value + first, x, y, z, s.hold, s.background);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+int32_t sample_all(const VolumeMap &map, const PointArray &p, const SampleSettings &s, const Outputs &out) {
+  const py::ssize_t wanted = std::max<py::ssize_t>(1, p.count / kPointsPerThread);
+  const py::ssize_t threads = std::min<py::ssize_t>(s.threads, wanted);
+  if (threads == 1) return sample_range(map, p, s, out, 0, p.count);
+  std::vector<int32_t> status(static_cast<std::size_t>(threads), 0);
+  std::vector<std::thread> workers;
+  const py::ssize_t share = (p.count + threads - 1) / threads;
+  for (py::ssize_t t = 0; t < threads; ++t) {
+    const py::ssize_t begin = std::min(p.count, t * share);
+    const py::ssize_t end = std::min(p.count, begin + share);
+    workers.emplace_back([&, t, begin, end] { status[static_cast<std::size_t>(t)] = sample_range(map, p, s, out, begin, end); });
+  }
+  for (std::thread &w : workers) w.join();
+  for (const int32_t st : status)
+    if (st != 0) return st;
+  return 0;
+}
+
+bool is_real_kind(char kind) { return kind == 'f' || kind == 'i' || kind == 'u'; }
+
+std::string shape_text(const py::array &a) {
+  std::string text = "(";
+  for (py::ssize_t d = 0; d < a.ndim(); ++d) text += (d ? ", " : "") + std::to_string(a.shape(d));
+  return text + (a.ndim() == 1 ? ",)" : ")");
+}
+
+}  // namespace
+
+std::mutex &library_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+Frame frame_named(const std::string &space) {
+  if (space == "world") return Frame::World;
+  if (space == "voxel") return Frame::Voxel0;
+  if (space == "voxel1") return Frame::Voxel1;
+  value_error("space", "'" + space + "' is none of world, voxel, voxel1");
+}
+
+PointArray point_array(py::handle points) {
+  py::array a = py::array::ensure(points);
+  if (!a) value_error("points", "not an array of numbers");
+  const py::dtype type = a.dtype();
+  if (!is_real_kind(type.kind()))
+    value_error("points", "dtype " + text_of(type) + " is not a real number type");
+  if (!type.is(py::dtype::of<double>())) a = a.attr("astype")(py::dtype::of<double>());
+  if (a.ndim() != 2 || a.shape(1) != 3)
+    value_error("points", "expected an (N, 3) array, got shape " + shape_text(a));
+  PointArray p;
+  p.base = static_cast<const char *>(a.data());
+  p.count = a.shape(0);
+  p.row_stride = a.strides(0);
+  p.column_stride = a.strides(1);
+  p.keep = std::move(a);
+  return p;
+}
+
+int32_t checked_hold(int64_t hold) {
+  const std::string problem = vacli::hold_range_problem(hold);
+  if (!problem.empty()) value_error("", "hold=" + std::to_string(hold) + " is out of range: " + problem);
+  return static_cast<int32_t>(hold);
+}
+
+int checked_threads(std::optional<int> threads) {
+  if (!threads) {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    return std::max(1, CPU_COUNT(&set));
+  }
+  if (*threads < 1) value_error("", "threads=" + std::to_string(*threads) + " must be at least 1");
+  return *threads;
+}
+
+py::object sample_map(const VolumeMap &map, const std::string &name, const PointArray &points,
+                      const SampleSettings &settings) {
+  py::array_t<double> values(points.count);
+  Outputs out;
+  out.value = values.mutable_data();
+  py::array_t<double, py::array::f_style> gradients;
+  if (settings.gradient) {
+    gradients = py::array_t<double, py::array::f_style>({points.count, py::ssize_t{3}});
+    out.dx = gradients.mutable_data();
+    out.dy = out.dx + points.count;
+    out.dz = out.dy + points.count;
+  }
+  int32_t status;
+  {
+    py::gil_scoped_release release;
+    status = sample_all(map, points, settings, out);
+  }
+  if (status != 0) value_error(name, "the volume library does not know its datatype");
+  if (settings.gradient) return py::make_tuple(values, gradients);
+  return std::move(values);
+}
+
+}  // namespace vapy

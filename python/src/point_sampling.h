@@ -1,0 +1,64 @@
+// Sampling a mapped volume at points given from Python: the checks of the
+// arguments every sampling function shares, and one run of the library
+// over the points with the GIL released.
+#ifndef VOLACCESS_PYTHON_POINT_SAMPLING_H
+#define VOLACCESS_PYTHON_POINT_SAMPLING_H
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "matrix.h"
+#include "volaccess.h"
+
+namespace vapy {
+
+// Serialises calls into the volume library, whose kernels keep unlocked
+// static state; held with the GIL released.
+std::mutex &library_mutex();
+
+// How the three numbers of a point are meant: the library's own 1-based
+// voxel coordinates, numpy's 0-based indices (1.0 is added, exactly), or
+// world coordinates (through the inverse of the volume's matrix).
+enum class Frame { Voxel1, Voxel0, World };
+Frame frame_named(const std::string &space);
+
+// An (N, 3) array of float64 points in any order and with any strides;
+// other real dtypes are converted once, everything else is a ValueError.
+struct PointArray {
+  pybind11::array keep;
+  const char *base = nullptr;
+  pybind11::ssize_t count = 0;
+  pybind11::ssize_t row_stride = 0;
+  pybind11::ssize_t column_stride = 0;
+};
+PointArray point_array(pybind11::handle points);
+
+// The hold codes the program accepts; ValueError with its reason otherwise.
+int32_t checked_hold(int64_t hold);
+// A thread count of at least 1; none means every CPU this process may use.
+int checked_threads(std::optional<int> threads);
+
+struct SampleSettings {
+  Frame frame = Frame::World;
+  vacli::Mat4 world_to_voxel{};  // used for Frame::World
+  int32_t hold = 1;
+  double background = 0;
+  bool gradient = false;
+  int threads = 1;
+};
+
+// The values at every point, an (N,) float64 array, or with gradient the
+// tuple (values, (N, 3) derivatives along the voxel axes). `name` names
+// the volume in errors. The caller keeps `map` alive and unchanged.
+pybind11::object sample_map(const VolumeMap &map, const std::string &name, const PointArray &points,
+                            const SampleSettings &settings);
+
+}  // namespace vapy
+
+#endif

@@ -1,0 +1,237 @@
+// volaccess.Volume: one volume of a NIfTI image, opened through the
+// program's reading and checking code and mapped read-only by the library.
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "errors.h"
+#include "module_parts.h"
+#include "nifti_image.h"
+#include "point_sampling.h"
+#include "slicing.h"
+#include "volume_description.h"
+
+namespace py = pybind11;
+
+namespace vapy {
+
+namespace {
+
+py::array_t<double> rows_of(const vacli::Mat4 &m) {
+  py::array_t<double> a({4, 4});
+  auto r = a.mutable_unchecked<2>();
+  for (int row = 0; row < 4; ++row)
+    for (int col = 0; col < 4; ++col) r(row, col) = vacli::at(m, row, col);
+  return a;
+}
+
+py::dtype numpy_dtype(const vacli::NiftiHeader &h) {
+  static const std::pair<int, const char *> kinds[] = {{2, "u1"},   {256, "i1"},  {4, "i2"},  {512, "u2"},
+                                                       {8, "i4"},   {768, "u4"},  {1024, "i8"}, {1280, "u8"},
+                                                       {16, "f4"},  {64, "f8"}};
+  for (const auto &k : kinds)
+    if (k.first == h.datatype->code) {
+      const bool little = (h.swapped != (kNativeOrder == '>'));
+      return py::dtype(std::string(h.datatype->bytes == 1 ? "|" : little ? "<" : ">") + k.second);
+    }
+  value_error("", std::string("no numpy dtype for datatype ") + h.datatype->name);
+}
+
+// Volume indices from Python count from 0, as numpy indexes the fourth axis.
+int64_t volume_number(const vacli::NiftiImage &image, std::optional<int64_t> volume) {
+  const int64_t count = image.header().volumes;
+  if (!volume) {
+    if (count > 1)
+      value_error(image.name(), "holds " + std::to_string(count) + " volumes; choose one with volume=0 to " +
+                                    std::to_string(count - 1));
+    return 1;
+  }
+  if (*volume < 0 || *volume >= count)
+    value_error(image.name(), "volume=" + std::to_string(*volume) + " does not exist: the image holds " +
+                                  std::to_string(count) + (count == 1 ? " volume" : " volumes") +
+                                  " (volume= counts from 0)");
+  return *volume + 1;
+}
+
+vacli::Mat4 matrix_from_rows(py::handle matrix) {
+  py::array a = py::array::ensure(matrix);
+  if (!a || a.dtype().kind() == 'O' || a.dtype().kind() == 'c' || a.dtype().kind() == 'b' ||
+      a.dtype().kind() == 'U' || a.dtype().kind() == 'S')
+    value_error("matrix", "not an array of real numbers");
+  py::array_t<double, py::array::c_style | py::array::forcecast> m(a);
+  if (m.ndim() != 2 || m.shape(0) != 4 || m.shape(1) != 4) value_error("matrix", "expected a 4x4 array");
+  std::array<double, 16> rows{};
+  std::copy(m.data(), m.data() + 16, rows.begin());
+  return vacli::from_rows(rows);
+}
+
+}  // namespace
+
+// The image and its mapping, shared by the calls running on it: close()
+// while another thread samples leaves the mapping to that call's end.
+struct OpenVolume {
+  OpenVolume(vacli::NiftiImage opened, int64_t volume) : image(std::move(opened)), mapping(image, volume) {}
+  vacli::NiftiImage image;
+  vacli::VolumeMapping mapping;
+};
+
+class Volume {
+ public:
+  Volume(vacli::NiftiImage image, std::optional<int64_t> volume, std::string path)
+      : path_(std::move(path)) {
+    const int64_t number = volume_number(image, volume);
+    open_ = std::make_shared<OpenVolume>(std::move(image), number);
+    const vacli::NiftiHeader &h = open_->image.header();
+    shape_ = py::make_tuple(h.dim[0], h.dim[1], h.dim[2]);
+    dtype_ = numpy_dtype(h);
+    affine_ = rows_of(h.voxel_to_world);
+    has_world_ = vacli::invert(open_->mapping.voxel_to_world(), &world_to_voxel_);
+  }
+
+  static Volume open(const std::string &path, std::optional<int64_t> volume) {
+    return Volume(vacli::NiftiImage::open(path), volume, path);
+  }
+  static Volume from_bytes(const py::bytes &bytes, const std::string &name, std::optional<int64_t> volume) {
+    const std::string_view view = bytes;
+    return Volume(vacli::NiftiImage::from_bytes(view.data(), view.size(), name), volume, "");
+  }
+
+  py::object sample(py::handle points, const std::string &space, int64_t hold, double background, bool gradient,
+                    std::optional<int> threads) {
+    const std::shared_ptr<OpenVolume> held = checked_open();
+    SampleSettings s;
+    s.frame = frame_named(space);
+    s.hold = checked_hold(hold);
+    s.background = background;
+    s.gradient = gradient;
+    s.threads = checked_threads(threads);
+    if (s.frame == Frame::World) s.world_to_voxel = world_to_voxel();
+    const PointArray p = point_array(points);
+    check_file(*held);
+    return sample_map(held->mapping.map(), held->mapping.name(), p, s);
+  }
+
+  py::array slice(py::handle matrix, std::pair<int64_t, int64_t> shape, int64_t hold, double background) {
+    const std::shared_ptr<OpenVolume> held = checked_open();
+    const vacli::Mat4 transform = matrix_from_rows(matrix);
+    const int32_t h = checked_hold(hold);
+    for (const int64_t side : {shape.first, shape.second})
+      if (side < 1 || side > INT32_MAX)
+        value_error("shape", "each side must be 1 to " + std::to_string(INT32_MAX) + ", got " +
+                                 std::to_string(side));
+    py::array_t<double, py::array::f_style> image({shape.first, shape.second});
+    double *pixels = image.mutable_data();
+    std::fill(pixels, pixels + image.size(), background);
+    check_file(*held);
+    {
+      py::gil_scoped_release release;
+      const std::lock_guard<std::mutex> lock(library_mutex());
+      vacli::cut_slice_into(held->mapping, transform, static_cast<int32_t>(shape.first),
+                            static_cast<int32_t>(shape.second), h, background, pixels);
+    }
+    return std::move(image);
+  }
+
+  void close() { open_.reset(); }
+  bool closed() const { return !open_; }
+
+  const py::tuple &shape() const { return shape_; }
+  const py::dtype &dtype() const { return dtype_; }
+  py::array affine() const { return affine_.attr("copy")(); }
+  double scale() const { return header().scale; }
+  double offset() const { return header().offset; }
+  py::object path() const { return path_.empty() ? py::object(py::none()) : py::str(path_); }
+  int nifti_version() const { return header().version; }
+
+  std::string repr() const {
+    const std::string where = path_.empty() ? "in memory" : "'" + path_ + "'";
+    const std::string shape = text_of(shape_);
+    return "<volaccess.Volume " + where + " " + shape + " " + text_of(dtype_) +
+           (closed() ? " closed>" : ">");
+  }
+
+ private:
+  const vacli::NiftiHeader &header() const { return checked_open()->image.header(); }
+  std::shared_ptr<OpenVolume> checked_open() const {
+    if (!open_) value_error(path_.empty() ? "volume" : path_, "the volume is closed");
+    return open_;
+  }
+  // Reads from a mapping past the end of its file would raise SIGBUS.
+  static void check_file(const OpenVolume &v) {
+    const VolumeMap &map = v.mapping.map();
+    if (!vacli::file_covers_mapping(v.image.data_fd(), map, v.image.data_name()))
+      os_error(v.image.data_name(), "the file is now shorter than when it was loaded (" +
+                                        std::to_string(map.map_len) + " bytes mapped); load it again");
+  }
+  const vacli::Mat4 &world_to_voxel() const {
+    if (!has_world_)
+      value_error(open_->mapping.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
+    return world_to_voxel_;
+  }
+
+  std::shared_ptr<OpenVolume> open_;
+  std::string path_;
+  py::tuple shape_;
+  py::dtype dtype_;
+  py::array affine_;
+  vacli::Mat4 world_to_voxel_{};
+  bool has_world_ = false;
+};
+
+void bind_volume(py::module_ &m) {
+  py::class_<Volume>(m, "Volume", R"(One volume of a NIfTI image, mapped read-only.
+
+Made by volaccess.load(). Voxels are read in place from the file (a
+compressed file is decompressed once into an unnamed temporary file).
+Usable as a context manager; close() unmaps, and a closed volume raises
+ValueError. Each call checks that the file still covers what was mapped:
+a file truncated after loading raises OSError naming it. A file truncated
+*during* a call cannot be caught soundly: the process receives SIGBUS.)")
+      .def_static("_open", &Volume::open, py::arg("path"), py::arg("volume") = py::none())
+      .def_static("_from_bytes", &Volume::from_bytes, py::arg("data"), py::arg("name"),
+                  py::arg("volume") = py::none())
+      .def("sample", &Volume::sample, py::arg("points"), py::kw_only(), py::arg("space") = "world",
+           py::arg("hold") = 1, py::arg("background") = 0.0, py::arg("gradient") = false,
+           py::arg("threads") = py::none(),
+           R"(Values of the volume at points.
+
+points: (N, 3) array-like of coordinates (float64 used as is, in any
+  order and with any strides; other integer and float dtypes converted).
+space: "world" (through the inverse of the image's matrix, as nibabel's
+  affine), "voxel" (0-based indices as numpy uses them: exactly 1.0 is
+  added to each coordinate before the library is called) or "voxel1"
+  (the library's own 1-based coordinates).
+hold: 0 nearest neighbour, 1 trilinear, 2..170 Lagrange through hold+1
+  nodes, -1..-254 Hann-windowed sinc over 1-hold nodes per axis.
+background: value of points outside the volume (also non-finite ones).
+gradient: also return the derivatives along the voxel axes x, y, z.
+threads: threads for large calls; default every CPU this process may use.
+
+Returns an (N,) float64 array, or with gradient=True the tuple
+(values, (N, 3) derivatives). Bit-identical to `volaccess sample`.)")
+      .def("slice", &Volume::slice, py::arg("matrix"), py::arg("shape"), py::kw_only(), py::arg("hold") = 1,
+           py::arg("background") = 0.0,
+           R"(A 2-D image cut through the volume.
+
+matrix: 4x4, written row by row, taking pixel (i, j, 0, 1) to 1-based
+  voxel coordinates, as the program's --transform; pixels count from 1
+  in it. shape: (width, height).
+Returns a (width, height) float64 array: out[i, j] is the pixel
+(i + 1, j + 1), i.e. 0-based indexing of the program's pixels.)")
+      .def("close", &Volume::close, "Unmaps the volume; later use raises ValueError.")
+      .def_property_readonly("closed", &Volume::closed, "Whether close() was called.")
+      .def("__enter__", [](py::object self) { return self; })
+      .def("__exit__", [](Volume &v, py::args) { v.close(); })
+      .def("__repr__", &Volume::repr)
+      .def_property_readonly("shape", &Volume::shape, "Voxels along x, y, z.")
+      .def_property_readonly("dtype", &Volume::dtype, "numpy dtype of the stored voxels, with its byte order.")
+      .def_property_readonly("affine", &Volume::affine,
+                             "4x4 matrix from 0-based voxel indices to world (nibabel's convention).")
+      .def_property_readonly("scale", &Volume::scale, "Real value = scale * stored + offset.")
+      .def_property_readonly("offset", &Volume::offset, "Real value = scale * stored + offset.")
+      .def_property_readonly("path", &Volume::path, "The file given to load(), or None for an image in memory.")
+      .def_property_readonly("nifti_version", &Volume::nifti_version, "1 or 2.");
+}
+
+}  // namespace vapy
