@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test suite: a normal build, a build under AddressSanitizer and
+# The whole test suite: a normal build, the Python package installed and
+# tested with pytest, a build under AddressSanitizer and
 # UndefinedBehaviorSanitizer (any report fails), the volume library's
 # concurrent calls under ThreadSanitizer, and the exactness check that two
 # very different builds of the volume library agree bit for bit.
@@ -13,6 +14,12 @@ echo "== normal build (g++ -O2) =="
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+echo "== Python package (installed into build/venv, tested with pytest) =="
+bash scripts/install-python.sh build/venv
+# From inside the tests' folder, so that only the installed package is importable.
+(cd python/tests && VOLACCESS_PROGRAM="$PWD/../../build/release/tools/volaccess" \
+  ../../build/venv/bin/python -m pytest -q -p no:cacheprovider .)
 
 echo "== sanitizer build (clang++, ASan + UBSan) =="
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSUITE_SANITIZE=ON \

@@ -32,7 +32,7 @@ py::dtype numpy_dtype(const vacli::NiftiHeader &h) {
                                                        {16, "f4"},  {64, "f8"}};
   for (const auto &k : kinds)
     if (k.first == h.datatype->code) {
-      const bool little = (h.swapped != (kNativeOrder == '>'));
+      const bool little = (kNativeOrder == '<') != h.swapped;
       return py::dtype(std::string(h.datatype->bytes == 1 ? "|" : little ? "<" : ">") + k.second);
     }
   value_error("", std::string("no numpy dtype for datatype ") + h.datatype->name);

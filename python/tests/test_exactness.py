@@ -1,0 +1,106 @@
+"""The package's values are the program's and the library's, bit for bit,
+for every hold code, stored encoding and byte order."""
+
+import numpy as np
+import pytest
+
+import volaccess
+from conftest import ENCODINGS, HOLDS, run_program, stored_values, write_image
+
+
+def bits(values):
+    return np.ascontiguousarray(values, dtype=np.float64).view(np.uint64)
+
+
+def program_samples(path, points, hold, gradient, coords="voxel1", background="0"):
+    text = "".join(f"{x!r} {y!r} {z!r}\n" for x, y, z in points)
+    args = ["sample", path, "--coords", coords, "--hold", str(hold), "--background", background]
+    out = run_program(*(args + ["--gradient"] if gradient else args), stdin=text)
+    rows = [[float(word) for word in line.split()] for line in out.splitlines()]
+    return np.array(rows, dtype=np.float64)
+
+
+@pytest.mark.parametrize("encoding", ENCODINGS)
+def test_volume_sample_equals_program_output_bit_for_bit(tmp_path, encoding, probe_points):
+    data = stored_values(encoding, (7, 6, 5))
+    path = write_image(tmp_path / "v.nii", data, scale=0.75, offset=-3.5)
+    with volaccess.load(path) as volume:
+        assert volume.dtype == np.dtype(encoding)
+        for hold in HOLDS:
+            for gradient in (False, True):
+                expected = program_samples(path, probe_points, hold, gradient)
+                got = volume.sample(probe_points, space="voxel1", hold=hold, gradient=gradient)
+                got = np.column_stack(got) if gradient else got[:, None]
+                assert np.array_equal(bits(got), bits(expected)), (hold, gradient)
+
+
+@pytest.mark.parametrize("encoding", ENCODINGS)
+def test_sample_array_reads_every_encoding_in_place_with_the_same_bits(tmp_path, encoding, probe_points):
+    data = stored_values(encoding, (7, 6, 5))
+    path = write_image(tmp_path / "v.nii", data, scale=0.75, offset=-3.5)
+    with volaccess.load(path) as volume:
+        for hold in HOLDS:
+            from_file = volume.sample(probe_points, space="voxel1", hold=hold, gradient=True)
+            in_memory = volaccess.sample_array(data, probe_points - 1.0, hold=hold, gradient=True,
+                                               scale=0.75, offset=-3.5)
+            for a, b in zip(from_file, in_memory):
+                assert np.array_equal(bits(a), bits(b)), hold
+
+
+def test_voxel_space_adds_exactly_one_to_each_coordinate(tmp_path, probe_points):
+    data = stored_values("<f4", (7, 6, 5))
+    path = write_image(tmp_path / "v.nii", data)
+    zero_based = probe_points - 0.3
+    with volaccess.load(path) as volume:
+        for hold in (1, 3, -4):
+            a = volume.sample(zero_based, space="voxel", hold=hold)
+            b = volume.sample(zero_based + 1.0, space="voxel1", hold=hold)
+            assert np.array_equal(bits(a), bits(b))
+
+
+def test_world_points_equal_program_world_coordinates(tmp_path, probe_points):
+    data = stored_values(">i2", (7, 6, 5))
+    path = write_image(tmp_path / "v.nii", data, scale=0.5, offset=2.0)
+    with volaccess.load(path) as volume:
+        world = probe_points[:40] @ volume.affine[:3, :3].T + volume.affine[:3, 3]
+        for hold in (0, 1, -3):
+            expected = program_samples(path, world, hold, False, coords="world")[:, 0]
+            assert np.array_equal(bits(volume.sample(world, hold=hold)), bits(expected))
+
+
+@pytest.mark.parametrize("layout", ["fortran", "c_order", "strided_view", "transposed_points"])
+def test_memory_layout_of_array_and_points_changes_no_bit(layout, probe_points):
+    data = stored_values("<i2", (7, 6, 5))
+    points = probe_points[:40] - 1.0
+    expected = volaccess.sample_array(data, points, hold=3)
+    if layout == "c_order":
+        got = volaccess.sample_array(np.ascontiguousarray(data), points, hold=3)
+    elif layout == "strided_view":
+        wide = np.zeros((14, 6, 10), dtype="<i2", order="F")
+        wide[::2, :, ::2] = data
+        got = volaccess.sample_array(wide[::2, :, ::2], points, hold=3)
+    else:
+        got = volaccess.sample_array(data, np.asfortranarray(points.T.copy()).T, hold=3)
+    assert np.array_equal(bits(got), bits(expected))
+
+
+def test_slice_equals_the_program_npy_output(tmp_path):
+    data = stored_values("<u2", (7, 6, 5))
+    path = write_image(tmp_path / "v.nii", data, scale=1.5)
+    rows = [0.9, 0.1, 0, 0.3, -0.2, 0.8, 0, 1.1, 0.05, 0.02, 1, 2.4, 0, 0, 0, 1]
+    out = tmp_path / "s.npy"
+    run_program("slice", path, "--transform", ",".join(map(repr, rows)), "--size", "9x8", "--hold", "-3",
+                "-o", str(out))
+    with volaccess.load(path) as volume:
+        got = volume.slice(np.array(rows).reshape(4, 4), (9, 8), hold=-3)
+    expected = np.load(out)
+    assert got.shape == expected.shape == (9, 8)
+    assert np.array_equal(bits(got), bits(expected))
+
+
+def test_more_threads_give_the_same_bits():
+    data = stored_values("<f8", (30, 20, 10))
+    points = np.random.default_rng(5).uniform(-1, 30, size=(200_000, 3))
+    one = volaccess.sample_array(data, points, hold=-4, threads=1)
+    four = volaccess.sample_array(data, points, hold=-4, threads=4)
+    assert np.array_equal(bits(one), bits(four))
