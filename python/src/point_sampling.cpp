@@ -21,6 +21,9 @@ namespace {
 constexpr py::ssize_t kBlock = 512;
 // Below this many points per thread, starting a thread costs more than it saves.
 constexpr py::ssize_t kPointsPerThread = 32768;
+// Below this many points, releasing and taking back the GIL costs more
+// than the sampling it would let run beside other Python threads.
+constexpr py::ssize_t kPointsToReleaseGil = 64;
 
 struct Outputs {
   double *value = nullptr;
@@ -73,9 +76,15 @@ int32_t sample_range(const VolumeMap &map, const PointArray &p, const SampleSett
   return 0;
 }
 
+int available_cpus() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return std::max(1, CPU_COUNT(&set));
+}
+
 int32_t sample_all(const VolumeMap &map, const PointArray &p, const SampleSettings &s, const Outputs &out) {
   const py::ssize_t wanted = std::max<py::ssize_t>(1, p.count / kPointsPerThread);
-  const py::ssize_t threads = std::min<py::ssize_t>(s.threads, wanted);
+  const py::ssize_t threads = wanted == 1 ? 1 : std::min<py::ssize_t>(s.threads ? s.threads : available_cpus(), wanted);
   if (threads == 1) return sample_range(map, p, s, out, 0, p.count);
   std::vector<int32_t> status(static_cast<std::size_t>(threads), 0);
   std::vector<std::thread> workers;
@@ -138,11 +147,7 @@ int32_t checked_hold(int64_t hold) {
 }
 
 int checked_threads(std::optional<int> threads) {
-  if (!threads) {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    return std::max(1, CPU_COUNT(&set));
-  }
+  if (!threads) return 0;
   if (*threads < 1) value_error("", "threads=" + std::to_string(*threads) + " must be at least 1");
   return *threads;
 }
@@ -160,7 +165,9 @@ py::object sample_map(const VolumeMap &map, const std::string &name, const Point
     out.dz = out.dy + points.count;
   }
   int32_t status;
-  {
+  if (points.count < kPointsToReleaseGil) {
+    status = sample_all(map, points, settings, out);
+  } else {
     py::gil_scoped_release release;
     status = sample_all(map, points, settings, out);
   }

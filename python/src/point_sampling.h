@@ -41,7 +41,8 @@ PointArray point_array(pybind11::handle points);
 
 // The hold codes the program accepts; ValueError with its reason otherwise.
 int32_t checked_hold(int64_t hold);
-// A thread count of at least 1; none means every CPU this process may use.
+// A thread count of at least 1, or 0 for none given: every CPU this
+// process may use, asked for only when a call is large enough to share.
 int checked_threads(std::optional<int> threads);
 
 struct SampleSettings {
@@ -50,12 +51,13 @@ struct SampleSettings {
   int32_t hold = 1;
   double background = 0;
   bool gradient = false;
-  int threads = 1;
+  int threads = 0;  // 0: every CPU this process may use
 };
 
 // The values at every point, an (N,) float64 array, or with gradient the
 // tuple (values, (N, 3) derivatives along the voxel axes). `name` names
-// the volume in errors. The caller keeps `map` alive and unchanged.
+// the volume in errors. The caller keeps `map` alive and unchanged. The
+// GIL is released unless the call is too small to gain from it.
 pybind11::object sample_map(const VolumeMap &map, const std::string &name, const PointArray &points,
                             const SampleSettings &settings);
 
