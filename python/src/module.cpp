@@ -6,4 +6,5 @@ PYBIND11_MODULE(_native, m) {
   vapy::bind_errors(m);
   vapy::bind_volume(m);
   vapy::bind_array_sampling(m);
+  vapy::bind_reslice(m);
 }

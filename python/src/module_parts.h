@@ -10,6 +10,7 @@ namespace vapy {
 void bind_errors(pybind11::module_ &m);
 void bind_volume(pybind11::module_ &m);
 void bind_array_sampling(pybind11::module_ &m);
+void bind_reslice(pybind11::module_ &m);
 
 }  // namespace vapy
 

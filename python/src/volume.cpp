@@ -1,16 +1,11 @@
-// volaccess.Volume: one volume of a NIfTI image, opened through the
-// program's reading and checking code and mapped read-only by the library.
-#include <memory>
-#include <optional>
-#include <string>
-#include <utility>
+#include "volume.h"
+
+#include <algorithm>
 
 #include "errors.h"
 #include "module_parts.h"
-#include "nifti_image.h"
 #include "point_sampling.h"
 #include "slicing.h"
-#include "volume_description.h"
 
 namespace py = pybind11;
 
@@ -54,130 +49,100 @@ int64_t volume_number(const vacli::NiftiImage &image, std::optional<int64_t> vol
   return *volume + 1;
 }
 
-vacli::Mat4 matrix_from_rows(py::handle matrix) {
+}  // namespace
+
+vacli::Mat4 matrix_from_rows(py::handle matrix, const std::string &what) {
   py::array a = py::array::ensure(matrix);
-  if (!a || a.dtype().kind() == 'O' || a.dtype().kind() == 'c' || a.dtype().kind() == 'b' ||
-      a.dtype().kind() == 'U' || a.dtype().kind() == 'S')
-    value_error("matrix", "not an array of real numbers");
-  py::array_t<double, py::array::c_style | py::array::forcecast> m(a);
-  if (m.ndim() != 2 || m.shape(0) != 4 || m.shape(1) != 4) value_error("matrix", "expected a 4x4 array");
+  const char kind = a ? a.dtype().kind() : 'O';
+  if (kind != 'f' && kind != 'i' && kind != 'u') value_error(what, "not an array of real numbers");
+  const py::array_t<double, py::array::c_style | py::array::forcecast> m(a);
+  if (m.ndim() != 2 || m.shape(0) != 4 || m.shape(1) != 4) value_error(what, "expected a 4x4 array");
   std::array<double, 16> rows{};
   std::copy(m.data(), m.data() + 16, rows.begin());
   return vacli::from_rows(rows);
 }
 
-}  // namespace
+void OpenVolume::check_file() const {
+  const VolumeMap &map = mapping.map();
+  if (!vacli::file_covers_mapping(image.data_fd(), map, image.data_name()))
+    os_error(image.data_name(), "the file is now shorter than when it was loaded (" + std::to_string(map.map_len) +
+                                    " bytes mapped); load it again");
+}
 
-// The image and its mapping, shared by the calls running on it: close()
-// while another thread samples leaves the mapping to that call's end.
-struct OpenVolume {
-  OpenVolume(vacli::NiftiImage opened, int64_t volume) : image(std::move(opened)), mapping(image, volume) {}
-  vacli::NiftiImage image;
-  vacli::VolumeMapping mapping;
-};
+Volume::Volume(vacli::NiftiImage image, std::optional<int64_t> volume, std::string path) : path_(std::move(path)) {
+  const int64_t number = volume_number(image, volume);
+  open_ = std::make_shared<OpenVolume>(std::move(image), number);
+  const vacli::NiftiHeader &h = open_->image.header();
+  shape_ = py::make_tuple(h.dim[0], h.dim[1], h.dim[2]);
+  dtype_ = numpy_dtype(h);
+  affine_ = rows_of(h.voxel_to_world);
+  has_world_ = vacli::invert(open_->mapping.voxel_to_world(), &world_to_voxel_);
+}
 
-class Volume {
- public:
-  Volume(vacli::NiftiImage image, std::optional<int64_t> volume, std::string path)
-      : path_(std::move(path)) {
-    const int64_t number = volume_number(image, volume);
-    open_ = std::make_shared<OpenVolume>(std::move(image), number);
-    const vacli::NiftiHeader &h = open_->image.header();
-    shape_ = py::make_tuple(h.dim[0], h.dim[1], h.dim[2]);
-    dtype_ = numpy_dtype(h);
-    affine_ = rows_of(h.voxel_to_world);
-    has_world_ = vacli::invert(open_->mapping.voxel_to_world(), &world_to_voxel_);
+Volume Volume::open(const std::string &path, std::optional<int64_t> volume) {
+  return Volume(vacli::NiftiImage::open(path), volume, path);
+}
+
+Volume Volume::from_bytes(const py::bytes &bytes, const std::string &name, std::optional<int64_t> volume) {
+  const std::string_view view = bytes;
+  return Volume(vacli::NiftiImage::from_bytes(view.data(), view.size(), name), volume, "");
+}
+
+py::object Volume::sample(py::handle points, const std::string &space, int64_t hold, double background,
+                          bool gradient, std::optional<int> threads) const {
+  const std::shared_ptr<OpenVolume> held = checked_open();
+  SampleSettings s;
+  s.frame = frame_named(space);
+  s.hold = checked_hold(hold);
+  s.background = background;
+  s.gradient = gradient;
+  s.threads = checked_threads(threads);
+  if (s.frame == Frame::World) s.world_to_voxel = world_to_voxel();
+  const PointArray p = point_array(points);
+  held->check_file();
+  return sample_map(held->mapping.map(), held->mapping.name(), p, s);
+}
+
+py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, int64_t hold, double background) const {
+  const std::shared_ptr<OpenVolume> held = checked_open();
+  const vacli::Mat4 transform = matrix_from_rows(matrix, "matrix");
+  const int32_t h = checked_hold(hold);
+  for (const int64_t side : {shape.first, shape.second})
+    if (side < 1 || side > INT32_MAX)
+      value_error("shape", "each side must be 1 to " + std::to_string(INT32_MAX) + ", got " + std::to_string(side));
+  py::array_t<double, py::array::f_style> image({shape.first, shape.second});
+  double *pixels = image.mutable_data();
+  std::fill(pixels, pixels + image.size(), background);
+  held->check_file();
+  {
+    py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(library_mutex());
+    vacli::cut_slice_into(held->mapping, transform, static_cast<int32_t>(shape.first),
+                          static_cast<int32_t>(shape.second), h, background, pixels);
   }
+  return std::move(image);
+}
 
-  static Volume open(const std::string &path, std::optional<int64_t> volume) {
-    return Volume(vacli::NiftiImage::open(path), volume, path);
-  }
-  static Volume from_bytes(const py::bytes &bytes, const std::string &name, std::optional<int64_t> volume) {
-    const std::string_view view = bytes;
-    return Volume(vacli::NiftiImage::from_bytes(view.data(), view.size(), name), volume, "");
-  }
+std::shared_ptr<OpenVolume> Volume::checked_open() const {
+  if (!open_) value_error(path_.empty() ? "volume" : path_, "the volume is closed");
+  return open_;
+}
 
-  py::object sample(py::handle points, const std::string &space, int64_t hold, double background, bool gradient,
-                    std::optional<int> threads) {
-    const std::shared_ptr<OpenVolume> held = checked_open();
-    SampleSettings s;
-    s.frame = frame_named(space);
-    s.hold = checked_hold(hold);
-    s.background = background;
-    s.gradient = gradient;
-    s.threads = checked_threads(threads);
-    if (s.frame == Frame::World) s.world_to_voxel = world_to_voxel();
-    const PointArray p = point_array(points);
-    check_file(*held);
-    return sample_map(held->mapping.map(), held->mapping.name(), p, s);
-  }
+py::array Volume::affine() const { return affine_.attr("copy")(); }
 
-  py::array slice(py::handle matrix, std::pair<int64_t, int64_t> shape, int64_t hold, double background) {
-    const std::shared_ptr<OpenVolume> held = checked_open();
-    const vacli::Mat4 transform = matrix_from_rows(matrix);
-    const int32_t h = checked_hold(hold);
-    for (const int64_t side : {shape.first, shape.second})
-      if (side < 1 || side > INT32_MAX)
-        value_error("shape", "each side must be 1 to " + std::to_string(INT32_MAX) + ", got " +
-                                 std::to_string(side));
-    py::array_t<double, py::array::f_style> image({shape.first, shape.second});
-    double *pixels = image.mutable_data();
-    std::fill(pixels, pixels + image.size(), background);
-    check_file(*held);
-    {
-      py::gil_scoped_release release;
-      const std::lock_guard<std::mutex> lock(library_mutex());
-      vacli::cut_slice_into(held->mapping, transform, static_cast<int32_t>(shape.first),
-                            static_cast<int32_t>(shape.second), h, background, pixels);
-    }
-    return std::move(image);
-  }
+py::object Volume::path() const { return path_.empty() ? py::object(py::none()) : py::str(path_); }
 
-  void close() { open_.reset(); }
-  bool closed() const { return !open_; }
+std::string Volume::repr() const {
+  const std::string where = path_.empty() ? "in memory" : "'" + path_ + "'";
+  return "<volaccess.Volume " + where + " " + text_of(shape_) + " " + text_of(dtype_) +
+         (closed() ? " closed>" : ">");
+}
 
-  const py::tuple &shape() const { return shape_; }
-  const py::dtype &dtype() const { return dtype_; }
-  py::array affine() const { return affine_.attr("copy")(); }
-  double scale() const { return header().scale; }
-  double offset() const { return header().offset; }
-  py::object path() const { return path_.empty() ? py::object(py::none()) : py::str(path_); }
-  int nifti_version() const { return header().version; }
-
-  std::string repr() const {
-    const std::string where = path_.empty() ? "in memory" : "'" + path_ + "'";
-    const std::string shape = text_of(shape_);
-    return "<volaccess.Volume " + where + " " + shape + " " + text_of(dtype_) +
-           (closed() ? " closed>" : ">");
-  }
-
- private:
-  const vacli::NiftiHeader &header() const { return checked_open()->image.header(); }
-  std::shared_ptr<OpenVolume> checked_open() const {
-    if (!open_) value_error(path_.empty() ? "volume" : path_, "the volume is closed");
-    return open_;
-  }
-  // Reads from a mapping past the end of its file would raise SIGBUS.
-  static void check_file(const OpenVolume &v) {
-    const VolumeMap &map = v.mapping.map();
-    if (!vacli::file_covers_mapping(v.image.data_fd(), map, v.image.data_name()))
-      os_error(v.image.data_name(), "the file is now shorter than when it was loaded (" +
-                                        std::to_string(map.map_len) + " bytes mapped); load it again");
-  }
-  const vacli::Mat4 &world_to_voxel() const {
-    if (!has_world_)
-      value_error(open_->mapping.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
-    return world_to_voxel_;
-  }
-
-  std::shared_ptr<OpenVolume> open_;
-  std::string path_;
-  py::tuple shape_;
-  py::dtype dtype_;
-  py::array affine_;
-  vacli::Mat4 world_to_voxel_{};
-  bool has_world_ = false;
-};
+const vacli::Mat4 &Volume::world_to_voxel() const {
+  if (!has_world_)
+    value_error(open_->mapping.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
+  return world_to_voxel_;
+}
 
 void bind_volume(py::module_ &m) {
   py::class_<Volume>(m, "Volume", R"(One volume of a NIfTI image, mapped read-only.

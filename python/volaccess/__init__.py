@@ -17,5 +17,6 @@ messages.
 
 from ._native import Volume, sample_array
 from ._images import load
+from ._reslice import reslice
 
-__all__ = ["Volume", "load", "sample_array"]
+__all__ = ["Volume", "load", "reslice", "sample_array"]

@@ -1,0 +1,71 @@
+// The reslice of the volaccess package: the program's own reslice, from
+// a mapped source onto a reference grid, written whole by its writer.
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "errors.h"
+#include "module_parts.h"
+#include "point_sampling.h"
+#include "reslicing.h"
+#include "text_numbers.h"
+#include "volume.h"
+
+namespace py = pybind11;
+
+namespace vapy {
+
+namespace {
+
+vacli::OutputType output_type(const std::string &dtype) {
+  if (dtype == "float32") return vacli::OutputType::Float32;
+  if (dtype == "float64") return vacli::OutputType::Float64;
+  if (dtype == "source") return vacli::OutputType::Source;
+  value_error("dtype", "'" + dtype + "' is none of float32, float64, source");
+}
+
+// The world-space affine as the program reads it from a file: finite,
+// last row 0 0 0 1.
+vacli::Mat4 world_affine(py::handle affine) {
+  const vacli::Mat4 m = matrix_from_rows(affine, "affine");
+  if (!vacli::all_finite(m)) value_error("affine", "not every element is a finite number");
+  if (vacli::at(m, 3, 0) != 0 || vacli::at(m, 3, 1) != 0 || vacli::at(m, 3, 2) != 0 || vacli::at(m, 3, 3) != 1)
+    value_error("affine", "the last row of the affine must be 0 0 0 1");
+  return m;
+}
+
+vacli::NiftiHeader reference_header(py::handle like) {
+  if (py::isinstance<Volume>(like)) return like.cast<const Volume &>().checked_open()->image.header();
+  return vacli::NiftiImage::read_header(like.cast<std::string>());
+}
+
+void reslice_to_file(const Volume &source, py::handle like, py::handle affine, int64_t hold, double background,
+                     const std::string &dtype, std::optional<int> threads, const std::string &out) {
+  const std::shared_ptr<OpenVolume> held = source.checked_open();
+  vacli::ResliceOptions options;
+  options.hold = checked_hold(hold);
+  options.background = background;
+  options.type = output_type(dtype);
+  checked_threads(threads);
+  if (!affine.is_none()) {
+    options.affine = world_affine(affine);
+    options.affine_name = "affine";
+  }
+  if (!vacli::ends_with(out, ".nii") && !vacli::ends_with(out, ".nii.gz"))
+    value_error(out, "the output must end in .nii or .nii.gz");
+  const vacli::NiftiHeader reference = reference_header(like);
+  held->check_file();
+  py::gil_scoped_release release;
+  const std::lock_guard<std::mutex> lock(library_mutex());
+  vacli::reslice(held->mapping, held->image.header(), reference, options, out);
+}
+
+}  // namespace
+
+void bind_reslice(py::module_ &m) {
+  m.def("_reslice_to_file", &reslice_to_file, py::arg("source"), py::arg("like"), py::arg("affine"),
+        py::arg("hold"), py::arg("background"), py::arg("dtype"), py::arg("threads"), py::arg("out"),
+        "The program's reslice of an open source onto the grid of `like` (a path or a Volume), written to out.");
+}
+
+}  // namespace vapy

@@ -1,0 +1,78 @@
+// volaccess.Volume: one volume of a NIfTI image, opened through the
+// program's reading and checking code and mapped read-only by the library.
+#ifndef VOLACCESS_PYTHON_VOLUME_H
+#define VOLACCESS_PYTHON_VOLUME_H
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "matrix.h"
+#include "nifti_image.h"
+#include "volume_description.h"
+
+namespace vapy {
+
+// The image and its mapping, shared by the calls running on it: close()
+// while another thread samples leaves the mapping to that call's end.
+struct OpenVolume {
+  OpenVolume(vacli::NiftiImage opened, int64_t volume) : image(std::move(opened)), mapping(image, volume) {}
+  vacli::NiftiImage image;
+  vacli::VolumeMapping mapping;
+
+  // Raises OSError naming the file when it no longer covers the mapping:
+  // reading past its end would raise SIGBUS.
+  void check_file() const;
+};
+
+class Volume {
+ public:
+  // `volume` counts from 0; none is accepted for an image of one volume.
+  Volume(vacli::NiftiImage image, std::optional<int64_t> volume, std::string path);
+
+  static Volume open(const std::string &path, std::optional<int64_t> volume);
+  static Volume from_bytes(const pybind11::bytes &bytes, const std::string &name, std::optional<int64_t> volume);
+
+  pybind11::object sample(pybind11::handle points, const std::string &space, int64_t hold, double background,
+                          bool gradient, std::optional<int> threads) const;
+  pybind11::array slice(pybind11::handle matrix, std::pair<int64_t, int64_t> shape, int64_t hold,
+                        double background) const;
+
+  void close() { open_.reset(); }
+  bool closed() const { return !open_; }
+  // The open volume, or ValueError when it was closed.
+  std::shared_ptr<OpenVolume> checked_open() const;
+
+  const pybind11::tuple &shape() const { return shape_; }
+  const pybind11::dtype &dtype() const { return dtype_; }
+  pybind11::array affine() const;
+  double scale() const { return checked_open()->image.header().scale; }
+  double offset() const { return checked_open()->image.header().offset; }
+  pybind11::object path() const;
+  int nifti_version() const { return checked_open()->image.header().version; }
+  std::string repr() const;
+
+ private:
+  const vacli::Mat4 &world_to_voxel() const;
+
+  std::shared_ptr<OpenVolume> open_;
+  std::string path_;
+  pybind11::tuple shape_;
+  pybind11::dtype dtype_;
+  pybind11::array affine_;
+  vacli::Mat4 world_to_voxel_{};
+  bool has_world_ = false;
+};
+
+// A 4x4 array-like written row by row, as a matrix in the library's
+// layout; `what` names it in errors.
+vacli::Mat4 matrix_from_rows(pybind11::handle matrix, const std::string &what);
+
+}  // namespace vapy
+
+#endif

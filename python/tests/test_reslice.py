@@ -1,0 +1,86 @@
+"""reslice gives the program's output: the same file, byte for byte, and
+the same values held in memory as a nibabel image."""
+
+import os
+
+import nibabel as nib
+import numpy as np
+import pytest
+
+import volaccess
+from conftest import AFFINE, run_program, stored_values, write_image
+
+ROTATION = np.array([[0.96, -0.28, 0.0, 1.5],
+                     [0.28, 0.96, 0.0, -2.0],
+                     [0.0, 0.0, 1.0, 0.75],
+                     [0.0, 0.0, 0.0, 1.0]])
+
+
+@pytest.fixture
+def images(tmp_path):
+    source = write_image(tmp_path / "s.nii", stored_values(">i2", (9, 8, 7)), scale=0.5, offset=3.0)
+    like = write_image(tmp_path / "r.nii", stored_values("<u1", (6, 7, 5)),
+                       affine=AFFINE @ np.diag([1.3, 0.9, 1.1, 1.0]))
+    affine_file = tmp_path / "a.txt"
+    affine_file.write_text("\n".join(" ".join(repr(v) for v in row) for row in ROTATION) + "\n")
+    return source, like, str(affine_file)
+
+
+@pytest.mark.parametrize("hold,dtype", [(1, "float32"), (0, "source"), (3, "float64"), (-4, "float32")])
+def test_out_file_is_the_program_output_byte_for_byte(tmp_path, images, hold, dtype):
+    source, like, affine_file = images
+    expected = tmp_path / "program.nii"
+    run_program("reslice", source, "--like", like, "--affine", affine_file, "--hold", str(hold),
+                "--datatype", dtype, "--background", "-1.5", "--quiet", "-o", str(expected))
+    got = volaccess.reslice(source, like, affine=ROTATION, hold=hold, background=-1.5, dtype=dtype,
+                            out=tmp_path / "package.nii")
+    assert got == str(tmp_path / "package.nii")
+    assert expected.read_bytes() == (tmp_path / "package.nii").read_bytes()
+
+
+def test_in_memory_result_holds_the_program_values_and_the_reference_geometry(tmp_path, images):
+    source, like, affine_file = images
+    expected = tmp_path / "program.nii"
+    run_program("reslice", source, "--like", like, "--hold", "-3", "--datatype", "float64", "--quiet",
+                "-o", str(expected))
+    image = volaccess.reslice(volaccess.load(source), nib.load(like), hold=-3, dtype="float64")
+    assert isinstance(image, nib.Nifti1Image)
+    program = nib.load(expected)
+    assert image.shape == program.shape == (6, 7, 5)
+    assert np.array_equal(image.affine, program.affine)
+    got = np.asanyarray(image.dataobj).view(np.uint64)
+    assert np.array_equal(got, np.asanyarray(program.dataobj).view(np.uint64))
+
+
+def test_result_does_not_depend_on_the_thread_count(images):
+    source, like, _ = images
+    one = volaccess.reslice(source, like, affine=ROTATION, hold=-5, dtype="float64", threads=1)
+    two = volaccess.reslice(source, like, affine=ROTATION, hold=-5, dtype="float64", threads=2)
+    assert np.array_equal(np.asanyarray(one.dataobj).view(np.uint64), np.asanyarray(two.dataobj).view(np.uint64))
+
+
+BAD_RESLICES = [
+    ("unknown dtype", dict(dtype="int7"), ValueError, "'int7' is none of float32, float64, source"),
+    ("affine of 3x3", dict(affine=np.eye(3)), ValueError, "affine: expected a 4x4 array"),
+    ("affine not affine", dict(affine=np.ones((4, 4))), ValueError, "last row of the affine must be 0 0 0 1"),
+    ("singular affine", dict(affine=np.diag([1.0, 0.0, 1.0, 1.0])), ValueError, "affine: the affine is singular"),
+    ("affine with nan", dict(affine=np.diag([1.0, np.nan, 1.0, 1.0])), ValueError, "not every element is a finite"),
+    ("output not NIfTI", dict(out="x.png"), ValueError, "x.png: the output must end in .nii or .nii.gz"),
+    ("hold out of range", dict(hold=200), ValueError, "hold=200 is out of range"),
+]
+
+
+@pytest.mark.parametrize("case", BAD_RESLICES, ids=[c[0] for c in BAD_RESLICES])
+def test_bad_reslice_argument_raises_and_writes_nothing(tmp_path, images, case):
+    source, like, _ = images
+    _, options, error, words = case
+    before = sorted(os.listdir(tmp_path))
+    with pytest.raises(error, match=words):
+        volaccess.reslice(source, like, **options)
+    assert sorted(os.listdir(tmp_path)) == before
+
+
+def test_missing_reference_raises_file_not_found(tmp_path, images):
+    source, _, _ = images
+    with pytest.raises(FileNotFoundError, match="none.nii: cannot open"):
+        volaccess.reslice(source, tmp_path / "none.nii")
