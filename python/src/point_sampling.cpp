@@ -66,7 +66,6 @@ int32_t sample_range(const VolumeMap &map, const PointArray &p, const SampleSett
     const py::ssize_t n = std::min(kBlock, end - first);
     convert_block(p, first, n, s, x, y, z);
     const auto m = static_cast<int32_t>(n);
-    const std::lock_guard<std::mutex> lock(library_mutex());
     const int32_t status =
         s.gradient ? resample_d(m, &map, out.value + first, out.dx + first, out.dy + first, out.dz + first, x, y,
                                 z, s.hold, s.background)
@@ -109,11 +108,6 @@ std::string shape_text(const py::array &a) {
 }
 
 }  // namespace
-
-std::mutex &library_mutex() {
-  static std::mutex m;
-  return m;
-}
 
 Frame frame_named(const std::string &space) {
   if (space == "world") return Frame::World;

@@ -9,7 +9,6 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -17,10 +16,6 @@
 #include "volaccess.h"
 
 namespace vapy {
-
-// Serialises calls into the volume library, whose kernels keep unlocked
-// static state; held with the GIL released.
-std::mutex &library_mutex();
 
 // How the three numbers of a point are meant: the library's own 1-based
 // voxel coordinates, numpy's 0-based indices (1.0 is added, exactly), or

@@ -1,6 +1,5 @@
 // The reslice of the volaccess package: the program's own reslice, from
 // a mapped source onto a reference grid, written whole by its writer.
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -17,11 +16,10 @@ namespace vapy {
 
 namespace {
 
-vacli::OutputType output_type(const std::string &dtype) {
-  if (dtype == "float32") return vacli::OutputType::Float32;
-  if (dtype == "float64") return vacli::OutputType::Float64;
-  if (dtype == "source") return vacli::OutputType::Source;
-  value_error("dtype", "'" + dtype + "' is none of float32, float64, source");
+const std::string &output_datatype(const std::string &dtype) {
+  const std::string problem = vacli::output_datatype_problem(dtype);
+  if (!problem.empty()) value_error("dtype", problem);
+  return dtype;
 }
 
 // The world-space affine as the program reads it from a file: finite,
@@ -45,7 +43,7 @@ void reslice_to_file(const Volume &source, py::handle like, py::handle affine, i
   vacli::ResliceOptions options;
   options.hold = checked_hold(hold);
   options.background = background;
-  options.type = output_type(dtype);
+  options.datatype = output_datatype(dtype);
   checked_threads(threads);
   if (!affine.is_none()) {
     options.affine = world_affine(affine);
@@ -56,7 +54,6 @@ void reslice_to_file(const Volume &source, py::handle like, py::handle affine, i
   const vacli::NiftiHeader reference = reference_header(like);
   held->check_file();
   py::gil_scoped_release release;
-  const std::lock_guard<std::mutex> lock(library_mutex());
   vacli::reslice(held->mapping, held->image.header(), reference, options, out);
 }
 

@@ -116,7 +116,6 @@ py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, in
   held->check_file();
   {
     py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(library_mutex());
     vacli::cut_slice_into(held->mapping, transform, static_cast<int32_t>(shape.first),
                           static_cast<int32_t>(shape.second), h, background, pixels);
   }

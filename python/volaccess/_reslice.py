@@ -45,8 +45,10 @@ def reslice(source, like, *, affine=None, hold=1, background=0.0, dtype="float32
         (last row 0 0 0 1): the output at world point w shows the source at
         inverse(affine) @ w.
     hold, background: as for Volume.sample.
-    dtype: "float32" (default), "float64", or "source" (the source's
-        encoding, scale and offset).
+    dtype: "float32" (default), "float64", "int8", "uint8", "int16",
+        "uint16", "int32", "uint32", or "source" (the source's encoding);
+        integer outputs get a scale and offset that store the background
+        exactly, the source's own when they do.
     out: a path ending in .nii or .nii.gz to write, whole, with the
         program's writer; the path is returned. Without it, the result
         is returned as a nibabel Nifti1Image, or Nifti2Image when the grid

@@ -19,15 +19,11 @@ namespace vacli {
 
 namespace {
 
-constexpr const char *kOutputTypes[] = {"int8",   "uint8",   "int16",   "uint16", "int32",
-                                        "uint32", "float32", "float64", "source"};
-
 std::string type_option(const Arguments &args) {
   const std::string type = args.value("datatype").value_or("float32");
-  for (const char *known : kOutputTypes)
-    if (type == known) return type;
-  throw UsageError("--datatype: '" + type +
-                   "' is none of int8, uint8, int16, uint16, int32, uint32, float32, float64, source");
+  const std::string problem = output_datatype_problem(type);
+  if (!problem.empty()) throw UsageError("--datatype: " + problem);
+  return type;
 }
 
 // One positive size for all three axes, or three separated by commas.

@@ -32,7 +32,7 @@ NiftiLayout output_layout(const NiftiHeader &source, const NiftiHeader &referenc
 
 // Each output plane k (from 1) in turn, cut from the source.
 template <class Use>
-void each_plane(const MappedVolume &source, const Mat4 &to_source, const std::array<int64_t, 3> &dim,
+void each_plane(const VolumeMapping &source, const Mat4 &to_source, const std::array<int64_t, 3> &dim,
                 const ResliceOptions &options, const char *label, Use use) {
   const auto width = static_cast<int32_t>(dim[0]);
   const auto height = static_cast<int32_t>(dim[1]);
@@ -46,7 +46,7 @@ void each_plane(const MappedVolume &source, const Mat4 &to_source, const std::ar
 
 // The finite values of the whole output and the background: a first pass
 // over the planes, so that an integer output's scale fits what it holds.
-ValueRange output_range(const MappedVolume &source, const Mat4 &to_source, const std::array<int64_t, 3> &dim,
+ValueRange output_range(const VolumeMapping &source, const Mat4 &to_source, const std::array<int64_t, 3> &dim,
                         const ResliceOptions &options) {
   ValueRange range{options.background, options.background};
   each_plane(source, to_source, dim, options, "measuring", [&](const SliceImage &image) {
@@ -61,7 +61,7 @@ ValueRange output_range(const MappedVolume &source, const Mat4 &to_source, const
 
 // An integer output keeps the source's scaling when asked for the source's
 // type and that scaling stores the background; else the range is measured.
-void choose_scaling(NiftiLayout *layout, const NiftiHeader &source_header, const MappedVolume &source,
+void choose_scaling(NiftiLayout *layout, const NiftiHeader &source_header, const VolumeMapping &source,
                     const Mat4 &to_source, const ResliceOptions &options, const std::string &out_path) {
   if (!is_integer_type(*layout->datatype)) return;
   std::optional<StoredScaling> own;
@@ -88,6 +88,14 @@ Mat4 reference_to_source(const Mat4 &source_matrix, const Mat4 &reference_matrix
   Mat4 affine_inverse{};
   if (!invert(options.affine, &affine_inverse)) fail(options.affine_name, "the affine is singular");
   return multiply(source_inverse, multiply(affine_inverse, reference_matrix));
+}
+
+std::string output_datatype_problem(const std::string &datatype) {
+  static const char *const kOutputTypes[] = {"int8",   "uint8",   "int16",   "uint16", "int32",
+                                             "uint32", "float32", "float64", "source"};
+  for (const char *known : kOutputTypes)
+    if (datatype == known) return "";
+  return "'" + datatype + "' is none of int8, uint8, int16, uint16, int32, uint32, float32, float64, source";
 }
 
 void reslice(const VolumeMapping &source, const NiftiHeader &source_header, const NiftiHeader &reference,

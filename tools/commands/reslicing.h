@@ -26,6 +26,10 @@ struct ResliceOptions {
   bool progress = false;
 };
 
+// Why `datatype` names no output datatype ("'x' is none of int8, ...,
+// source"), or an empty text when it names one.
+std::string output_datatype_problem(const std::string &datatype);
+
 // The transform from reference voxel (i, j, k) to source voxel, both
 // 1-based: inverse(source matrix) * inverse(affine) * reference matrix.
 Mat4 reference_to_source(const Mat4 &source_matrix, const Mat4 &reference_matrix, const ResliceOptions &options,
