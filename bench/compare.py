@@ -1,8 +1,11 @@
 #!/usr/bin/python3
 """The side-by-side table: runs peer_compare (our rows and, when built in,
 ITK's), times scipy.ndimage on the same data in the same run, and prints
-each row with our time, every peer's time and the ratio to the fastest
-peer. Usage: compare.py PEER_COMPARE_BINARY"""
+each row with our time, every peer's time, the ratio to the fastest peer
+and the targets (our time, and the least ratio), then the speed-up of the
+reslices from one thread to the default count. Rows marked "defaults" run
+both us and ITK at their default thread counts; every other row runs one
+thread each. Usage: compare.py PEER_COMPARE_BINARY"""
 import statistics
 import subprocess
 import sys
@@ -16,20 +19,24 @@ SIDE = 256
 REPS = 7
 RESLICE_REPS = 3
 
-# key, label, unit, our target
+# key, label, unit, our target time, least ratio peer / ours
 ROWS = [
-    ("nearest_random", "nearest, random points", "ns/pt", 13),
-    ("trilinear_random", "trilinear, random points", "ns/pt", 30),
-    ("trilinear_rows", "trilinear, points in row order", "ns/pt", 7),
-    ("lagrange4_random", "4-node Lagrange (hold 3), random", "ns/pt", 100),
-    ("sinc4_random", "4-node windowed sinc (hold -3), random", "ns/pt", 300),
-    ("trilinear_grad_random", "trilinear value + 3 derivatives, random", "ns/pt", 40),
-    ("slice_trilinear", "oblique 256x256 slice, trilinear", "ns/px", 8),
-    ("reslice_trilinear", "reslice 256^3 under a rotation, trilinear", "s", 0.12),
-    ("reslice_sinc4", "the same, 4-node windowed sinc", "s", 3),
-    ("open_sample", "open a 256^3 volume and sample one point", "us", None),
-    ("open_sample_32", "open a 32^3 volume and sample one point", "us", None),
+    ("nearest_random", "nearest, random points", "ns/pt", 13, 2.0),
+    ("trilinear_random", "trilinear, random points", "ns/pt", 30, None),
+    ("trilinear_rows", "trilinear, points in row order", "ns/pt", 7, None),
+    ("lagrange4_random", "4-node Lagrange (hold 3), random", "ns/pt", 100, None),
+    ("sinc4_random", "4-node windowed sinc (hold -3), random", "ns/pt", 300, None),
+    ("trilinear_grad_random", "trilinear value + 3 derivatives, random", "ns/pt", 40, None),
+    ("slice_trilinear", "oblique 256x256 slice, trilinear", "ns/px", 8, 3.0),
+    ("reslice_trilinear", "reslice 256^3 under a rotation, trilinear", "s", 0.12, 2.9),
+    ("reslice_sinc4", "the same, 4-node windowed sinc", "s", 3, None),
+    ("reslice_trilinear_default", "reslice 256^3, trilinear, defaults", "s", None, 2.9),
+    ("reslice_sinc4_default", "the same, 4-node windowed sinc, defaults", "s", None, 4.3),
+    ("open_sample", "open a 256^3 volume and sample one point", "us", None, None),
+    ("open_sample_32", "open a 32^3 volume and sample one point", "us", None, None),
 ]
+# The least speed-up of our trilinear reslice from one thread to two.
+SPEED_UP_TARGET = 1.85
 
 
 def median_seconds(reps, run):
@@ -103,14 +110,22 @@ def main():
         second = scipy_rows(data_dir)
         for row, value in first.items():
             results.setdefault(row, {})["scipy"] = min(value, second[row])
-    print(f"{'row':44} {'unit':6} {'ours':>8} {'scipy':>8} {'itk':>8} {'mmap':>8} {'peer/ours':>9} {'target':>7}")
-    for key, label, unit, target in ROWS:
+    threads = results.get("threads", {})
+    print(f"threads at defaults: ours {fmt(threads.get('ours'))}, itk {fmt(threads.get('itk'))}")
+    print(f"{'row':44} {'unit':6} {'ours':>8} {'scipy':>8} {'itk':>8} {'mmap':>8} {'peer/ours':>9} "
+          f"{'target':>7} {'least':>6}")
+    for key, label, unit, target, least in ROWS:
         r = results.get(key, {})
         ours = r.get("ours")
         peers = [v for p, v in r.items() if p != "ours"]
         ratio = f"{min(peers) / ours:.2f}x" if peers and ours else "-"
         print(f"{label:44} {unit:6} {fmt(ours):>8} {fmt(r.get('scipy')):>8} {fmt(r.get('itk')):>8} "
-              f"{fmt(r.get('mmap')):>8} {ratio:>9} {fmt(target):>7}")
+              f"{fmt(r.get('mmap')):>8} {ratio:>9} {fmt(target):>7} {least and f'{least}x' or '-':>6}")
+    for key in ("reslice_trilinear", "reslice_sinc4"):
+        one, all_ = results.get(key, {}), results.get(key + "_default", {})
+        speed = {p: one[p] / all_[p] for p in ("ours", "itk") if one.get(p) and all_.get(p)}
+        print(f"{key} speed-up from 1 thread to the default: ours {fmt(speed.get('ours'))}x, "
+              f"itk {fmt(speed.get('itk'))}x (target for ours, trilinear: {SPEED_UP_TARGET}x)")
 
 
 if __name__ == "__main__":

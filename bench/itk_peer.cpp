@@ -1,5 +1,6 @@
 // The same rows through ITK's interpolators and its resampling filter, on
-// one thread. ITK indexes voxels from 0, so each point is shifted by one.
+// one thread, and the reslices also at ITK's default thread count. ITK
+// indexes voxels from 0, so each point is shifted by one.
 #include "itk_peer.h"
 
 #include <itkAffineTransform.h>
@@ -73,13 +74,13 @@ itk::AffineTransform<double, 3>::Pointer rotation(const BenchData &data) {
 }
 
 // A resampling filter onto `planes` output planes from first_plane on,
-// under the rotation.
+// under the rotation; on one thread, or as ITK sets it up by default.
 template <class Interpolator>
 itk::ResampleImageFilter<Image, OutImage>::Pointer resampler(const BenchData &data, const Image *image,
                                                              int32_t planes, double first_plane,
-                                                             Interpolator *interp) {
+                                                             Interpolator *interp, bool one_thread = true) {
   auto filter = itk::ResampleImageFilter<Image, OutImage>::New();
-  filter->SetNumberOfWorkUnits(1);
+  if (one_thread) filter->SetNumberOfWorkUnits(1);
   filter->SetInput(image);
   filter->SetTransform(rotation(data));
   filter->SetInterpolator(interp);
@@ -112,6 +113,7 @@ using Spline = itk::BSplineInterpolateImageFunction<Image, double, double>;
 
 struct ItkPeer::Impl {
   const BenchData &data;
+  int default_threads;
   Image::Pointer image;
   std::vector<Index> random;
   std::vector<Index> rows;
@@ -122,11 +124,19 @@ struct ItkPeer::Impl {
       itk::LinearInterpolateImageFunction<Image, double>::New();
   Sinc::Pointer sinc = Sinc::New();
   Spline::Pointer spline = Spline::New();
+  Sinc::Pointer sinc_default = Sinc::New();
   itk::ResampleImageFilter<Image, OutImage>::Pointer slice, reslice, reslice_sinc;
+  itk::ResampleImageFilter<Image, OutImage>::Pointer reslice_default, reslice_sinc_default;
 
+  // The filters at ITK's defaults are made before ITK's global thread
+  // count is set to one for the rest.
   explicit Impl(const BenchData &d)
-      : data(d), image(import_volume(d)), random(to_indices(d.random)), rows(to_indices(d.rows)),
+      : data(d), default_threads(static_cast<int>(itk::MultiThreaderBase::GetGlobalDefaultNumberOfThreads())),
+        image(import_volume(d)), random(to_indices(d.random)), rows(to_indices(d.rows)),
         out(d.random.x.size() * 4) {
+    reslice_default = resampler(d, image.GetPointer(), kSide, 0.0, linear.GetPointer(), false);
+    reslice_sinc_default = resampler(d, image.GetPointer(), kSide, 0.0, sinc_default.GetPointer(), false);
+    itk::MultiThreaderBase::SetGlobalDefaultNumberOfThreads(1);
     spline->SetSplineOrder(1);
     spline->SetNumberOfWorkUnits(1);
     spline->SetInputImage(image);
@@ -150,10 +160,9 @@ struct ItkPeer::Impl {
   }
 };
 
-ItkPeer::ItkPeer(const BenchData &data) {
-  itk::MultiThreaderBase::SetGlobalDefaultNumberOfThreads(1);
-  impl_ = std::make_unique<Impl>(data);
-}
+ItkPeer::ItkPeer(const BenchData &data) : impl_(std::make_unique<Impl>(data)) {}
+
+int ItkPeer::default_threads() const { return impl_->default_threads; }
 
 ItkPeer::~ItkPeer() = default;
 
@@ -167,6 +176,8 @@ std::function<void()> ItkPeer::row(const std::string &name) {
   if (name == "slice_trilinear") return filter_run(m.slice.GetPointer());
   if (name == "reslice_trilinear") return filter_run(m.reslice.GetPointer());
   if (name == "reslice_sinc4") return filter_run(m.reslice_sinc.GetPointer());
+  if (name == "reslice_trilinear_default") return filter_run(m.reslice_default.GetPointer());
+  if (name == "reslice_sinc4_default") return filter_run(m.reslice_sinc_default.GetPointer());
   return {};
 }
 

@@ -1,5 +1,6 @@
-// The ITK peer, on one thread, when ITK is installed: for each row of the
-// table that ITK can do, one run of that row's whole work.
+// The ITK peer, when ITK is installed: for each row of the table that ITK
+// can do, one run of that row's whole work, on one thread, or at ITK's
+// default thread count for the rows named "..._default".
 #ifndef BENCH_ITK_PEER_H
 #define BENCH_ITK_PEER_H
 
@@ -20,6 +21,8 @@ class ItkPeer {
 
   // The row's work, or an empty function where ITK has no counterpart.
   std::function<void()> row(const std::string &name);
+  // ITK's default thread count, which the "_default" rows use.
+  int default_threads() const;
 
  private:
   struct Impl;

@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,9 +20,12 @@
 #include "nifti_header.h"
 #include "nifti_image.h"
 #include "nifti_writer.h"
+#include "thread_count.h"
+#include "tiled_reslice.h"
 #include "timing.h"
 #include "volaccess.h"
 #include "volume_description.h"
+#include "workers.h"
 
 #ifdef BENCH_WITH_ITK
 #include "itk_peer.h"
@@ -89,14 +94,23 @@ std::function<void()> slice_run(const VolumeMap *map, const BenchData &data, std
   };
 }
 
-// The whole rotated volume, plane by plane, as the program's reslice
-// command cuts it (without writing the file).
-std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, int32_t hold, std::vector<double> &out) {
-  return [map, &data, hold, &out] {
-    const std::size_t plane = static_cast<std::size_t>(kSide) * kSide;
-    for (int32_t k = 1; k <= kSide; ++k) {
-      const std::array<double, 16> mat = plane_transform(data.rotation, k);
-      slice(mat.data(), out.data() + plane * static_cast<std::size_t>(k - 1), kSide, kSide, map, hold, 0.0);
+// The whole rotated volume as the program's reslice command computes it,
+// slab by slab in tiles shared among the workers, straight into out
+// instead of a file.
+std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, int32_t hold,
+                                  const vacli::Workers &workers, std::vector<double> &out) {
+  return [map, &data, hold, &workers, &out] {
+    const vacli::GridSize grid{kSide, kSide, kSide};
+    const vacli::PointMap points = vacli::affine_points(data.rotation);
+    const vacli::PointSampler sampler = [map, hold](int32_t n, const double *x, const double *y, const double *z,
+                                                    double *values) {
+      resample(n, map, values, x, y, z, hold, 0.0);
+    };
+    const int64_t depth = vacli::slab_planes(grid);
+    const auto plane = static_cast<std::size_t>(kSide) * kSide;
+    for (int64_t k0 = 0; k0 < kSide; k0 += depth) {
+      vacli::reslice_slab(workers, grid, k0, std::min<int64_t>(depth, kSide - k0), points, sampler,
+                          out.data() + plane * static_cast<std::size_t>(k0));
     }
   };
 }
@@ -183,9 +197,16 @@ void run_rows(BenchData &data, const std::string &dir, const PeerRow &peer) {
   compare("trilinear_grad_random", kReps, gradient_run(map, data.random, 1, g), peer("trilinear_grad_random"),
           per_point);
   compare("slice_trilinear", kReps * 5, slice_run(map, data, image), peer("slice_trilinear"), per_pixel);
-  compare("reslice_trilinear", kResliceReps, reslice_run(map, data, 1, volume_out), peer("reslice_trilinear"),
+  const vacli::Workers one(1);
+  const vacli::Workers all(vacli::thread_count(std::nullopt));
+  report("threads", "ours", all.threads());
+  compare("reslice_trilinear", kResliceReps, reslice_run(map, data, 1, one, volume_out), peer("reslice_trilinear"),
           1.0);
-  compare("reslice_sinc4", kResliceReps, reslice_run(map, data, -3, volume_out), peer("reslice_sinc4"), 1.0);
+  compare("reslice_sinc4", kResliceReps, reslice_run(map, data, -3, one, volume_out), peer("reslice_sinc4"), 1.0);
+  compare("reslice_trilinear_default", kResliceReps, reslice_run(map, data, 1, all, volume_out),
+          peer("reslice_trilinear_default"), 1.0);
+  compare("reslice_sinc4_default", kResliceReps, reslice_run(map, data, -3, all, volume_out),
+          peer("reslice_sinc4_default"), 1.0);
   const std::string large = write_nifti(dir, data, kSide);
   const std::string small = write_nifti(dir, data, 32);
   report("open_sample", "ours", open_and_sample_us(large));
@@ -207,6 +228,7 @@ int main(int argc, char **argv) {
   if (data_only) return 0;
 #ifdef BENCH_WITH_ITK
   bench::ItkPeer itk(data);
+  bench::report("threads", "itk", itk.default_threads());
   bench::run_rows(data, argv[1], [&itk](const std::string &row) { return itk.row(row); });
 #else
   bench::run_rows(data, argv[1], [](const std::string &) { return std::function<void()>(); });

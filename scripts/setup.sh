@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libboost-dev libboost-log-dev libboost-thread-dev
   libplist-dev libnifti2-dev libpng-dev zlib1g-dev
-  python3 python3-numpy python3-scipy python3-nibabel pngcheck
+  libtbb-dev python3 python3-numpy python3-scipy python3-nibabel pngcheck
   python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pytest
   pybind11-dev python3-pybind11
 )

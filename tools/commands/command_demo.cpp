@@ -20,6 +20,7 @@
 #include "reslicing.h"
 #include "sampling.h"
 #include "slicing.h"
+#include "thread_count.h"
 #include "unique_fd.h"
 
 namespace vacli {
@@ -62,14 +63,15 @@ void write_affine(const Mat4 &m, const std::string &path) {
 
 // The three central planes of a volume, drawn one picture each, and
 // returned for the overview.
-std::vector<SliceImage> draw_planes(const std::string &image_path, const std::string &dir, const std::string &stem) {
+std::vector<SliceImage> draw_planes(const std::string &image_path, const std::string &dir, const std::string &stem,
+                                    const Workers &workers) {
   const NiftiImage image = NiftiImage::open(image_path);
   const MappedVolume volume(image, 1);
   std::vector<SliceImage> cuts;
   for (Plane plane : {Plane::Axial, Plane::Coronal, Plane::Sagittal}) {
     const double middle = static_cast<double>((plane_count(plane, volume.map().dim) + 1) / 2);
     const std::array<int32_t, 2> size = plane_size(plane, volume.map().dim);
-    cuts.push_back(cut_slice(volume, plane_transform(plane, middle), size[0], size[1], 1, 0));
+    cuts.push_back(cut_slice(volume, plane_transform(plane, middle), size[0], size[1], 1, 0, workers));
     const SliceImage &cut = cuts.back();
     const std::string name = stem + "-" + plane_name(plane) + ".png";
     write_png(dir + "/" + name, cut.pixels, cut.width, cut.height, kWindow);
@@ -109,6 +111,7 @@ void draw_overview(const std::vector<SliceImage> &top, const std::vector<SliceIm
 void run_demo(const Arguments &args) {
   if (!args.positional().empty()) throw UsageError("unexpected argument '" + args.positional()[0] + "'");
   const std::string dir = args.value("out").value_or("volaccess-demo");
+  const Workers workers(thread_count(args.value("threads")));
   make_folder(dir);
   std::printf("volaccess demo: writing into the folder %s/\n", dir.c_str());
 
@@ -124,6 +127,7 @@ void run_demo(const Arguments &args) {
   options.affine = rotation_zy(kRotateZ, kRotateY);
   options.affine_name = dir + "/rotation.txt";
   options.progress = stderr_is_terminal();
+  options.threads = workers.threads();
   write_affine(options.affine, options.affine_name);
   std::printf("  %-24s rotation by 20 degrees about z, then 12 about y\n", "rotation.txt");
 
@@ -135,8 +139,8 @@ void run_demo(const Arguments &args) {
   }
   std::printf("  %-24s the phantom resliced under the rotation, windowed sinc over 6 nodes\n", "rotated.nii.gz");
 
-  const std::vector<SliceImage> input = draw_planes(phantom_path, dir, "phantom");
-  const std::vector<SliceImage> result = draw_planes(rotated_path, dir, "rotated");
+  const std::vector<SliceImage> input = draw_planes(phantom_path, dir, "phantom", workers);
+  const std::vector<SliceImage> result = draw_planes(rotated_path, dir, "rotated", workers);
   draw_overview(input, result, dir + "/overview.png");
   std::printf("  %-24s the phantom (top) and the rotated result (bottom)\n", "overview.png");
 }
@@ -148,11 +152,14 @@ const CommandDef &demo_command() {
       "demo",
       "[--out DIR]",
       "a phantom, resliced under a rotation, with pictures",
-      "[--out DIR]",
+      "[--out DIR] [--threads N]",
       "Synthesises a 3-D phantom with an oblique voxel-to-world matrix and scaled int16\n"
       "voxels, writes it as NIfTI, reslices it under a rotation with windowed-sinc\n"
       "interpolation, and draws axial, coronal and sagittal slices of both as PNG pictures.\n",
-      {{"out", "DIR", "the folder for the results (default: volaccess-demo)"}},
+      {{"out", "DIR", "the folder for the results (default: volaccess-demo)"},
+       {"threads", "N",
+        "threads sharing the work (default: the CPUs this process may use,\n"
+        "or VOLACCESS_NUM_THREADS); the results are the same with any count"}},
       run_demo};
   return command;
 }

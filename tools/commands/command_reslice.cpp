@@ -14,6 +14,7 @@
 #include "progress.h"
 #include "reslicing.h"
 #include "text_numbers.h"
+#include "thread_count.h"
 
 namespace vacli {
 
@@ -75,6 +76,7 @@ void run_reslice(const Arguments &args) {
   options.datatype = type_option(args);
   const bool quiet = args.has("quiet");
   options.progress = !quiet && stderr_is_terminal();
+  options.threads = thread_count(args.value("threads"));
   if (const std::optional<std::string> affine = args.value("affine")) {
     options.affine = read_affine_file(*affine);
     options.affine_name = *affine;
@@ -128,6 +130,9 @@ const CommandDef &reslice_command() {
        {"quiet", nullptr,
         "no progress bar (it is drawn only when stderr is a terminal) and\n"
         "no notes"},
+       {"threads", "N",
+        "threads sharing the work (default: the CPUs this process may use,\n"
+        "or VOLACCESS_NUM_THREADS); the results are the same with any count"},
        {"output", "OUT", "the output file, ending in .nii or .nii.gz", 'o'}},
       run_reslice};
   return command;

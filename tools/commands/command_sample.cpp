@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "notes.h"
 #include "sampling.h"
+#include "thread_count.h"
 
 namespace vacli {
 
@@ -64,11 +65,12 @@ void run_sample(const Arguments &args) {
   options.echo = args.has("echo");
   const std::optional<int64_t> volume = args.has("volume") ? std::optional<int64_t>(volume_option(args)) : std::nullopt;
   const std::string points = args.value("points").value_or("-");
+  const Workers workers(thread_count(args.value("threads")));
 
   const NiftiImage image = NiftiImage::open(path);
   const SampledVolumes volumes(image, volume);
   LineReader input(points);
-  const SampleCount count = sample_points(volumes.all(), input, options, stdout);
+  const SampleCount count = sample_points(volumes.all(), input, options, workers, stdout);
   if (options.frame == PointFrame::World) print_note(unoriented_note(image.header(), image.name()));
   print_note(outside_note(count, options, image.name()));
 }
@@ -95,7 +97,10 @@ const CommandDef &sample_command() {
        {"hold", "N", "interpolation, a code or a name (default linear)"},
        {"background", "V", "value outside the volume (default 0; 'nan' accepted)"},
        {"gradient", nullptr, "also print the three derivatives"},
-       {"volume", "T", "volume of a 4-D image, from 1 (default: every volume)"}},
+       {"volume", "T", "volume of a 4-D image, from 1 (default: every volume)"},
+       {"threads", "N",
+        "threads sharing the work (default: the CPUs this process may use,\n"
+        "or VOLACCESS_NUM_THREADS); the results are the same with any count"}},
       run_sample};
   return command;
 }

@@ -13,6 +13,7 @@
 #include "png_writer.h"
 #include "slicing.h"
 #include "text_numbers.h"
+#include "thread_count.h"
 
 namespace vacli {
 
@@ -90,12 +91,13 @@ void run_slice(const Arguments &args) {
   const double background = background_option(args);
   const std::optional<Window> window = window_option(args);
   const int64_t volume = volume_option(args);
+  const Workers workers(thread_count(args.value("threads")));
 
   const NiftiImage image = NiftiImage::open(path);
   const MappedVolume mapped(image, volume);
   const Mat4 voxel_to_world = mapped.voxel_to_world();
   const PlaneView view = slice_request(args, mapped.map(), voxel_to_world);
-  const SliceImage cut = cut_slice(mapped, view.transform, view.width, view.height, hold, background);
+  const SliceImage cut = cut_slice(mapped, view.transform, view.width, view.height, hold, background, workers);
   if (png)
     write_picture(out, slice_picture(args, cut, window, image.header(), voxel_to_world, view.transform));
   else
@@ -140,6 +142,9 @@ const CommandDef &slice_command() {
         "(the same in every picture), 0 black"},
        {"no-letters", nullptr, "no orientation letters"},
        {"volume", "T", "volume of a 4-D image, from 1 (default 1)"},
+       {"threads", "N",
+        "threads sharing the work (default: the CPUs this process may use,\n"
+        "or VOLACCESS_NUM_THREADS); the results are the same with any count"},
        {"output", "OUT", "the output file, ending in .png or .npy", 'o'}},
       run_slice};
   return command;

@@ -85,7 +85,11 @@ std::string overview_text() {
          "             up to about 10% at N = 3 and 4\n"
          "  sinc       0.95 <= c <= d + 0.05; weights renormalised to sum 1\n"
          "Gradients of the Lagrange and sinc kernels are differences over a 1e-5 voxel step.\n"
-         "Voxel coordinates count from 1: (1, 1, 1) is the centre of the first voxel.\n";
+         "Voxel coordinates count from 1: (1, 1, 1) is the centre of the first voxel.\n"
+         "\n"
+         "sample, slice, reslice and demo run on every CPU this process may use; --threads N\n"
+         "or the environment variable VOLACCESS_NUM_THREADS sets another count (--threads wins).\n"
+         "The results are the same, bit for bit, with any number of threads.\n";
 }
 
 std::string help_text(const CommandDef &command) {

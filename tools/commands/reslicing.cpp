@@ -10,8 +10,9 @@
 #include "line_reader.h"
 #include "nifti_writer.h"
 #include "progress.h"
-#include "slicing.h"
 #include "text_numbers.h"
+#include "tiled_reslice.h"
+#include "workers.h"
 
 namespace vacli {
 
@@ -30,18 +31,19 @@ NiftiLayout output_layout(const NiftiHeader &source, const NiftiHeader &referenc
   return layout;
 }
 
-// Each output plane k (from 1) in turn, cut from the source.
+// Each output plane in turn (nx * ny values, x fastest), resampled in
+// tiles shared among the threads.
 template <class Use>
 void each_plane(const VolumeMapping &source, const Mat4 &to_source, const std::array<int64_t, 3> &dim,
                 const ResliceOptions &options, const char *label, Use use) {
-  const auto width = static_cast<int32_t>(dim[0]);
-  const auto height = static_cast<int32_t>(dim[1]);
+  const GridSize grid{dim[0], dim[1], dim[2]};
   ProgressBar bar(label, dim[2], options.progress);
-  for (int64_t k = 1; k <= dim[2]; ++k) {
-    const Mat4 plane = multiply(to_source, translation4(0, 0, static_cast<double>(k)));
-    use(cut_slice(source, plane, width, height, options.hold, options.background));
-    bar.update(k);
-  }
+  const Workers workers(options.threads);
+  reslice_grid(workers, grid, affine_points(to_source), volume_sampler(source, options.hold, options.background),
+               [&](int64_t k, const double *plane) {
+                 use(plane);
+                 bar.update(k + 1);
+               });
 }
 
 // The finite values of the whole output and the background: a first pass
@@ -49,11 +51,12 @@ void each_plane(const VolumeMapping &source, const Mat4 &to_source, const std::a
 ValueRange output_range(const VolumeMapping &source, const Mat4 &to_source, const std::array<int64_t, 3> &dim,
                         const ResliceOptions &options) {
   ValueRange range{options.background, options.background};
-  each_plane(source, to_source, dim, options, "measuring", [&](const SliceImage &image) {
-    for (double v : image.pixels)
-      if (std::isfinite(v)) {
-        range.low = std::min(range.low, v);
-        range.high = std::max(range.high, v);
+  const auto plane = static_cast<std::size_t>(dim[0] * dim[1]);
+  each_plane(source, to_source, dim, options, "measuring", [&](const double *values) {
+    for (const double *v = values; v != values + plane; ++v)
+      if (std::isfinite(*v)) {
+        range.low = std::min(range.low, *v);
+        range.high = std::max(range.high, *v);
       }
   });
   return range;
@@ -106,7 +109,7 @@ void reslice(const VolumeMapping &source, const NiftiHeader &source_header, cons
   choose_scaling(&layout, source_header, source, to_source, options, out_path);
   NiftiWriter writer(out_path, layout);
   each_plane(source, to_source, layout.dim, options, "reslicing",
-             [&](const SliceImage &image) { writer.write_plane(image.pixels); });
+             [&](const double *plane) { writer.write_plane(plane); });
   writer.finish();
 }
 

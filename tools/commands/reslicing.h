@@ -1,5 +1,5 @@
-// Resampling a source volume onto the grid of a reference image, plane
-// by plane through the library's slice kernels.
+// Resampling a source volume onto the grid of a reference image, in
+// tiles shared among threads (tiled_reslice.h).
 #ifndef VOLACCESS_TOOLS_RESLICING_H
 #define VOLACCESS_TOOLS_RESLICING_H
 
@@ -24,6 +24,7 @@ struct ResliceOptions {
   // exactly (the source's own when they do).
   std::string datatype = "float32";
   bool progress = false;
+  int threads = 1;
 };
 
 // Why `datatype` names no output datatype ("'x' is none of int8, ...,

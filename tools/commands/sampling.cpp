@@ -1,6 +1,7 @@
 #include "sampling.h"
 
 #include <cmath>
+#include <exception>
 #include <vector>
 
 #include "cli_error.h"
@@ -13,21 +14,63 @@ namespace {
 
 constexpr std::size_t kBatch = 1 << 14;
 
+// Up to kBatch point lines in input order, with their line numbers; then
+// their points, and once sampled the text of their output lines, or the
+// first problem among them.
 struct Batch {
-  std::vector<double> x, y, z, value, dx, dy, dz;
-  std::vector<std::string> echo;
-  // Columns of every volume, one string per point, filled volume by volume.
   std::vector<std::string> lines;
-
-  void clear() {
-    x.clear();
-    y.clear();
-    z.clear();
-    echo.clear();
-  }
+  std::vector<long> numbers;
+  std::vector<double> x, y, z, value, dx, dy, dz;
+  // Columns of every volume, one string per point, filled volume by volume
+  // after the echoed numbers.
+  std::vector<std::string> columns;
+  SampleCount count;
+  std::string text;
+  std::string problem_at;  // "<input>:<line>" of the first bad line
+  std::string problem;
 };
 
-void sample_volume(const MappedVolume &volume, Batch &b, const SampleOptions &options) {
+// World points go to 1-based voxel coordinates through the inverse of
+// the record's matrix; 0-based voxel points are shifted by one.
+Vec3 to_voxel1(const Vec3 &p, PointFrame frame, const Mat4 &world_to_voxel) {
+  switch (frame) {
+    case PointFrame::Voxel0: return Vec3{p[0] + 1, p[1] + 1, p[2] + 1};
+    case PointFrame::World: return apply_point(world_to_voxel, p);
+    case PointFrame::Voxel1: break;
+  }
+  return p;
+}
+
+// The points of the batch's lines (and their echo and count), or false
+// with the first problem.
+bool parse_batch(Batch &b, const std::string &input_name, const VolumeMap &first, const SampleOptions &options,
+                 const Mat4 &world_to_voxel) {
+  const std::size_t n = b.lines.size();
+  b.x.resize(n);
+  b.y.resize(n);
+  b.z.resize(n);
+  b.columns.assign(n, std::string());
+  for (std::size_t i = 0; i < n; ++i) {
+    const PointLine parsed = parse_point_line(b.lines[i]);
+    if (!parsed.problem.empty()) {
+      b.problem_at = input_name + ":" + std::to_string(b.numbers[i]);
+      b.problem = parsed.problem;
+      return false;
+    }
+    const Vec3 p = to_voxel1(parsed.point, options.frame, world_to_voxel);
+    ++b.count.points;
+    if (!within_reach(first.dim, options.hold, options.gradient, p)) ++b.count.outside;
+    b.x[i] = p[0];
+    b.y[i] = p[1];
+    b.z[i] = p[2];
+    if (options.echo) b.columns[i] = parsed.text;
+  }
+  return true;
+}
+
+// Adds the columns of one volume; false, with the problem kept in the
+// batch to be reported in input order, when the library refuses.
+bool sample_volume(const MappedVolume &volume, Batch &b, const SampleOptions &options) {
   const std::size_t n = b.x.size();
   b.value.assign(n, 0);
   const auto m = static_cast<int32_t>(n);
@@ -42,38 +85,53 @@ void sample_volume(const MappedVolume &volume, Batch &b, const SampleOptions &op
     status = resample(m, &volume.map(), b.value.data(), b.x.data(), b.y.data(), b.z.data(), options.hold,
                       options.background);
   }
-  if (status != 0) fail(volume.name(), "the volume library does not know its datatype");
+  if (status != 0) {
+    b.problem_at = volume.name();
+    b.problem = "the volume library does not know its datatype";
+    return false;
+  }
   for (std::size_t i = 0; i < n; ++i) {
-    std::string &text = b.lines[i];
+    std::string &text = b.columns[i];
     if (!text.empty()) text += ' ';
     text += format_double(b.value[i]);
     if (options.gradient) text += " " + format_double(b.dx[i]) + " " + format_double(b.dy[i]) + " " + format_double(b.dz[i]);
   }
+  return true;
 }
 
-void run_batch(const std::vector<const MappedVolume *> &volumes, Batch &b, const SampleOptions &options,
-               std::FILE *out) {
-  const std::size_t n = b.x.size();
-  if (n == 0) return;
-  b.lines.assign(n, std::string());
-  if (options.echo) b.lines = b.echo;
-  for (const MappedVolume *volume : volumes) sample_volume(*volume, b, options);
-  for (std::string &text : b.lines) {
-    text += '\n';
-    std::fwrite(text.data(), 1, text.size(), out);
+// Samples every volume at the batch's points and joins the output lines.
+void sample_batch(const std::vector<const MappedVolume *> &volumes, Batch &b, const SampleOptions &options) {
+  if (b.x.empty()) return;
+  for (const MappedVolume *volume : volumes)
+    if (!sample_volume(*volume, b, options)) return;
+  for (const std::string &columns : b.columns) {
+    b.text += columns;
+    b.text += '\n';
   }
-  b.clear();
 }
 
-// World points go to 1-based voxel coordinates through the inverse of
-// the record's matrix; 0-based voxel points are shifted by one.
-Vec3 to_voxel1(const Vec3 &p, PointFrame frame, const Mat4 &world_to_voxel) {
-  switch (frame) {
-    case PointFrame::Voxel0: return Vec3{p[0] + 1, p[1] + 1, p[2] + 1};
-    case PointFrame::World: return apply_point(world_to_voxel, p);
-    case PointFrame::Voxel1: break;
+// Reads point lines into batches until `count` batches are full or the
+// input ends (*at_end). A failure to read comes back in *read_error, with
+// the lines before it in the batches.
+std::vector<Batch> read_batches(LineReader &input, std::size_t count, bool *at_end, std::exception_ptr *read_error) {
+  std::vector<Batch> batches;
+  std::string line;
+  try {
+    while (!(batches.size() == count && batches.back().lines.size() == kBatch)) {
+      if (!input.next(&line)) {
+        *at_end = true;
+        break;
+      }
+      if (is_blank_or_comment(line)) continue;
+      if (batches.empty() || batches.back().lines.size() == kBatch) batches.emplace_back();
+      batches.back().lines.push_back(line);
+      batches.back().numbers.push_back(input.line_number());
+    }
+  } catch (const CliError &) {
+    *read_error = std::current_exception();
+    *at_end = true;
   }
-  return p;
+  return batches;
 }
 
 }  // namespace
@@ -109,28 +167,34 @@ std::string format_double(double v) {
 }
 
 SampleCount sample_points(const std::vector<const MappedVolume *> &volumes, LineReader &input,
-                          const SampleOptions &options, std::FILE *out) {
+                          const SampleOptions &options, const Workers &workers, std::FILE *out) {
   const MappedVolume &first = *volumes.front();
   Mat4 world_to_voxel = identity4();
   if (options.frame == PointFrame::World && !invert(first.voxel_to_world(), &world_to_voxel))
     fail(first.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
+  // Each round reads a few batches per thread, parses, samples and
+  // formats them side by side, and writes them in input order, stopping
+  // at the first bad line: the output is the same with any thread count.
+  const auto per_round = static_cast<std::size_t>(2 * workers.threads());
   SampleCount count;
-  Batch batch;
-  std::string line;
-  while (input.next(&line)) {
-    const PointLine parsed = parse_point_line(line);
-    if (parsed.skip) continue;
-    if (!parsed.problem.empty()) fail(input.name() + ":" + std::to_string(input.line_number()), parsed.problem);
-    const Vec3 p = to_voxel1(parsed.point, options.frame, world_to_voxel);
-    ++count.points;
-    if (!within_reach(first.map().dim, options.hold, options.gradient, p)) ++count.outside;
-    batch.x.push_back(p[0]);
-    batch.y.push_back(p[1]);
-    batch.z.push_back(p[2]);
-    if (options.echo) batch.echo.push_back(parsed.text);
-    if (batch.x.size() == kBatch) run_batch(volumes, batch, options, out);
+  bool at_end = false;
+  while (!at_end) {
+    std::exception_ptr read_error;
+    std::vector<Batch> round = read_batches(input, per_round, &at_end, &read_error);
+    workers.for_each(static_cast<int64_t>(round.size()), 1, [&](int64_t begin, int64_t end) {
+      for (int64_t t = begin; t < end; ++t) {
+        Batch &b = round[static_cast<std::size_t>(t)];
+        if (parse_batch(b, input.name(), first.map(), options, world_to_voxel)) sample_batch(volumes, b, options);
+      }
+    });
+    for (const Batch &b : round) {
+      if (!b.problem.empty()) fail(b.problem_at, b.problem);
+      std::fwrite(b.text.data(), 1, b.text.size(), out);
+      count.points += b.count.points;
+      count.outside += b.count.outside;
+    }
+    if (read_error) std::rethrow_exception(read_error);
   }
-  run_batch(volumes, batch, options, out);
   return count;
 }
 

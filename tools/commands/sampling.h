@@ -10,6 +10,7 @@
 #include "line_reader.h"
 #include "matrix.h"
 #include "volume_description.h"
+#include "workers.h"
 
 namespace vacli {
 
@@ -47,10 +48,13 @@ struct SampleCount {
 };
 
 // Samples every volume (all of one image, sharing its geometry) at every
-// point of `input` and writes one line per point to `out`: the value (and
-// derivatives) of each volume in turn. Points go to the library in batches.
+// point of `input` and writes one line per point to `out`, in input order:
+// the value (and derivatives) of each volume in turn. Points go to the
+// library in batches, several at a time among the workers; the output does
+// not depend on their number. A bad line fails after the batches before
+// its own are written.
 SampleCount sample_points(const std::vector<const MappedVolume *> &volumes, LineReader &input,
-                          const SampleOptions &options, std::FILE *out);
+                          const SampleOptions &options, const Workers &workers, std::FILE *out);
 
 // The note for standard error about points outside the image, empty when
 // none were; it suggests --coords world when every point missed and the

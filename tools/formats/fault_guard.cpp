@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -16,8 +17,16 @@ char g_message[PATH_MAX + 128];
 volatile std::sig_atomic_t g_message_length = 0;
 char g_abandoned[PATH_MAX + 1];
 volatile std::sig_atomic_t g_has_abandoned = 0;
+// Threads sampling side by side may all fault on the shrunken file; the
+// first reports and ends the program, the others wait for that (a
+// handler that returned would only fault again).
+std::atomic<bool> g_reporting{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the handler needs a lock-free flag");
 
 void on_bus_error(int) {
+  if (g_reporting.exchange(true)) {
+    for (;;) ::pause();
+  }
   if (g_has_abandoned) ::unlink(g_abandoned);
   std::size_t done = 0;
   const std::size_t length = static_cast<std::size_t>(g_message_length);

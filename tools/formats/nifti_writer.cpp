@@ -113,9 +113,10 @@ void NiftiWriter::put(const void *bytes, std::size_t n) {
   }
 }
 
-void NiftiWriter::write_plane(const std::vector<double> &values) {
+void NiftiWriter::write_plane(const double *values) {
   buffer_.clear();
-  append_stored(values.data(), values.size(), *layout_.datatype, layout_.scale, layout_.offset, &buffer_);
+  const auto count = static_cast<std::size_t>(layout_.dim[0]) * static_cast<std::size_t>(layout_.dim[1]);
+  append_stored(values, count, *layout_.datatype, layout_.scale, layout_.offset, &buffer_);
   put(buffer_.data(), buffer_.size());
   ++planes_written_;
 }

@@ -36,7 +36,8 @@ class NiftiWriter {
   NiftiWriter &operator=(const NiftiWriter &) = delete;
 
   // The next plane: dim[0] * dim[1] real values, x fastest.
-  void write_plane(const std::vector<double> &values);
+  void write_plane(const double *values);
+  void write_plane(const std::vector<double> &values) { write_plane(values.data()); }
   // Checks that every plane came and gives the file its name.
   void finish();
 

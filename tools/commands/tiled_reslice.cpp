@@ -1,0 +1,101 @@
+#include "tiled_reslice.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "cli_error.h"
+
+namespace vacli {
+
+namespace {
+
+// A slab of planes holds at most this many voxels (64 MB of doubles)
+// unless one plane alone is larger.
+constexpr int64_t kSlabVoxels = int64_t{1} << 23;
+
+// One thread's buffers for one plane of a tile.
+struct TileBuffers {
+  std::vector<double> x, y, z, values;
+  explicit TileBuffers(std::size_t n) : x(n), y(n), z(n), values(n) {}
+};
+
+// Samples every plane of the tile and copies its rows into the slab,
+// whose first plane is k0.
+void resample_tile(const Tile &tile, const GridSize &grid, int64_t k0, const PointMap &points,
+                   const PointSampler &sampler, TileBuffers &b, double *values) {
+  const auto n = static_cast<int32_t>(tile.ni * tile.nj);
+  for (int64_t k = tile.k0; k < tile.k0 + tile.nk; ++k) {
+    const Tile plane{tile.i0, tile.j0, k, tile.ni, tile.nj, 1};
+    points(plane, b.x.data(), b.y.data(), b.z.data());
+    sampler(n, b.x.data(), b.y.data(), b.z.data(), b.values.data());
+    for (int64_t r = 0; r < tile.nj; ++r) {
+      const int64_t at = tile.i0 + grid.nx * ((tile.j0 + r) + grid.ny * (k - k0));
+      std::memcpy(values + at, b.values.data() + r * tile.ni, static_cast<std::size_t>(tile.ni) * sizeof(double));
+    }
+  }
+}
+
+}  // namespace
+
+PointMap affine_points(const Mat4 &m) {
+  return [m](const Tile &plane, double *x, double *y, double *z) {
+    const auto k = static_cast<double>(plane.k0 + 1);
+    std::size_t n = 0;
+    for (int64_t b = 0; b < plane.nj; ++b) {
+      const auto j = static_cast<double>(plane.j0 + b + 1);
+      for (int64_t a = 0; a < plane.ni; ++a, ++n) {
+        const auto i = static_cast<double>(plane.i0 + a + 1);
+        x[n] = ((m[0] * i + m[4] * j) + m[8] * k) + m[12];
+        y[n] = ((m[1] * i + m[5] * j) + m[9] * k) + m[13];
+        z[n] = ((m[2] * i + m[6] * j) + m[10] * k) + m[14];
+      }
+    }
+  };
+}
+
+PointSampler volume_sampler(const VolumeMapping &volume, int32_t hold, double background) {
+  return [&volume, hold, background](int32_t n, const double *x, const double *y, const double *z, double *values) {
+    if (resample(n, &volume.map(), values, x, y, z, hold, background) != 0)
+      fail(volume.name(), "the volume library does not know its datatype");
+  };
+}
+
+std::vector<Tile> slab_tiles(const GridSize &grid, int64_t k0, int64_t nk) {
+  std::vector<Tile> tiles;
+  for (int64_t j0 = 0; j0 < grid.ny; j0 += kTileY) {
+    for (int64_t i0 = 0; i0 < grid.nx; i0 += kTileX) {
+      tiles.push_back(Tile{i0, j0, k0, std::min(kTileX, grid.nx - i0), std::min(kTileY, grid.ny - j0), nk});
+    }
+  }
+  return tiles;
+}
+
+void reslice_slab(const Workers &workers, const GridSize &grid, int64_t k0, int64_t nk, const PointMap &points,
+                  const PointSampler &sampler, double *values) {
+  const std::vector<Tile> tiles = slab_tiles(grid, k0, nk);
+  workers.for_each(static_cast<int64_t>(tiles.size()), 1, [&](int64_t first, int64_t end) {
+    TileBuffers buffers(static_cast<std::size_t>(kTileX * kTileY));
+    for (int64_t t = first; t < end; ++t) {
+      resample_tile(tiles[static_cast<std::size_t>(t)], grid, k0, points, sampler, buffers, values);
+    }
+  });
+}
+
+int64_t slab_planes(const GridSize &grid) {
+  const int64_t plane = std::max<int64_t>(grid.nx * grid.ny, 1);
+  return std::clamp<int64_t>(kSlabVoxels / plane, 1, kTileZ);
+}
+
+void reslice_grid(const Workers &workers, const GridSize &grid, const PointMap &points, const PointSampler &sampler,
+                  const std::function<void(int64_t k, const double *plane)> &take_plane) {
+  const int64_t depth = slab_planes(grid);
+  const auto plane = static_cast<std::size_t>(grid.nx * grid.ny);
+  std::vector<double> slab(plane * static_cast<std::size_t>(std::min(depth, grid.nz)));
+  for (int64_t k0 = 0; k0 < grid.nz; k0 += depth) {
+    const int64_t nk = std::min(depth, grid.nz - k0);
+    reslice_slab(workers, grid, k0, nk, points, sampler, slab.data());
+    for (int64_t k = 0; k < nk; ++k) take_plane(k0 + k, slab.data() + plane * static_cast<std::size_t>(k));
+  }
+}
+
+}  // namespace vacli
