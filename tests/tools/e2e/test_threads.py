@@ -136,14 +136,15 @@ class FileThreads(ThreadsTest):
         srow = [[1.1, 0.3, 0.1, -12.0], [-0.2, 1.0, 0.25, -3.0], [0.1, -0.3, 1.2, 4.0]]
         with open(reference, "wb") as f:
             f.write(niftiwrite.nifti1_header((70, 40, 21), 2, srow=srow) + b"\0" * 4)
-        for out, hold, datatype in (("r.nii", 1, "float64"), ("r.nii.gz", -3, "source"), ("n.nii", 0, "float32"),
-                                    ("l.nii", 3, "float64")):
+        # An integer output cannot hold a NaN background: it gets a number.
+        for out, hold, datatype, background in (("r.nii", 1, "float64", "nan"), ("r.nii.gz", -3, "source", "-7"),
+                                                ("n.nii", 0, "float32", "nan"), ("l.nii", 3, "float64", "nan")):
             with self.subTest(out=out, hold=hold):
                 outputs = []
                 for threads in THREADS:
                     path = self.path(f"{threads}-{out}")
                     code, _, err = run_with(["reslice", self.image, "--like", reference, "--hold", hold,
-                                             "--datatype", datatype, "--background", "nan", "-o", path], threads)
+                                             "--datatype", datatype, "--background", background, "-o", path], threads)
                     self.assertEqual(code, 0, err)
                     outputs.append(path)
                 for path in outputs[1:]:
