@@ -15,6 +15,8 @@
  * call the host's allocator, which must then be safe to call from several
  * threads too.
  *
+ * volaccess/README.md maps the path of a call through the library.
+ *
  * The library installs no signal handler. A mapped file that shrinks
  * while mapped turns later reads into SIGBUS; programs that must survive
  * that handle the signal themselves. */
