@@ -1,9 +1,11 @@
-// The first stage of every sampling kernel, run over a block of samples at
-// once: inside tests, voxel indices and fractions, and the quotients of the
-// slice walk. It depends only on coordinates and voxel counts, never on the
-// voxel type, so it is compiled once per instruction set and chosen at run
-// time (vector_paths.h). Every value is formed exactly as the one-sample
-// rules in volume.h form it, so each path yields the same bits.
+// The plan stage of every sampling kernel, run over a block of samples at
+// once: inside tests, voxel indices and fractions, the quotients of the
+// slice walk, and the arithmetic that runs across a block (trilinear
+// blends, four-node stencil sums, Lagrange weights). It depends only on
+// numbers, never on how voxels are stored, so it is compiled once per
+// instruction set and chosen at run time (vector_paths.h); its functions
+// are written once, in plan_core.inc. Every path forms each value with the
+// same operations in the same order, so every path yields the same bits.
 #ifndef VOLACCESS_CELL_PLAN_H
 #define VOLACCESS_CELL_PLAN_H
 
@@ -112,54 +114,71 @@ struct RowWalk {
   double dw;
 };
 
-// One instruction set's plan stage. Coordinates are 1-based; n <= kBlock.
+// The plan functions, listed once: F(result, name, parameters) for each.
+// PlanKernels below holds a pointer to each; plan_core.inc defines them
+// once per instruction set as plan_<name> and fills its table from this
+// list, so a new plan function is added here and written there. All take
+// 1-based coordinates and blocks of n <= kBlock samples.
+//   nearest, trilinear, lookup: the plan of a block for each kernel.
+//   blend_trilinear(_int): the trilinear value of each planned cell from
+//     its corners (kept as doubles, or as integers), or the background
+//     outside.
+//   blend_trilinear_gradient(_int): the same with the derivatives along
+//     x, y and z; outside, the background with zero derivatives.
+//   lagrange_runs: which of n coordinates c (on an axis of d voxels) get a
+//     Lagrange run of q nodes that keeps all its nodes without the
+//     whole-number shortcut (whole = 1), with the run's first voxel (0
+//     elsewhere) and the fraction t from its centre voxel; the tests are
+//     the Lagrange builder's.
+//   lagrange_weights: the q Lagrange weights of n such runs, for their
+//     fractions t: weight e of run l into w[e * kBlock + l], formed as the
+//     Lagrange builder forms them.
+//   sum_stencils(_int): the lookup sum of each of n stencils, in the order
+//     of lookup_sum (lookup_stages.h), lane by lane.
+//   sum_gradient_stencils(_int): the lookup value and derivatives of each
+//     of n stencils, in the order of lookup_gradient_sum, lane by lane.
+//   walk_rows: steps the rows of walk `columns` times (see RowWalk); true
+//     when W was exactly 1 throughout (so no step has a zero W).
+#define VOLACCESS_PLAN_FUNCTIONS(F)                                                                 \
+  F(void, nearest,                                                                                 \
+    (const double *x, const double *y, const double *z, int32_t n, Dims d, NearestPlan *plan))     \
+  F(void, trilinear,                                                                               \
+    (const double *x, const double *y, const double *z, int32_t n, Dims d, TrilinearPlan *plan))   \
+  F(void, lookup,                                                                                  \
+    (const double *x, const double *y, const double *z, int32_t n, Dims d, LookupPlan *plan))      \
+  F(void, blend_trilinear,                                                                         \
+    (const TrilinearPlan *plan, const CellCorners<double> *corners, int32_t n, double background,  \
+     double *out))                                                                                 \
+  F(void, blend_trilinear_int,                                                                     \
+    (const TrilinearPlan *plan, const CellCorners<int32_t> *corners, int32_t n, double background, \
+     double *out))                                                                                 \
+  F(void, blend_trilinear_gradient,                                                                \
+    (const TrilinearPlan *plan, const CellCorners<double> *corners, int32_t n, double background,  \
+     double *value, double *dx, double *dy, double *dz))                                           \
+  F(void, blend_trilinear_gradient_int,                                                            \
+    (const TrilinearPlan *plan, const CellCorners<int32_t> *corners, int32_t n, double background, \
+     double *value, double *dx, double *dy, double *dz))                                           \
+  F(void, lagrange_runs,                                                                           \
+    (const double *c, int32_t n, int32_t q, int32_t d, int32_t *whole, int32_t *first, double *t)) \
+  F(void, lagrange_weights,                                                                        \
+    (const double *t, int32_t n, int32_t q, int32_t k0, const double *denom, double *w))           \
+  F(void, sum_stencils, (const Stencils<double> *stencils, int32_t n, double *out))                \
+  F(void, sum_stencils_int, (const Stencils<int32_t> *stencils, int32_t n, double *out))           \
+  F(void, sum_gradient_stencils,                                                                   \
+    (const GradientStencils<double> *stencils, int32_t n, double *value, double *dx, double *dy,   \
+     double *dz))                                                                                  \
+  F(void, sum_gradient_stencils_int,                                                               \
+    (const GradientStencils<int32_t> *stencils, int32_t n, double *value, double *dx, double *dy,  \
+     double *dz))                                                                                  \
+  F(bool, walk_rows,                                                                               \
+    (RowWalk *walk, int32_t columns, double *qx, double *qy, double *qz, double *w))
+
+// One instruction set's plan functions, and its name.
 struct PlanKernels {
   const char *name;
-  void (*nearest)(const double *x, const double *y, const double *z, int32_t n, Dims d,
-                  NearestPlan *plan);
-  void (*trilinear)(const double *x, const double *y, const double *z, int32_t n, Dims d,
-                    TrilinearPlan *plan);
-  void (*lookup)(const double *x, const double *y, const double *z, int32_t n, Dims d,
-                 LookupPlan *plan);
-  // The trilinear value of each planned cell from its corners, or the
-  // background outside; for corners kept as doubles and as integers.
-  void (*blend_trilinear)(const TrilinearPlan *plan, const CellCorners<double> *corners,
-                          int32_t n, double background, double *out);
-  void (*blend_trilinear_int)(const TrilinearPlan *plan, const CellCorners<int32_t> *corners,
-                              int32_t n, double background, double *out);
-  // The same with the derivatives along x, y and z; outside, the
-  // background with zero derivatives.
-  void (*blend_trilinear_gradient)(const TrilinearPlan *plan, const CellCorners<double> *corners,
-                                   int32_t n, double background, double *value,
-                                   double *dx, double *dy, double *dz);
-  void (*blend_trilinear_gradient_int)(const TrilinearPlan *plan, const CellCorners<int32_t> *corners,
-                                       int32_t n, double background,
-                                       double *value, double *dx, double *dy, double *dz);
-  // The q Lagrange weights of n runs that keep all their nodes, for
-  // fractions t from the centre voxel: weight e of run l into
-  // w[e * kBlock + l], formed as the Lagrange builder forms them.
-  // Which of n coordinates c (1-based, on an axis of d voxels) get a
-  // Lagrange run of q nodes that keeps all its nodes without the
-  // whole-number shortcut (whole = 1), with the run's first voxel (0
-  // elsewhere) and the fraction t from its centre voxel; the tests are the
-  // Lagrange builder's.
-  void (*lagrange_runs)(const double *c, int32_t n, int32_t q, int32_t d, int32_t *whole,
-                        int32_t *first, double *t);
-  void (*lagrange_weights)(const double *t, int32_t n, int32_t q, int32_t k0, const double *denom,
-                           double *w);
-  // The lookup sum of each of n stencils, in the order of lookup_sum
-  // (samplers.h), lane by lane; for values kept as doubles and integers.
-  void (*sum_stencils)(const Stencils<double> *stencils, int32_t n, double *out);
-  void (*sum_stencils_int)(const Stencils<int32_t> *stencils, int32_t n, double *out);
-  // The lookup value and derivatives of each of n stencils, in the order
-  // of lookup_gradient_sum (gradient_samplers.h), lane by lane.
-  void (*sum_gradient_stencils)(const GradientStencils<double> *stencils, int32_t n, double *value,
-                                double *dx, double *dy, double *dz);
-  void (*sum_gradient_stencils_int)(const GradientStencils<int32_t> *stencils, int32_t n,
-                                    double *value, double *dx, double *dy, double *dz);
-  // Steps the rows of walk `columns` times (see RowWalk); true when W was
-  // exactly 1 throughout (so no step has a zero W).
-  bool (*walk_rows)(RowWalk *walk, int32_t columns, double *qx, double *qy, double *qz, double *w);
+#define VOLACCESS_PLAN_MEMBER(result, function, parameters) result(*function) parameters;
+  VOLACCESS_PLAN_FUNCTIONS(VOLACCESS_PLAN_MEMBER)
+#undef VOLACCESS_PLAN_MEMBER
 };
 
 }  // namespace volaccess

@@ -8,20 +8,13 @@
 namespace volaccess {
 namespace {
 
-using ResampleFn = void (*)(int32_t, void **, double *, const double *, const double *,
-                            const double *, int32_t, int32_t, int32_t, int32_t, double,
-                            const double *, const double *);
-using ResampleGradFn = void (*)(int32_t, void **, double *, double *, double *, double *,
-                                const double *, const double *, const double *, int32_t, int32_t,
-                                int32_t, int32_t, double, const double *, const double *);
-using SliceFn = int32_t (*)(const double *, double *, int32_t, int32_t, void **, int32_t, int32_t,
-                            int32_t, int32_t, double, const double *, const double *);
-
+// The entry points of one encoding, typed as the list in volaccess.h
+// declares them.
 struct Entries {
   int32_t code;
-  ResampleFn resample;
-  ResampleGradFn resample_d;
-  SliceFn slice;
+  decltype(&resample_uchar) resample;
+  decltype(&resample_d_uchar) resample_d;
+  decltype(&slice_uchar) slice;
 };
 
 constexpr Entries kUnits[] = {

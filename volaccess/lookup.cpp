@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "builder_steps.h"
 #include "lookup_cache.h"
 #include "volaccess.h"
 
@@ -62,12 +63,12 @@ void store_empty(int32_t first_value, int32_t *first, double *table, double **la
   *last = empty_run_last(table);
 }
 
-// A coordinate within 0.00001 of a voxel centre takes that voxel alone with
-// weight exactly 1 (an empty run when the voxel is outside). Returns false
-// when the coordinate is not that close.
+// A coordinate within kWholeNumberReach of a voxel centre takes that voxel
+// alone with weight exactly 1 (an empty run when the voxel is outside).
+// Returns false when the coordinate is not that close.
 bool whole_number_shortcut(int32_t d, int32_t *first, double *table, double **last, double x) {
   const double nearest = std::floor(x + 0.5);
-  if (!(std::fabs(x - nearest) < 0.00001)) return false;
+  if (!(std::fabs(x - nearest) < kWholeNumberReach)) return false;
   if (nearest >= 0.0 && nearest < static_cast<double>(d)) {
     *first = static_cast<int32_t>(nearest);
     table[0] = 1.0;
@@ -132,7 +133,7 @@ double hann_sinc(double u, int32_t q) {
 
 // Near a node the windowed sinc is 1; the exact value avoids 0/0.
 double hann_sinc_or_one(double u, int32_t q) {
-  return std::fabs(u) <= 1e-12 ? 1.0 : hann_sinc(u, q);
+  return std::fabs(u) <= kSincNodeReach ? 1.0 : hann_sinc(u, q);
 }
 
 }  // namespace
@@ -169,9 +170,9 @@ extern "C" void make_lookup_poly(int32_t q, int32_t d, int32_t *first, double *t
   }
 }
 
-// Derivative weights by forward difference with step 0.00001. Close to a
-// node the recurrence would divide by a number near 0, so every numerator
-// is then formed as a full product.
+// Derivative weights by forward difference with step kLagrangeGradientStep.
+// Close to a node the recurrence would divide by a number near 0, so every
+// numerator is then formed as a full product.
 extern "C" void make_lookup_poly_grad(int32_t q, int32_t d, int32_t *first, double *table,
                                       double *dtable, double **last, double c) {
   if (q < 1) return store_empty(0, first, table, last);
@@ -184,8 +185,8 @@ extern "C" void make_lookup_poly_grad(int32_t q, int32_t d, int32_t *first, doub
   }
   store_run(run, first, table, last);
   const double t = run.t;
-  const double t2 = t + 0.00001;
-  const bool full_products = std::fabs(t) <= 0.0001;
+  const double t2 = t + kLagrangeGradientStep;
+  const bool full_products = std::fabs(t) <= kFullProductReach;
   double n = 0.0;
   double n2 = 0.0;
   for (int32_t e = 0; e < run.count; ++e) {
@@ -199,7 +200,7 @@ extern "C" void make_lookup_poly_grad(int32_t q, int32_t d, int32_t *first, doub
     }
     const double denom = g_poly_grad.denom[i - g_poly_grad.nodes.k0];
     table[e] = n / denom;
-    dtable[e] = (n2 - n) / 0.00001 / denom;
+    dtable[e] = (n2 - n) / kLagrangeGradientStep / denom;
   }
 }
 
@@ -224,7 +225,7 @@ extern "C" void make_lookup_sinc(int32_t q, int32_t d, int32_t *first, double *t
 }
 
 // Derivatives of the normalised weights by forward difference with step
-// 0.000001; no whole-number shortcut.
+// kSincGradientStep; no whole-number shortcut.
 extern "C" void make_lookup_sinc_grad(int32_t q, int32_t d, int32_t *first, double *table,
                                       double *dtable, double **last, double c) {
   if (q < 1) return store_empty(0, first, table, last);
@@ -241,12 +242,12 @@ extern "C" void make_lookup_sinc_grad(int32_t q, int32_t d, int32_t *first, doub
     const double u = x - static_cast<double>(run.first + e);
     table[e] = hann_sinc_or_one(u, q);
     sum += table[e];
-    dtable[e] = hann_sinc_or_one(u + 0.000001, q);
+    dtable[e] = hann_sinc_or_one(u + kSincGradientStep, q);
     sum2 += dtable[e];
   }
   for (int32_t e = 0; e < run.count; ++e) {
     table[e] = table[e] / sum;
-    dtable[e] = (dtable[e] / sum2 - table[e]) / 0.000001;
+    dtable[e] = (dtable[e] / sum2 - table[e]) / kSincGradientStep;
   }
 }
 

@@ -3,8 +3,8 @@
 // tests, weights) runs before the current block is summed, and each
 // sample's voxels are prefetched a stage-chosen number of samples before
 // it is summed, so the memory system fetches while the CPU computes.
-// Samples are still taken, and results stored, one
-// by one in their order, with the arithmetic of samplers.h.
+// Results are stored one by one in sample order; the arithmetic is the
+// stages' (nearest_stage.h, trilinear_stages.h, lookup_stages.h).
 #ifndef VOLACCESS_SAMPLE_PIPELINE_H
 #define VOLACCESS_SAMPLE_PIPELINE_H
 

@@ -1,8 +1,10 @@
-// The type unit: the twelve sampling functions of one voxel encoding and
-// the builder choice they keep between calls, written once over a
-// voxel-reader policy. Each instantiation keeps its own builder pointers,
-// one pair per thread, so that calls from several threads never share
-// them and each thread sees the sequence of choices its own calls made.
+// The type unit: the twelve sampling functions of one voxel encoding
+// (listed in volaccess.h) and the builder choice they keep between calls,
+// written once over a voxel-reader policy. Each entry decodes its hold
+// code (hold_codes.h) and runs the stage of the kernel it selects over the
+// points or the slice walk. Each instantiation keeps its own choice of
+// builders, one per thread, so that calls from several threads never
+// share it and each thread sees the sequence of choices its own calls made.
 #ifndef VOLACCESS_TYPE_UNIT_H
 #define VOLACCESS_TYPE_UNIT_H
 
@@ -11,24 +13,33 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gradient_samplers.h"
-#include "samplers.h"
+#include "hold_codes.h"
+#include "lookup_stages.h"
+#include "nearest_stage.h"
 #include "sample_pipeline.h"
 #include "slice_walk.h"
+#include "stage_support.h"
+#include "trilinear_stages.h"
 #include "vector_paths.h"
 #include "volaccess.h"
 #include "volume.h"
 
 namespace volaccess {
 
-// Hold codes beyond +-254 would ask for more nodes than the weight tables
-// hold; they are clamped to the largest stencil.
-constexpr int32_t kMaxHold = kTableSize - 1;
-
-inline int32_t clamp_hold(int32_t hold) { return std::clamp(hold, -kMaxHold, kMaxHold); }
-
 // The lookup kernels are exported, so they bound their node count too.
-inline int32_t clamp_nodes(int32_t q) { return std::clamp(q, 1, kTableSize); }
+inline int32_t clamp_nodes(int32_t q) { return std::clamp(q, 1, kTableEntries); }
+
+// The builders a decoded hold code asks for: the windowed sinc for sinc
+// codes, the Lagrange ones for every other code.
+inline LookupKind lookup_kind_of(const HoldRule &rule) {
+  return rule.kernel == HoldKernel::kSinc ? LookupKind::kSinc : LookupKind::kLagrange;
+}
+
+// The scaled copy of one plane of count elements, in storage order.
+template <class Voxel>
+void copy_plane(double *image, const void *plane, std::ptrdiff_t count, double scale, double offset) {
+  for (std::ptrdiff_t e = 0; e < count; ++e) image[e] = Voxel::at(plane, e) * scale + offset;
+}
 
 // Where the gradient kernels put a sample's value and derivatives.
 struct GradientStore {
@@ -69,28 +80,25 @@ int32_t sample_slice(Stage &stage, const double *mat, double *image, int32_t xdi
 
 template <class Voxel>
 struct TypeUnit {
-  // The builders behind the lookup kernels, chosen by every entry call;
-  // a new thread starts with the Lagrange ones.
-  static inline thread_local LookupBuilder make_lookup = make_lookup_poly;
-  static inline thread_local LookupGradBuilder make_lookup_grad = make_lookup_poly_grad;
+  // The builders behind the lookup kernels, chosen by every entry call
+  // from its hold code; a new thread starts with the Lagrange ones.
+  static inline thread_local LookupKind lookup_kind = LookupKind::kLagrange;
+  static inline thread_local LookupKind gradient_lookup_kind = LookupKind::kLagrange;
 
   static void resample(int32_t m, void **data, double *out, const double *x, const double *y,
                        const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold,
                        double background, const double *scale, const double *offset) {
-    hold = clamp_hold(hold);
-    if (hold < 0) {
-      make_lookup = make_lookup_sinc;
-      return resample_poly(m, data, out, x, y, z, dim0, dim1, dim2, 1 - hold, background, scale,
-                           offset);
+    const HoldRule rule = decode_hold(hold);
+    lookup_kind = lookup_kind_of(rule);
+    switch (rule.kernel) {
+      case HoldKernel::kNearest:
+        return resample_0(m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset);
+      case HoldKernel::kTrilinear:
+        return resample_1(m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset);
+      case HoldKernel::kLagrange:
+      case HoldKernel::kSinc: break;
     }
-    make_lookup = make_lookup_poly;
-    if (hold == 1) {
-      return resample_1(m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset);
-    }
-    if (hold == 0) {
-      return resample_0(m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset);
-    }
-    resample_poly(m, data, out, x, y, z, dim0, dim1, dim2, hold + 1, background, scale, offset);
+    resample_poly(m, data, out, x, y, z, dim0, dim1, dim2, rule.nodes, background, scale, offset);
   }
 
   static void resample_0(int32_t m, void **data, double *out, const double *x, const double *y,
@@ -113,26 +121,24 @@ struct TypeUnit {
                             const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                             double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q), m, background);
+    LookupStage<Voxel, ValueRuns> stage(vol, plan_kernels(), lookup_kind, clamp_nodes(q), m,
+                                        background);
     sample_points(stage, m, x, y, z, [out](std::ptrdiff_t p, double v) { out[p] = v; });
   }
 
+  // There is no nearest-neighbour gradient: code 0 takes the lookup
+  // kernel of its one node.
   static void resample_d(int32_t m, void **data, double *out, double *gradx, double *grady,
                          double *gradz, const double *x, const double *y, const double *z,
                          int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold, double background,
                          const double *scale, const double *offset) {
-    hold = clamp_hold(hold);
-    if (hold < 0) {
-      make_lookup_grad = make_lookup_sinc_grad;
-      return resample_d_poly(m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, 1 - hold,
-                             background, scale, offset);
-    }
-    make_lookup_grad = make_lookup_poly_grad;
-    if (hold == 1) {
+    const HoldRule rule = decode_hold(hold);
+    gradient_lookup_kind = lookup_kind_of(rule);
+    if (rule.kernel == HoldKernel::kTrilinear) {
       return resample_d_1(m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, background,
                           scale, offset);
     }
-    resample_d_poly(m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, hold + 1,
+    resample_d_poly(m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, rule.nodes,
                     background, scale, offset);
   }
 
@@ -150,13 +156,13 @@ struct TypeUnit {
                               int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                               double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupGradientStage<Voxel> stage(vol, plan_kernels(), make_lookup_grad, clamp_nodes(q), m,
-                                     background);
+    LookupStage<Voxel, GradientRuns> stage(vol, plan_kernels(), gradient_lookup_kind, clamp_nodes(q),
+                                           m, background);
     sample_points(stage, m, x, y, z, GradientStore{out, gradx, grady, gradz});
   }
 
   // A transform that selects one whole plane copies it, whatever the hold
-  // code, and leaves the builder pointer as it was.
+  // code, and leaves the builder choice as it was.
   static int32_t slice(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data,
                        int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold, double background,
                        const double *scale, const double *offset) {
@@ -166,20 +172,17 @@ struct TypeUnit {
                         offset[k]);
       return 0;
     }
-    hold = clamp_hold(hold);
-    if (hold < 0) {
-      make_lookup = make_lookup_sinc;
-      return slice_poly(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, 1 - hold, background,
-                        scale, offset);
+    const HoldRule rule = decode_hold(hold);
+    lookup_kind = lookup_kind_of(rule);
+    switch (rule.kernel) {
+      case HoldKernel::kNearest:
+        return slice_0(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset);
+      case HoldKernel::kTrilinear:
+        return slice_1(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset);
+      case HoldKernel::kLagrange:
+      case HoldKernel::kSinc: break;
     }
-    make_lookup = make_lookup_poly;
-    if (hold == 1) {
-      return slice_1(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset);
-    }
-    if (hold == 0) {
-      return slice_0(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset);
-    }
-    return slice_poly(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, hold + 1, background,
+    return slice_poly(mat, image, xdim1, ydim1, data, dim0, dim1, dim2, rule.nodes, background,
                       scale, offset);
   }
 
@@ -203,8 +206,8 @@ struct TypeUnit {
                             void **data, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                             double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupStage<Voxel> stage(vol, plan_kernels(), make_lookup, clamp_nodes(q),
-                             pixel_count(xdim1, ydim1), background);
+    LookupStage<Voxel, ValueRuns> stage(vol, plan_kernels(), lookup_kind, clamp_nodes(q),
+                                        pixel_count(xdim1, ydim1), background);
     return sample_slice(stage, mat, image, xdim1, ydim1);
   }
 

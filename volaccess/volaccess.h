@@ -15,6 +15,8 @@
  * call the host's allocator, which must then be safe to call from several
  * threads too.
  *
+ * volaccess/README.md maps the path of a call through the library.
+ *
  * The library installs no signal handler. A mapped file that shrinks
  * while mapped turns later reads into SIGBUS; programs that must survive
  * that handle the signal themselves. */
@@ -90,50 +92,94 @@ void make_lookup_poly_grad(int32_t q, int32_t d, int32_t *first, double *table, 
 void make_lookup_sinc_grad(int32_t q, int32_t d, int32_t *first, double *table, double *dtable,
                            double **last, double c);
 
-/* The type unit of each voxel encoding. */
-#define VOLACCESS_DECLARE_UNIT(t, code, element, reader)                                                  \
-  void resample_##t(int32_t m, void **data, double *out, const double *x, const double *y,              \
-                    const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold,            \
-                    double background, const double *scale, const double *offset);                      \
-  void resample_##t##_0(int32_t m, void **data, double *out, const double *x, const double *y,          \
-                        const double *z, int32_t dim0, int32_t dim1, int32_t dim2, double background,   \
-                        const double *scale, const double *offset);                                     \
-  void resample_##t##_1(int32_t m, void **data, double *out, const double *x, const double *y,          \
-                        const double *z, int32_t dim0, int32_t dim1, int32_t dim2, double background,   \
-                        const double *scale, const double *offset);                                     \
-  void resample_##t##_poly(int32_t m, void **data, double *out, const double *x, const double *y,       \
-                           const double *z, int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,        \
-                           double background, const double *scale, const double *offset);               \
-  void resample_d_##t(int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz, \
-                      const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1,    \
-                      int32_t dim2, int32_t hold, double background, const double *scale,               \
-                      const double *offset);                                                            \
-  void resample_d_##t##_1(int32_t m, void **data, double *out, double *gradx, double *grady,            \
-                          double *gradz, const double *x, const double *y, const double *z,             \
-                          int32_t dim0, int32_t dim1, int32_t dim2, double background,                  \
-                          const double *scale, const double *offset);                                   \
-  void resample_d_##t##_poly(int32_t m, void **data, double *out, double *gradx, double *grady,         \
-                             double *gradz, const double *x, const double *y, const double *z,          \
-                             int32_t dim0, int32_t dim1, int32_t dim2, int32_t q, double background,    \
-                             const double *scale, const double *offset);                                \
-  int32_t slice_##t(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data,        \
-                    int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold, double background,          \
-                    const double *scale, const double *offset);                                         \
-  int32_t slice_##t##_0(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data,    \
-                        int32_t dim0, int32_t dim1, int32_t dim2, double background,                    \
-                        const double *scale, const double *offset);                                     \
-  int32_t slice_##t##_1(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data,    \
-                        int32_t dim0, int32_t dim1, int32_t dim2, double background,                    \
-                        const double *scale, const double *offset);                                     \
-  int32_t slice_##t##_poly(const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, \
-                           int32_t dim0, int32_t dim1, int32_t dim2, int32_t q, double background,      \
-                           const double *scale, const double *offset);                                  \
-  void plane_##t(int32_t k, double *image, void **data, int32_t dim0, int32_t dim1, const double *scale, \
-                 const double *offset);
+/* The twelve functions of each voxel encoding, named for its suffix t in
+ * voxel_types.def (resample_uchar, resample_uchar_0, ...). They take the
+ * record's fields as arguments, the voxel counts as 32-bit integers:
+ *   resample_t        values at m points, the kernel chosen by the hold code
+ *   resample_t_0      nearest-neighbour values
+ *   resample_t_1      trilinear values
+ *   resample_t_poly   lookup-table values, q nodes per axis (builder: below)
+ *   resample_d_t      values and derivatives, the kernel chosen by the code
+ *   resample_d_t_1    trilinear values and derivatives
+ *   resample_d_t_poly lookup-table values and derivatives (builder: below)
+ *   slice_t           a slice, the kernel chosen by the hold code
+ *   slice_t_0         a nearest-neighbour slice
+ *   slice_t_1         a trilinear slice
+ *   slice_t_poly      a lookup-table slice (builder: below)
+ *   plane_t           plane k (counted from 1), scaled, in storage order
+ * The _poly kernels use the builder, Lagrange or windowed sinc, chosen by
+ * the calling thread's last resample_t or slice_t call (resample_d_t for
+ * resample_d_t_poly); Lagrange until such a call chose the sinc.
+ * VOLACCESS_UNIT_FUNCTIONS(F, t) applies F(return type, name, member of
+ * the type unit, parameters, arguments) to each: the declarations below,
+ * the type units' exported wrappers and the dispatch table are all made
+ * from this one list. */
+#define VOLACCESS_UNIT_FUNCTIONS(F, t)                                                                   \
+  F(void, resample_##t, resample,                                                                       \
+    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,            \
+     int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold, double background, const double *scale,    \
+     const double *offset),                                                                             \
+    (m, data, out, x, y, z, dim0, dim1, dim2, hold, background, scale, offset))                         \
+  F(void, resample_##t##_0, resample_0,                                                                 \
+    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,            \
+     int32_t dim0, int32_t dim1, int32_t dim2, double background, const double *scale,                  \
+     const double *offset),                                                                             \
+    (m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset))                               \
+  F(void, resample_##t##_1, resample_1,                                                                 \
+    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,            \
+     int32_t dim0, int32_t dim1, int32_t dim2, double background, const double *scale,                  \
+     const double *offset),                                                                             \
+    (m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset))                               \
+  F(void, resample_##t##_poly, resample_poly,                                                           \
+    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,            \
+     int32_t dim0, int32_t dim1, int32_t dim2, int32_t q, double background, const double *scale,       \
+     const double *offset),                                                                             \
+    (m, data, out, x, y, z, dim0, dim1, dim2, q, background, scale, offset))                            \
+  F(void, resample_d_##t, resample_d,                                                                   \
+    (int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz,                  \
+     const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1, int32_t dim2,       \
+     int32_t hold, double background, const double *scale, const double *offset),                      \
+    (m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, hold, background, scale, offset))    \
+  F(void, resample_d_##t##_1, resample_d_1,                                                             \
+    (int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz,                  \
+     const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1, int32_t dim2,       \
+     double background, const double *scale, const double *offset),                                     \
+    (m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, background, scale, offset))          \
+  F(void, resample_d_##t##_poly, resample_d_poly,                                                       \
+    (int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz,                  \
+     const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1, int32_t dim2,       \
+     int32_t q, double background, const double *scale, const double *offset),                          \
+    (m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, q, background, scale, offset))       \
+  F(int32_t, slice_##t, slice,                                                                          \
+    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,         \
+     int32_t dim1, int32_t dim2, int32_t hold, double background, const double *scale,                  \
+     const double *offset),                                                                             \
+    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, hold, background, scale, offset))                \
+  F(int32_t, slice_##t##_0, slice_0,                                                                    \
+    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,         \
+     int32_t dim1, int32_t dim2, double background, const double *scale, const double *offset),        \
+    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset))                      \
+  F(int32_t, slice_##t##_1, slice_1,                                                                    \
+    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,         \
+     int32_t dim1, int32_t dim2, double background, const double *scale, const double *offset),        \
+    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset))                      \
+  F(int32_t, slice_##t##_poly, slice_poly,                                                              \
+    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,         \
+     int32_t dim1, int32_t dim2, int32_t q, double background, const double *scale,                     \
+     const double *offset),                                                                             \
+    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, q, background, scale, offset))                   \
+  F(void, plane_##t, plane,                                                                             \
+    (int32_t k, double *image, void **data, int32_t dim0, int32_t dim1, const double *scale,            \
+     const double *offset),                                                                             \
+    (k, image, data, dim0, dim1, scale, offset))
 
+#define VOLACCESS_DECLARE_FUNCTION(result, name, member, parameters, arguments) result name parameters;
+#define VOLACCESS_DECLARE_UNIT(t, code, element, reader) VOLACCESS_UNIT_FUNCTIONS(VOLACCESS_DECLARE_FUNCTION, t)
 #define VOLACCESS_TYPE VOLACCESS_DECLARE_UNIT
 #include "voxel_types.def"
 #undef VOLACCESS_TYPE
+#undef VOLACCESS_DECLARE_UNIT
+#undef VOLACCESS_DECLARE_FUNCTION
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,5 @@
 // A volume as the kernels see it. The per-axis coordinate rules that
-// decide which voxels a sample reads are the plan stage's (plan_body.inc).
+// decide which voxels a sample reads are the plan stage's (plan_core.inc).
 #ifndef VOLACCESS_VOLUME_H
 #define VOLACCESS_VOLUME_H
 

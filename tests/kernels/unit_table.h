@@ -52,39 +52,20 @@ struct Unit {
   bool swapped;
   void (*encode)(double, unsigned char *);
   double (*decode)(const unsigned char *);
-  decltype(&resample_uchar) resample;
-  decltype(&resample_uchar_0) resample_0;
-  decltype(&resample_uchar_1) resample_1;
-  decltype(&resample_uchar_poly) resample_poly;
-  decltype(&resample_d_uchar) resample_d;
-  decltype(&resample_d_uchar_1) resample_d_1;
-  decltype(&resample_d_uchar_poly) resample_d_poly;
-  decltype(&slice_uchar) slice;
-  decltype(&slice_uchar_0) slice_0;
-  decltype(&slice_uchar_1) slice_1;
-  decltype(&slice_uchar_poly) slice_poly;
-  decltype(&plane_uchar) plane;
+#define UNIT_TABLE_MEMBER(result, name, member, parameters, arguments) result(*member) parameters;
+  VOLACCESS_UNIT_FUNCTIONS(UNIT_TABLE_MEMBER, uchar)
+#undef UNIT_TABLE_MEMBER
 };
 
-#define VOLACCESS_TYPE(t, code, element, reader)                                                  \
-  Unit{#t,                                                                                        \
-       (code),                                                                                    \
-       sizeof(element),                                                                           \
-       ((code) & 0x8000) != 0,                                                                    \
-       ((code) & 0x8000) != 0 ? encode_swapped<element> : encode_native<element>,                 \
-       ((code) & 0x8000) != 0 ? decode_swapped<element> : decode_native<element>,                 \
-       resample_##t,                                                                              \
-       resample_##t##_0,                                                                          \
-       resample_##t##_1,                                                                          \
-       resample_##t##_poly,                                                                       \
-       resample_d_##t,                                                                            \
-       resample_d_##t##_1,                                                                        \
-       resample_d_##t##_poly,                                                                     \
-       slice_##t,                                                                                 \
-       slice_##t##_0,                                                                             \
-       slice_##t##_1,                                                                             \
-       slice_##t##_poly,                                                                          \
-       plane_##t},
+#define UNIT_TABLE_FUNCTION(result, name, member, parameters, arguments) name,
+#define VOLACCESS_TYPE(t, code, element, reader)                                  \
+  Unit{#t,                                                                        \
+       (code),                                                                    \
+       sizeof(element),                                                           \
+       ((code) & 0x8000) != 0,                                                    \
+       ((code) & 0x8000) != 0 ? encode_swapped<element> : encode_native<element>, \
+       ((code) & 0x8000) != 0 ? decode_swapped<element> : decode_native<element>, \
+       VOLACCESS_UNIT_FUNCTIONS(UNIT_TABLE_FUNCTION, t)},
 inline const std::vector<Unit> &all_units() {
   static const std::vector<Unit> units = {
 #include "voxel_types.def"
@@ -92,6 +73,7 @@ inline const std::vector<Unit> &all_units() {
   return units;
 }
 #undef VOLACCESS_TYPE
+#undef UNIT_TABLE_FUNCTION
 
 inline const Unit &unit_named(const char *suffix) {
   for (const Unit &unit : all_units()) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hold_codes.h"
 #include "matrix.h"
 
 namespace vacli {
@@ -62,11 +63,10 @@ double background_option(const Arguments &args);  // --background, 0
 // The value of an option the command cannot do without.
 std::string required_option(const Arguments &args, const std::string &name);
 
-// The largest hold codes the kernels accept: beyond 170 the Lagrange
-// denominators (hold)! overflow a double; beyond -254 the weight tables
-// of 255 entries would overflow.
-constexpr int32_t kMaxLagrangeHold = 170;
-constexpr int32_t kMinSincHold = -254;
+// The hold codes the program takes are the library's usable range
+// (hold_codes.h says why each limit is where it is).
+using volaccess::kMaxLagrangeHold;
+using volaccess::kMinSincHold;
 
 // Why a hold code is out of range ("Lagrange interpolation takes 2 to
 // 170 ..."), or an empty text when the kernels accept it.
