@@ -9,7 +9,7 @@ packages=(
   libplist-dev libnifti2-dev libpng-dev zlib1g-dev
   libtbb-dev python3 python3-numpy python3-scipy python3-nibabel pngcheck
   python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pytest
-  pybind11-dev python3-pybind11
+  pybind11-dev python3-pybind11 clang-format
 )
 
 # --bench adds the peers of the speed comparison (scripts/bench.sh).

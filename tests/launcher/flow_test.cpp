@@ -3,11 +3,13 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "launch_support.h"
 #include "launcher.h"
+#include "scratch_dir.h"
 
-using launcher_test::capture_in_child;
-using launcher_test::Captured;
+using test_support::capture_in_child;
+using test_support::Captured;
 
 namespace {
 
@@ -49,10 +51,10 @@ TEST(MainFlow, AnEmptyProgramNameIsNoProgramName) {
 }
 
 TEST(MainFlow, ElementZeroIsTheOwnImageNotTheProgramName) {
-  launcher_test::TempDir t;
-  launcher_test::write_file(t / "runtime/maca64/libqvdeployrt.23.2.dylib", "");
+  test_support::ScratchDir t;
+  test_support::write_file(t / "runtime/maca64/libqvdeployrt.23.2.dylib", "");
   // Only the directories need to exist: the program named there does not.
-  launcher_test::make_dirs(t / "App.app/Contents/MacOS");
+  test_support::make_dirs(t / "App.app/Contents/MacOS");
   const std::string record = t / "record";
   Captured c = capture_in_child([&] {
     setenv("STANDIN_LAUNCHERMAIN_RECORD", record.c_str(), 1);
@@ -66,7 +68,7 @@ TEST(MainFlow, ElementZeroIsTheOwnImageNotTheProgramName) {
   EXPECT_EQ(c.status, 9);
   EXPECT_EQ(c.out + c.err, "");
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  EXPECT_EQ(launcher_test::read_file(record), self + '\0' + "arg" + '\0');
+  EXPECT_EQ(test_support::read_file(record), self + '\0' + "arg" + '\0');
 }
 
 }  // namespace

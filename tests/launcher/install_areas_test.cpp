@@ -10,6 +10,7 @@
 #include "launch_support.h"
 #include "platform.h"
 #include "plist_files.h"
+#include "scratch_dir.h"
 
 using launcher_test::to_binary_plist;
 using launcher_test::xml_install_areas;
@@ -142,17 +143,17 @@ TEST_F(HomeDirectory, FallsBackToThePasswordDatabaseWhenUnsetOrEmpty) {
 }
 
 TEST(ReadWholeFile, ReadsEveryByte) {
-  launcher_test::TempDir t;
+  test_support::ScratchDir t;
   std::string bytes("a\0b\xff\n", 5);
   bytes += std::string(200000, 'z');
-  launcher_test::write_file(t / "f", bytes);
+  test_support::write_file(t / "f", bytes);
   EXPECT_EQ(launcher_platform::read_whole_file(t / "f"), bytes);
-  launcher_test::write_file(t / "empty", "");
+  test_support::write_file(t / "empty", "");
   EXPECT_EQ(launcher_platform::read_whole_file(t / "empty"), "");
 }
 
 TEST(ReadWholeFile, MissingFilesAndDirectoriesCannotBeRead) {
-  launcher_test::TempDir t;
+  test_support::ScratchDir t;
   EXPECT_FALSE(launcher_platform::read_whole_file(t / "missing"));
   EXPECT_FALSE(launcher_platform::read_whole_file(t.path()));
 }

@@ -2,11 +2,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,11 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
+
+#include "scratch_dir.h"
 
 extern char **environ;
 
@@ -27,73 +24,6 @@ namespace {
 
 [[noreturn]] void fail(const std::string &what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-std::string temp_base() {
-  const char *tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
-}
-
-// Reads both pipes to their ends without letting either fill up.
-void drain(int out_fd, int err_fd, std::string &out, std::string &err) {
-  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  std::string *sinks[2] = {&out, &err};
-  int open_count = 2;
-  while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      fail("poll");
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char chunk[4096];
-      ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
-      if (n > 0) {
-        sinks[i]->append(chunk, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-}
-
-int decode_status(int raw) {
-  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
-  if (WIFSIGNALED(raw)) return -1000 - WTERMSIG(raw);
-  return -2000;
-}
-
-// Forks with both standard streams going to pipes; `child` runs in the child
-// and never returns.
-template <typename Child>
-Captured fork_captured(Child child) {
-  std::cout.flush();
-  std::fflush(nullptr);
-  int out_pipe[2];
-  int err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) fail("pipe2");
-  pid_t pid = fork();
-  if (pid < 0) fail("fork");
-  if (pid == 0) {
-    dup2(out_pipe[1], STDOUT_FILENO);
-    dup2(err_pipe[1], STDERR_FILENO);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    child();
-    _exit(126);
-  }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  Captured result;
-  drain(out_pipe[0], err_pipe[0], result.out, result.err);
-  int raw = 0;
-  while (waitpid(pid, &raw, 0) < 0) {
-    if (errno != EINTR) fail("waitpid");
-  }
-  result.status = decode_status(raw);
-  return result;
 }
 
 std::string first_component(const std::string &absolute) {
@@ -177,55 +107,13 @@ std::vector<char *> pointers(std::vector<std::string> &strings) {
 
 }  // namespace
 
-TempDir::TempDir() {
-  std::string pattern = temp_base() + "/launcher_test.XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
-  if (chmod(pattern.c_str(), 0755) != 0) fail("chmod");
-  path_ = std::filesystem::canonical(pattern).string();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-void make_dirs(const std::string &path) {
-  std::filesystem::create_directories(path);
-  std::filesystem::permissions(path, std::filesystem::perms(0755));
-}
-
-void write_file(const std::string &path, const std::string &bytes) {
-  make_dirs(std::filesystem::path(path).parent_path().string());
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!file) throw std::runtime_error("cannot write " + path);
-}
-
-std::optional<std::string> read_file(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
 void copy_file(const std::string &from, const std::string &to) {
-  make_dirs(std::filesystem::path(to).parent_path().string());
+  test_support::make_dirs(std::filesystem::path(to).parent_path().string());
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
   std::filesystem::permissions(to, std::filesystem::status(from).permissions());
 }
 
-Captured capture_in_child(const std::function<int()> &body) {
-  return fork_captured([&] {
-    int result = body();
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(nullptr);
-    _exit(result & 0xff);
-  });
-}
-
-Captured run(const Launch &launch) {
+test_support::Captured run(const Launch &launch) {
   std::vector<std::string> argv = launch.argv;
   std::vector<std::string> env = child_environment(launch);
   std::vector<char *> argv_ptrs = pointers(argv);
@@ -236,10 +124,10 @@ Captured run(const Launch &launch) {
   std::string new_root;
   std::set<std::string> entries;
   if (launch.private_root) {
-    new_root = temp_base() + "/launcher_root.XXXXXX";
+    new_root = test_support::temp_folder() + "/launcher_root.XXXXXX";
     if (mkdtemp(new_root.data()) == nullptr) fail("mkdtemp");
     entries = {"bin", "sbin", "lib", "lib32", "lib64", "libx32", "usr", "etc", "dev", "proc"};
-    for (const std::string &path : {launch.program, cwd, temp_base()}) {
+    for (const std::string &path : {launch.program, cwd, test_support::temp_folder()}) {
       std::string top = first_component(path);
       if (!top.empty() && top != "Library") entries.insert(top);
     }
@@ -247,7 +135,7 @@ Captured run(const Launch &launch) {
     for (const Bind &bind : launch.binds) entries.erase(first_component(bind.target));
   }
 
-  Captured result = fork_captured([&] {
+  test_support::Captured result = test_support::fork_captured([&] {
     if (launch.private_root) {
       std::string failed = enter_private_root(new_root, entries, launch.binds, cwd);
       if (!failed.empty()) {
@@ -275,9 +163,9 @@ Captured run(const Launch &launch) {
 bool private_root_available() {
   static const bool available = [] {
     if (geteuid() != 0) return false;
-    std::string probe = temp_base() + "/launcher_probe.XXXXXX";
+    std::string probe = test_support::temp_folder() + "/launcher_probe.XXXXXX";
     if (mkdtemp(probe.data()) == nullptr) return false;
-    Captured c = fork_captured([&] {
+    test_support::Captured c = test_support::fork_captured([&] {
       bool ok = unshare(CLONE_NEWNS) == 0 &&
                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
                 mount("tmpfs", probe.c_str(), "tmpfs", 0, "mode=0755") == 0 &&

@@ -1,53 +1,22 @@
-// Helpers for the launcher's tests: temporary trees, running a program (or a
-// function) with its standard streams captured, and a private file system
-// root in which a system-wide /Library/Preferences can be laid out without
-// touching the real one.
+// Helpers for the launcher's tests on top of the shared ones (tests/support):
+// running the launcher with its standard streams captured in a private file
+// system root, in which a system-wide /Library/Preferences can be laid out
+// without touching the real one.
 #pragma once
 
 #include <sys/types.h>
 
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+
 namespace launcher_test {
 
-// A fresh directory (mode 0755, its real path, no symbolic links on the way),
-// removed with everything in it when the object dies.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  const std::string &path() const { return path_; }
-  std::string operator/(const std::string &relative) const { return path_ + "/" + relative; }
-
- private:
-  std::string path_;
-};
-
-// Creates the directory and its parents (mode 0755).
-void make_dirs(const std::string &path);
-// Writes `bytes` to `path`, creating its parent directories.
-void write_file(const std::string &path, const std::string &bytes);
-// The whole file, or none.
-std::optional<std::string> read_file(const std::string &path);
-// Copies a file with its mode bits.
+// Copies a file with its mode bits, creating the parent folders.
 void copy_file(const std::string &from, const std::string &to);
-
-struct Captured {
-  std::string out;
-  std::string err;
-  // The exit status when the process exited; -1000 - signal when killed.
-  int status = 0;
-};
-
-// Runs `body` in a child process with its standard output and error captured;
-// `status` is body's result as an exit status.
-Captured capture_in_child(const std::function<int()> &body);
 
 // One bind mount inside a private root: `source` on the real file system
 // shows at `target` (an absolute path inside the new root).
@@ -71,7 +40,7 @@ struct Launch {
   std::optional<uid_t> uid;  // run as this user and group id
 };
 
-Captured run(const Launch &launch);
+test_support::Captured run(const Launch &launch);
 
 // Whether this process may make a private mount namespace and root (needs
 // root's privileges); probed once.

@@ -10,19 +10,21 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "install_areas.h"
 #include "launch_support.h"
 #include "plist_files.h"
+#include "scratch_dir.h"
 
 using launcher_test::Bind;
-using launcher_test::Captured;
 using launcher_test::Launch;
-using launcher_test::make_dirs;
-using launcher_test::TempDir;
 using launcher_test::to_binary_plist;
-using launcher_test::write_file;
 using launcher_test::xml_install_areas;
 using launcher_test::xml_plist;
+using test_support::Captured;
+using test_support::make_dirs;
+using test_support::ScratchDir;
+using test_support::write_file;
 
 namespace {
 
@@ -121,7 +123,7 @@ class Launcher : public ::testing::Test {
 
   // The vector standaloneMain received.
   std::vector<std::string> received() const {
-    std::optional<std::string> bytes = launcher_test::read_file(record_file());
+    std::optional<std::string> bytes = test_support::read_file(record_file());
     std::vector<std::string> args;
     if (!bytes) return args;
     size_t start = 0;
@@ -134,7 +136,7 @@ class Launcher : public ::testing::Test {
     return args;
   }
 
-  TempDir t_;
+  ScratchDir t_;
   bool system_file_existed_ = false;
 };
 
@@ -641,7 +643,7 @@ TEST_F(Launcher, LoaderRefusesToStartWithoutTheRuntimeLauncherLibrary) {
 // The dynamic section of the built launcher: the runtime launcher library
 // is an ordinary dependency and the run paths are exactly the three.
 TEST(LauncherBinary, NeedsTheRuntimeLauncherLibraryThroughItsRunPaths) {
-  std::optional<std::string> image = launcher_test::read_file(APP_LAUNCHER);
+  std::optional<std::string> image = test_support::read_file(APP_LAUNCHER);
   ASSERT_TRUE(image);
   ASSERT_GE(image->size(), sizeof(Elf64_Ehdr));
   Elf64_Ehdr eh;

@@ -3,12 +3,13 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "launch_support.h"
 #include "launcher.h"
 #include "output_manager.h"
 
-using launcher_test::capture_in_child;
-using launcher_test::Captured;
+using test_support::capture_in_child;
+using test_support::Captured;
 
 namespace {
 

@@ -12,13 +12,15 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "launch_support.h"
 #include "launcher.h"
 #include "platform.h"
+#include "scratch_dir.h"
 
-using launcher_test::capture_in_child;
-using launcher_test::Captured;
-using launcher_test::TempDir;
+using test_support::capture_in_child;
+using test_support::Captured;
+using test_support::ScratchDir;
 
 namespace {
 
@@ -82,16 +84,16 @@ TEST(JoinPaths, CountBelowTwoGivesTheTrimmedFirstPieceAlone) {
 }
 
 TEST(GetFilelist, MissingDirectoryLeavesTheListUntouched) {
-  TempDir t;
+  ScratchDir t;
   std::vector<std::string> names = {"kept"};
   EXPECT_FALSE(get_filelist(t / "missing", names));
   EXPECT_EQ(names, std::vector<std::string>{"kept"});
 }
 
 TEST(GetFilelist, AppendsEveryEntryIncludingDotAndDotDot) {
-  TempDir t;
-  launcher_test::write_file(t / "one", "");
-  launcher_test::make_dirs(t / "two");
+  ScratchDir t;
+  test_support::write_file(t / "one", "");
+  test_support::make_dirs(t / "two");
   std::vector<std::string> names = {"kept"};
   ASSERT_TRUE(get_filelist(t.path(), names));
   ASSERT_EQ(names.size(), 5u);
@@ -102,31 +104,31 @@ TEST(GetFilelist, AppendsEveryEntryIncludingDotAndDotDot) {
 }
 
 TEST(GetFilelist, AFileIsNoDirectory) {
-  TempDir t;
-  launcher_test::write_file(t / "file", "x");
+  ScratchDir t;
+  test_support::write_file(t / "file", "x");
   std::vector<std::string> names;
   EXPECT_FALSE(get_filelist(t / "file", names));
   EXPECT_TRUE(names.empty());
 }
 
 TEST(MatchFileInDir, EmptyPiecesMatchAnyListableDirectory) {
-  TempDir t;
+  ScratchDir t;
   EXPECT_TRUE(match_file_in_dir(t.path().c_str(), "", ""));
   EXPECT_FALSE(match_file_in_dir((t / "missing").c_str(), "", ""));
 }
 
 TEST(MatchFileInDir, BothPiecesMustOccurInOneName) {
-  TempDir t;
-  launcher_test::write_file(t / "libqvdeployrt.so", "");
-  launcher_test::write_file(t / "other.dylib", "");
+  ScratchDir t;
+  test_support::write_file(t / "libqvdeployrt.so", "");
+  test_support::write_file(t / "other.dylib", "");
   EXPECT_FALSE(match_file_in_dir(t.path().c_str(), "libqvdeployrt", ".dylib"));
-  launcher_test::write_file(t / "libqvdeployrt.9.9.dylib", "");
+  test_support::write_file(t / "libqvdeployrt.9.9.dylib", "");
   EXPECT_TRUE(match_file_in_dir(t.path().c_str(), "libqvdeployrt", ".dylib"));
 }
 
 TEST(MatchFileInDir, PiecesAreCaseSensitiveSubstringsThatMayOverlap) {
-  TempDir t;
-  launcher_test::write_file(t / "abc", "");
+  ScratchDir t;
+  test_support::write_file(t / "abc", "");
   EXPECT_TRUE(match_file_in_dir(t.path().c_str(), "ab", "bc"));
   EXPECT_TRUE(match_file_in_dir(t.path().c_str(), "abc", "abc"));
   EXPECT_TRUE(match_file_in_dir(t.path().c_str(), "", "bc"));

@@ -9,10 +9,11 @@
 #include "launch_support.h"
 #include "launcher.h"
 #include "plist_files.h"
+#include "scratch_dir.h"
 
-using launcher_test::TempDir;
-using launcher_test::write_file;
 using launcher_test::xml_install_areas;
+using test_support::ScratchDir;
+using test_support::write_file;
 
 namespace {
 
@@ -26,7 +27,7 @@ class RuntimeSearch : public ::testing::Test {
     save("HOME");
     save("DYLD_LIBRARY_PATH");
     home_ = t_ / "home";
-    launcher_test::make_dirs(home_);
+    test_support::make_dirs(home_);
     setenv("HOME", home_.c_str(), 1);
     unsetenv("DYLD_LIBRARY_PATH");
   }
@@ -55,7 +56,7 @@ class RuntimeSearch : public ::testing::Test {
            "\nLooking for preferences at: " + system_preferences() + "\n";
   }
 
-  TempDir t_;
+  ScratchDir t_;
   std::string home_;
   std::string trace_;
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;

@@ -13,7 +13,7 @@
 #include "header_bytes.h"
 #include "nifti_image.h"
 #include "output_file.h"
-#include "scratch_dir.h"
+#include "scratch_bytes.h"
 #include "volume_description.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "cli_error.h"
 #include "nifti_image.h"
 #include "nifti_writer.h"
-#include "scratch_dir.h"
+#include "scratch_bytes.h"
 #include "slicing.h"
 #include "thread_count.h"
 #include "tiled_reslice.h"

@@ -13,7 +13,7 @@
 #include "npy_writer.h"
 #include "output_file.h"
 #include "png_writer.h"
-#include "scratch_dir.h"
+#include "scratch_bytes.h"
 #include "stored_values.h"
 #include "unique_fd.h"
 

@@ -7,11 +7,12 @@
 #include "deployed_exception.h"
 #include "fl/i18n.h"
 #include "requirements_file.h"
+#include "scratch_dir.h"
 #include "support.h"
 
 namespace {
 
-using zcc_test::TempDir;
+using test_support::ScratchDir;
 
 std::string output_text;
 std::string error_text;
@@ -31,7 +32,7 @@ class Compiler : public ::testing::Test {
   void SetUp() override {
     output_text.clear();
     error_text.clear();
-    zcc_test::write_file(dir / "a.m", "x = 1;\n");
+    test_support::write_file(dir / "a.m", "x = 1;\n");
   }
 
   CompilerResult run(std::vector<fl::ustring> arguments) {
@@ -50,7 +51,7 @@ class Compiler : public ::testing::Test {
   }
   fl::ustring source() const { return fl::i18n::to_ustring(dir / "a.m"); }
 
-  TempDir dir;
+  ScratchDir dir;
   BasicContexts contexts;
   std::vector<fl::ustring> words;
   std::vector<const char16_t *> argv;
@@ -113,7 +114,7 @@ TEST_F(Compiler, RelativeSourceIsRecordedAbsolute) {
 }
 
 TEST_F(Compiler, UnwritableRequirementsFolderThrowsItsOwnIdentifier) {
-  zcc_test::write_file(dir / "reqs", "a file, not a folder");
+  test_support::write_file(dir / "reqs", "a file, not a folder");
   try {
     run({source()});
     FAIL() << "no exception";

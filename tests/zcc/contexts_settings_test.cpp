@@ -5,13 +5,14 @@
 #include <vector>
 
 #include "basic_contexts.h"
+#include "scratch_dir.h"
 #include "settings/core.h"
 #include "support.h"
 
 namespace {
 
+using test_support::ScratchDir;
 using zcc_test::ScopedEnv;
-using zcc_test::TempDir;
 
 struct FatalCall {
   std::string text;
@@ -23,7 +24,7 @@ void throwing_fatal(void *, const char *text, int length, const char *detail) {
 }
 
 TEST(BasicContexts, SetUpUsesTmpdirAsTemporaryFolder) {
-  TempDir dir;
+  ScratchDir dir;
   ScopedEnv tmp("TMPDIR", dir.path());
   BasicContexts contexts;
   ASSERT_EQ(utInitializeBasicContexts(&contexts, throwing_fatal, 0), 0);

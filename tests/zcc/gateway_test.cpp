@@ -10,15 +10,17 @@
 #include <filesystem>
 
 #include "calvex/host.h"
+#include "child_process.h"
 #include "fl/i18n.h"
+#include "scratch_dir.h"
 #include "support.h"
 #include "zcc.h"
 
 namespace {
 
+using test_support::ScratchDir;
 using zcc_test::ScopedCwd;
 using zcc_test::ScopedEnv;
-using zcc_test::TempDir;
 
 struct ErrorCall {
   std::string identifier;
@@ -39,7 +41,7 @@ std::string text_of(const hxArray *a) {
 void recording_error(int, hxArray *[], int nrhs, hxArray *prhs[]) {
   ASSERT_EQ(nrhs, 2);
   const char *tmp = std::getenv("TMPDIR");
-  error_calls.push_back({text_of(prhs[0]), text_of(prhs[1]), zcc_test::entries(tmp ? tmp : "/tmp")});
+  error_calls.push_back({text_of(prhs[0]), text_of(prhs[1]), test_support::entries(tmp ? tmp : "/tmp")});
   if (!error_returns) throw calvex::HostError{error_calls.back().identifier, error_calls.back().message};
 }
 
@@ -49,11 +51,11 @@ class Gateway : public ::testing::Test {
     calvex::register_function("error", recording_error);
     error_calls.clear();
     error_returns = false;
-    zcc_test::write_file(work / "a.m", "x = 1;\n");
+    test_support::write_file(work / "a.m", "x = 1;\n");
   }
 
-  TempDir work;
-  TempDir tmp;
+  ScratchDir work;
+  ScratchDir tmp;
   ScopedEnv tmpdir{"TMPDIR", tmp.path()};
   ScopedCwd cwd{work.path()};
 };
@@ -88,7 +90,7 @@ TEST_F(Gateway, HandleExceptionPassesOtherTextUnchangedIncludingNonAscii) {
 TEST_F(Gateway, HandleExceptionKeepsProjectFileWhenErrorUnwinds) {
   compiler_args args;
   const std::string project = work / "kestrel_zcc_prj";
-  zcc_test::write_file(project, "p");
+  test_support::write_file(project, "p");
   std::strcpy(args.project_file, project.c_str());
   std::string identifier = "X";
   calvex::call_boundary([&] { handleException(args, "m", identifier); });
@@ -100,7 +102,7 @@ TEST_F(Gateway, HandleExceptionDeletesProjectFileWhenErrorReturns) {
   error_returns = true;
   compiler_args args;
   const std::string project = work / "kestrel_zcc_prj";
-  zcc_test::write_file(project, "p");
+  test_support::write_file(project, "p");
   std::strcpy(args.project_file, project.c_str());
   std::string identifier = "X";
   handleException(args, "m", identifier);
@@ -120,18 +122,22 @@ TEST_F(Gateway, TemporaryFolderIsRemovedBeforeTheErrorIsRaised) {
 }
 
 TEST_F(Gateway, ComThrowErrorWritesOnlyItsSecondTextAndAborts) {
-  const auto child = zcc_test::run_in_child([] { comThrowError(nullptr, "first", 5, "the second text"); });
-  EXPECT_EQ(child.signal, SIGABRT);
+  const auto child = test_support::capture_in_child([] {
+    comThrowError(nullptr, "first", 5, "the second text");
+    return 0;
+  });
+  EXPECT_EQ(child.signal(), SIGABRT);
   EXPECT_EQ(child.err, "the second text");
 }
 
 TEST_F(Gateway, FatalReportOfTheContextsEndsInComThrowError) {
-  const auto child = zcc_test::run_in_child([] {
+  const auto child = test_support::capture_in_child([] {
     BasicContexts contexts;
-    if (utInitializeBasicContexts(&contexts, comThrowError, 0) != 0) return;
+    if (utInitializeBasicContexts(&contexts, comThrowError, 0) != 0) return 0;
     utReportFatal(&contexts.compiler, "out of memory");
+    return 0;
   });
-  EXPECT_EQ(child.signal, SIGABRT);
+  EXPECT_EQ(child.signal(), SIGABRT);
   EXPECT_EQ(child.err, "out of memory");
 }
 

@@ -6,9 +6,9 @@
 
 #include "calvex/host.h"
 #include "calvex_string.h"
+#include "child_process.h"
 #include "deployed_exception.h"
 #include "matrix.h"
-#include "support.h"
 #include "system_panic.h"
 
 namespace {
@@ -79,8 +79,11 @@ TEST(Matrix, StructClassIsRefused) {
 }
 
 TEST(Panic, WritesCodeAndTextThenAborts) {
-  const auto child = zcc_test::run_in_child([] { System::panicsf(3, "%s", "the contexts failed"); });
-  EXPECT_EQ(child.signal, SIGABRT);
+  const auto child = test_support::capture_in_child([] {
+    System::panicsf(3, "%s", "the contexts failed");
+    return 0;
+  });
+  EXPECT_EQ(child.signal(), SIGABRT);
   EXPECT_EQ(child.err, "Panic (code 3): the contexts failed\n");
 }
 

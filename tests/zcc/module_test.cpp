@@ -7,16 +7,17 @@
 #include <stdexcept>
 
 #include "calvex/host.h"
+#include "scratch_dir.h"
 #include "settings/core.h"
 #include "support.h"
 
 namespace {
 
-using zcc_test::entries;
+using test_support::entries;
+using test_support::ScratchDir;
 using zcc_test::exists;
 using zcc_test::ScopedCwd;
 using zcc_test::ScopedEnv;
-using zcc_test::TempDir;
 
 const char kNotText[] = "All inputs to ZCC must be character vectors or strings (-? for help)";
 
@@ -51,7 +52,7 @@ class ZccModule : public ::testing::Test {
  protected:
   void SetUp() override {
     calvex::take_console();
-    zcc_test::write_file(work / "a.m", "x = 1;\n");
+    test_support::write_file(work / "a.m", "x = 1;\n");
   }
 
   calvex::CallResult call(Inputs &in, int nlhs = 0) {
@@ -61,8 +62,8 @@ class ZccModule : public ::testing::Test {
 
   void expect_nothing_left_in_tmpdir() { EXPECT_EQ(entries(tmp.path()), std::vector<std::string>{}); }
 
-  TempDir work;
-  TempDir tmp;
+  ScratchDir work;
+  ScratchDir tmp;
   ScopedEnv tmpdir{"TMPDIR", tmp.path()};
   ScopedCwd cwd{work.path()};
 };
@@ -77,7 +78,7 @@ TEST_F(ZccModule, SuccessfulCallPackagesIntoCurrentFolderAndRemovesItsTemporaryF
   in.text("-v").text("a.m");
   const calvex::CallResult r = call(in);
   ASSERT_TRUE(r.ok) << r.identifier << ": " << r.message;
-  EXPECT_EQ(zcc_test::read_file(work / "a.pkg").rfind("package a\n", 0), 0u);
+  EXPECT_EQ(test_support::read_file(work / "a.pkg").value_or("").rfind("package a\n", 0), 0u);
   EXPECT_NE(calvex::take_console().find("Packaging 'a' into '" + std::filesystem::canonical(work.path()).string() + "/a.pkg'"),
             std::string::npos);
   expect_nothing_left_in_tmpdir();
@@ -125,9 +126,11 @@ TEST_F(ZccModule, GivenFolderKeepsAnalysisAndProjectFileAndSkipsPackaging) {
   in.text("-D").text(work / "kept").text("a.m");
   const calvex::CallResult r = call(in);
   ASSERT_TRUE(r.ok) << r.message;
-  const std::string requirements = zcc_test::read_file(work / "kept/kestrel_zcc_reqtsOut/requirements.txt");
+  const std::string requirements =
+      test_support::read_file(work / "kept/kestrel_zcc_reqtsOut/requirements.txt").value_or("");
   EXPECT_EQ(requirements.rfind("program zcc\nargument a.m\nsource ", 0), 0u) << requirements;
-  EXPECT_NE(zcc_test::read_file(work / "kept/kestrel_zcc_prj").find("argument=zcc\nargument=a.m\n"), std::string::npos);
+  EXPECT_NE(test_support::read_file(work / "kept/kestrel_zcc_prj").value_or("").find("argument=zcc\nargument=a.m\n"),
+            std::string::npos);
   EXPECT_FALSE(exists(work / "a.pkg"));
   expect_nothing_left_in_tmpdir();
 }
@@ -145,7 +148,8 @@ TEST_F(ZccModule, LowercaseDIsPassedToTheCompilerAsAnOrdinaryArgument) {
   Inputs in;
   in.text("-D").text(work / "kept").text("-d").text(work / "out").text("a.m");
   ASSERT_TRUE(call(in).ok);
-  const std::string requirements = zcc_test::read_file(work / "kept/kestrel_zcc_reqtsOut/requirements.txt");
+  const std::string requirements =
+      test_support::read_file(work / "kept/kestrel_zcc_reqtsOut/requirements.txt").value_or("");
   EXPECT_NE(requirements.find("argument -d\nargument " + (work / "out") + "\n"), std::string::npos) << requirements;
 
   Inputs packaged;
@@ -191,7 +195,7 @@ TEST_F(ZccModule, PackagingFailureBecomesErrorWithItsOwnIdentifier) {
 }
 
 TEST_F(ZccModule, AnalysisFailureThatThrowsBecomesErrorWithTheCompilersIdentifier) {
-  zcc_test::write_file(work / "plain", "a file where a folder should be");
+  test_support::write_file(work / "plain", "a file where a folder should be");
   Inputs in;
   in.text("-D").text(work / "plain").text("a.m");
   const calvex::CallResult r = call(in);
@@ -252,7 +256,7 @@ TEST_F(ZccModule, ProjectFilePathTooLongForItsBufferIsAnError) {
 
 TEST_F(ZccModule, PendingSettingsAreWrittenBeforeTheCompilerRuns) {
   std::filesystem::remove(work / "a.m");
-  settings::core::queueWrite([this] { zcc_test::write_file(work / "a.m", "y = 2;\n"); });
+  settings::core::queueWrite([this] { test_support::write_file(work / "a.m", "y = 2;\n"); });
   Inputs in;
   in.text("a.m");
   ASSERT_TRUE(call(in).ok);

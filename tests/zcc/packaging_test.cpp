@@ -9,11 +9,12 @@
 #include "packaging.h"
 #include "project_file.h"
 #include "requirements_file.h"
+#include "scratch_dir.h"
 #include "support.h"
 
 namespace {
 
-using zcc_test::TempDir;
+using test_support::ScratchDir;
 
 std::string output_text;
 std::string error_text;
@@ -33,7 +34,7 @@ class Packaging : public ::testing::Test {
   void SetUp() override {
     output_text.clear();
     error_text.clear();
-    zcc_test::write_file(dir / "a.m", "x = 1;\n");
+    test_support::write_file(dir / "a.m", "x = 1;\n");
     com_write_requirements(fl::i18n::to_ustring(dir / "reqs"), Requirements{"zcc", {"a.m"}, {dir / "a.m"}});
   }
 
@@ -56,14 +57,14 @@ class Packaging : public ::testing::Test {
     return "no exception";
   }
 
-  TempDir dir;
+  ScratchDir dir;
 };
 
 TEST_F(Packaging, WritesPackageWithEverySourceIntoCurrentFolder) {
   write_project(false);
   EXPECT_EQ(do_packaging(project().c_str(), false, to_output, to_error), 0);
   const std::string source = dir / "a.m";
-  EXPECT_EQ(zcc_test::read_file(dir / "app.pkg"),
+  EXPECT_EQ(test_support::read_file(dir / "app.pkg").value_or(""),
             "package app\nfile " + std::to_string(source.size()) + " 7\n" + source + "x = 1;\n");
   EXPECT_EQ(output_text, "");
 }
@@ -84,10 +85,10 @@ TEST_F(Packaging, OutputFolderOfTheProjectWins) {
 
 TEST_F(Packaging, ReplacingAPackageIsNotedOnErrorSink) {
   write_project(false);
-  zcc_test::write_file(dir / "app.pkg", "old");
+  test_support::write_file(dir / "app.pkg", "old");
   do_packaging(project().c_str(), false, to_output, to_error);
   EXPECT_EQ(error_text, "Warning: replacing the package '" + (dir / "app.pkg") + "'\n");
-  EXPECT_NE(zcc_test::read_file(dir / "app.pkg"), "old");
+  EXPECT_NE(test_support::read_file(dir / "app.pkg").value_or(""), "old");
 }
 
 TEST_F(Packaging, DryRunWritesNothing) {
@@ -101,13 +102,13 @@ TEST_F(Packaging, MissingProjectFileThrowsItsIdentifier) {
 }
 
 TEST_F(Packaging, MalformedProjectFileThrowsItsIdentifier) {
-  zcc_test::write_file(project(), "format=1\nname=app\n");
+  test_support::write_file(project(), "format=1\nname=app\n");
   EXPECT_EQ(identifier_of_failure(), "PKG_PROJECT_FILE_MALFORMED");
 }
 
 TEST_F(Packaging, MissingOrMalformedRequirementsThrowTheirIdentifiers) {
   write_project(false);
-  zcc_test::write_file(dir / (std::string("reqs/") + kRequirementsFileName), "nonsense\n");
+  test_support::write_file(dir / (std::string("reqs/") + kRequirementsFileName), "nonsense\n");
   EXPECT_EQ(identifier_of_failure(), "PKG_REQUIREMENTS_MALFORMED");
   std::filesystem::remove_all(dir / "reqs");
   EXPECT_EQ(identifier_of_failure(), "PKG_REQUIREMENTS_MISSING");

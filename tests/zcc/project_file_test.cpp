@@ -7,11 +7,12 @@
 #include "fl/i18n.h"
 #include "project_file.h"
 #include "requirements_file.h"
+#include "scratch_dir.h"
 #include "support.h"
 
 namespace {
 
-using zcc_test::TempDir;
+using test_support::ScratchDir;
 
 struct ProjectInput {
   std::vector<fl::ustring> arguments{u"zcc", u"-v", u"a.m"};
@@ -29,7 +30,7 @@ void write_project(const std::string &path, const ProjectInput &in, error_contex
 }
 
 TEST(ProjectFile, WrittenProjectReadsBack) {
-  TempDir dir;
+  ScratchDir dir;
   ProjectInput in;
   in.arguments.push_back(u"line\nbreak\\back");
   write_project(dir / "p", in);
@@ -45,7 +46,7 @@ TEST(ProjectFile, WrittenProjectReadsBack) {
 }
 
 TEST(ProjectFile, NameStopsAtItsZeroOrItsLength) {
-  TempDir dir;
+  ScratchDir dir;
   ProjectInput in;
   for (char16_t &c : in.name) c = u'n';
   write_project(dir / "p", in);
@@ -53,7 +54,7 @@ TEST(ProjectFile, NameStopsAtItsZeroOrItsLength) {
 }
 
 TEST(ProjectFile, WriteFailureThrowsNamingPathAndRecordsItInErrorContext) {
-  TempDir dir;
+  ScratchDir dir;
   std::filesystem::create_directory(dir / "p");
   error_context errors;
   try {
@@ -66,7 +67,7 @@ TEST(ProjectFile, WriteFailureThrowsNamingPathAndRecordsItInErrorContext) {
 }
 
 TEST(ProjectFile, MissingFileIsReportedAsMissing) {
-  TempDir dir;
+  ScratchDir dir;
   try {
     com_read_project_file(dir / "none");
     FAIL() << "no exception";
@@ -86,11 +87,11 @@ TEST(ProjectFile, MalformedContentIsReportedAsMalformed) {
       "format=1\nname=a\nrequirements=/r\n",
       "format=1\nname=a\ncurrent_folder=/w\n",
   };
-  TempDir dir;
-  zcc_test::write_file(dir / "good", good);
+  ScratchDir dir;
+  test_support::write_file(dir / "good", good);
   EXPECT_EQ(com_read_project_file(dir / "good").name, "a");
   for (const std::string &text : bad) {
-    zcc_test::write_file(dir / "p", text);
+    test_support::write_file(dir / "p", text);
     try {
       com_read_project_file(dir / "p");
       ADD_FAILURE() << "accepted: " << text;
@@ -102,7 +103,7 @@ TEST(ProjectFile, MalformedContentIsReportedAsMalformed) {
 }
 
 TEST(RequirementsFile, WrittenRequirementsReadBackAndFolderIsCreated) {
-  TempDir dir;
+  ScratchDir dir;
   const Requirements written{"zcc", {"-v", "a\nb.m"}, {"/x/a.m"}};
   com_write_requirements(fl::i18n::to_ustring(dir / "deep/reqs"), written);
   const Requirements read = com_read_requirements(dir / "deep/reqs");
@@ -112,14 +113,14 @@ TEST(RequirementsFile, WrittenRequirementsReadBackAndFolderIsCreated) {
 }
 
 TEST(RequirementsFile, MissingAndMalformedAreTold) {
-  TempDir dir;
+  ScratchDir dir;
   try {
     com_read_requirements(dir.path());
     ADD_FAILURE() << "missing file accepted";
   } catch (const project_file_error &e) {
     EXPECT_TRUE(e.missing());
   }
-  zcc_test::write_file(dir / kRequirementsFileName, "program zcc\nbogus line\n");
+  test_support::write_file(dir / kRequirementsFileName, "program zcc\nbogus line\n");
   try {
     com_read_requirements(dir.path());
     ADD_FAILURE() << "malformed file accepted";
@@ -129,7 +130,7 @@ TEST(RequirementsFile, MissingAndMalformedAreTold) {
 }
 
 TEST(UniqueDirName, FreshNamesLieInTmpdirAndDoNotExist) {
-  TempDir dir;
+  ScratchDir dir;
   zcc_test::ScopedEnv tmp("TMPDIR", dir.path());
   const std::string first = fl::i18n::to_string(com_ext_generate_unique_dir_name());
   EXPECT_EQ(first.rfind(dir.path() + "/zcc_", 0), 0u) << first;

@@ -8,11 +8,12 @@
 #include "dispatcher.h"
 #include "fl/filesystem.h"
 #include "fl/i18n.h"
+#include "scratch_dir.h"
 #include "support.h"
 
 namespace {
 
-using zcc_test::TempDir;
+using test_support::ScratchDir;
 
 TEST(I18n, Utf8AndUtf16RoundTripIncludingSurrogatePairs) {
   const std::string text = "na\xC3\xAFve \xF0\x9F\x98\x80";  // "naïve 😀"
@@ -50,16 +51,16 @@ TEST(FileSystem, ConcatenateJoinsWithOneSeparator) {
 }
 
 TEST(FileSystem, RemoveAllRemovesATreeAndCountsEntries) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string root = dir / "tree";
   std::filesystem::create_directories(root + "/x/y");
-  zcc_test::write_file(root + "/x/y/f", "1");
+  test_support::write_file(root + "/x/y/f", "1");
   EXPECT_EQ(fl::filesystem::remove_all(fl::i18n::to_ustring(root)), 4u);
   EXPECT_FALSE(zcc_test::exists(root));
 }
 
 TEST(FileSystem, RemoveAllOfMissingPathThrowsNamingIt) {
-  TempDir dir;
+  ScratchDir dir;
   try {
     fl::filesystem::remove_all(fl::i18n::to_ustring(dir / "gone"));
     FAIL() << "no exception";
@@ -69,7 +70,7 @@ TEST(FileSystem, RemoveAllOfMissingPathThrowsNamingIt) {
 }
 
 TEST(Dispatcher, CurrentPathIsTheWorkingDirectory) {
-  TempDir dir;
+  ScratchDir dir;
   zcc_test::ScopedCwd cwd(dir.path());
   EXPECT_EQ(fl::i18n::to_string(Cdispatcher::getDispatcher().GetCurrentPath().native()),
             std::filesystem::canonical(dir.path()).string());
@@ -77,7 +78,7 @@ TEST(Dispatcher, CurrentPathIsTheWorkingDirectory) {
 
 TEST(Dispatcher, DeletedCurrentFolderThrowsPathErrorWhichIsNoStandardException) {
   static_assert(!std::is_base_of_v<std::exception, PathManagement::path_error>);
-  TempDir dir;
+  ScratchDir dir;
   const std::string gone = dir / "gone";
   std::filesystem::create_directory(gone);
   zcc_test::ScopedCwd cwd(gone);

@@ -17,12 +17,19 @@ namespace vacli {
 
 // One option of a command and its line in the command's help.
 struct OptionDef {
-  std::string name;        // long name without dashes
+  const char *name;        // long name without dashes
   const char *value;       // the value's name in the help ("N", "FILE"), nullptr for a flag
   const char *help;        // what it does; further lines after '\n'
   char short_name = 0;     // e.g. 'o' for -o, 0 for none
   bool takes_value() const { return value != nullptr; }
 };
+
+// Options several commands share, with the same help line.
+inline constexpr OptionDef kVolumeOption{"volume", "T", "volume of a 4-D image, from 1 (default 1)"};
+inline constexpr OptionDef kBackgroundOption{"background", "V", "value outside the volume (default 0; 'nan' accepted)"};
+inline constexpr OptionDef kThreadsOption{"threads", "N",
+                                          "threads sharing the work (default: the CPUs this process may use,\n"
+                                          "or VOLACCESS_NUM_THREADS); the results are the same with any count"};
 
 class Arguments {
  public:

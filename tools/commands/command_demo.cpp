@@ -157,9 +157,7 @@ const CommandDef &demo_command() {
       "voxels, writes it as NIfTI, reslices it under a rotation with windowed-sinc\n"
       "interpolation, and draws axial, coronal and sagittal slices of both as PNG pictures.\n",
       {{"out", "DIR", "the folder for the results (default: volaccess-demo)"},
-       {"threads", "N",
-        "threads sharing the work (default: the CPUs this process may use,\n"
-        "or VOLACCESS_NUM_THREADS); the results are the same with any count"}},
+       kThreadsOption},
       run_demo};
   return command;
 }

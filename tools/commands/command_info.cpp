@@ -58,7 +58,7 @@ const CommandDef &info_command() {
       "Prints the dimensions, the datatype and byte order, the voxel sizes, the scale and\n"
       "offset of the voxel values, the 4x4 voxel-to-world matrix (for 1-based voxel\n"
       "coordinates) and where the voxels lie: the file and the byte position of volume T.\n",
-      {{"volume", "T", "volume of a 4-D image, from 1 (default 1)"}},
+      {kVolumeOption},
       run_info};
   return command;
 }

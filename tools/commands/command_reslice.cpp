@@ -130,9 +130,7 @@ const CommandDef &reslice_command() {
        {"quiet", nullptr,
         "no progress bar (it is drawn only when stderr is a terminal) and\n"
         "no notes"},
-       {"threads", "N",
-        "threads sharing the work (default: the CPUs this process may use,\n"
-        "or VOLACCESS_NUM_THREADS); the results are the same with any count"},
+       kThreadsOption,
        {"output", "OUT", "the output file, ending in .nii or .nii.gz", 'o'}},
       run_reslice};
   return command;

@@ -95,12 +95,10 @@ const CommandDef &sample_command() {
         "as in the header), or world (mm, through the voxel-to-world matrix)"},
        {"echo", nullptr, "start each line with the point's three numbers as read"},
        {"hold", "N", "interpolation, a code or a name (default linear)"},
-       {"background", "V", "value outside the volume (default 0; 'nan' accepted)"},
+       kBackgroundOption,
        {"gradient", nullptr, "also print the three derivatives"},
        {"volume", "T", "volume of a 4-D image, from 1 (default: every volume)"},
-       {"threads", "N",
-        "threads sharing the work (default: the CPUs this process may use,\n"
-        "or VOLACCESS_NUM_THREADS); the results are the same with any count"}},
+       kThreadsOption},
       run_sample};
   return command;
 }

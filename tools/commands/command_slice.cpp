@@ -133,7 +133,7 @@ const CommandDef &slice_command() {
         "picture size: a plane is zoomed to fit it, centred (default: the\n"
         "plane's own size); for --transform the pixels cut (default x by y)"},
        {"hold", "N", "interpolation, a code or a name (default linear; nearest with --labels)"},
-       {"background", "V", "value outside the volume (default 0; 'nan' accepted)"},
+       kBackgroundOption,
        {"window", "LO,HI",
         "grey levels from LO (black) to HI (white); default: the 1st to\n"
         "99th percentile of the image"},
@@ -141,10 +141,8 @@ const CommandDef &slice_command() {
         "colour a label image: each integer label its own fixed colour\n"
         "(the same in every picture), 0 black"},
        {"no-letters", nullptr, "no orientation letters"},
-       {"volume", "T", "volume of a 4-D image, from 1 (default 1)"},
-       {"threads", "N",
-        "threads sharing the work (default: the CPUs this process may use,\n"
-        "or VOLACCESS_NUM_THREADS); the results are the same with any count"},
+       kVolumeOption,
+       kThreadsOption,
        {"output", "OUT", "the output file, ending in .png or .npy", 'o'}},
       run_slice};
   return command;

@@ -39,7 +39,7 @@ std::string columns(const std::string &label, const std::string &text, std::size
 std::string option_label(const OptionDef &option) {
   std::string label = "  ";
   if (option.short_name) label += std::string("-") + option.short_name + ", ";
-  label += "--" + option.name;
+  label += std::string("--") + option.name;
   if (option.value) label += std::string(" ") + option.value;
   return label;
 }

@@ -55,27 +55,28 @@ bool fits_nifti1(const NiftiLayout &layout) {
   return true;
 }
 
+// The header of one version: its size field, the byte position of the
+// first voxel and the magic text (with its terminating zero or more).
+template <class Header, class Real>
+std::vector<unsigned char> version_header_bytes(const NiftiLayout &layout, int32_t size, int64_t vox_offset,
+                                                const char *magic, std::size_t magic_bytes) {
+  Header h;
+  std::memset(&h, 0, sizeof h);
+  h.sizeof_hdr = size;
+  fill_common<Header, Real>(&h, layout);
+  h.vox_offset = static_cast<decltype(h.vox_offset)>(vox_offset);
+  std::memcpy(h.magic, magic, magic_bytes);
+  const auto *bytes = reinterpret_cast<const unsigned char *>(&h);
+  return std::vector<unsigned char>(bytes, bytes + sizeof h);
+}
+
 }  // namespace
 
 std::vector<unsigned char> nifti_header_bytes(const NiftiLayout &layout) {
-  std::vector<unsigned char> bytes;
-  if (layout.version == 1 && fits_nifti1(layout)) {
-    nifti_1_header h;
-    std::memset(&h, 0, sizeof h);
-    h.sizeof_hdr = 348;
-    fill_common<nifti_1_header, float>(&h, layout);
-    h.vox_offset = 352;
-    std::memcpy(h.magic, "n+1\0", 4);
-    bytes.assign(reinterpret_cast<unsigned char *>(&h), reinterpret_cast<unsigned char *>(&h) + sizeof h);
-  } else {
-    nifti_2_header h;
-    std::memset(&h, 0, sizeof h);
-    h.sizeof_hdr = 540;
-    fill_common<nifti_2_header, double>(&h, layout);
-    h.vox_offset = 544;
-    std::memcpy(h.magic, "n+2\0\r\n\032\n", 8);
-    bytes.assign(reinterpret_cast<unsigned char *>(&h), reinterpret_cast<unsigned char *>(&h) + sizeof h);
-  }
+  std::vector<unsigned char> bytes =
+      layout.version == 1 && fits_nifti1(layout)
+          ? version_header_bytes<nifti_1_header, float>(layout, 348, 352, "n+1\0", 4)
+          : version_header_bytes<nifti_2_header, double>(layout, 540, 544, "n+2\0\r\n\032\n", 8);
   bytes.resize(bytes.size() + 4, 0);  // extension flag: none follow
   return bytes;
 }
