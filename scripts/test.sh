@@ -34,7 +34,7 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSUITE_TSAN
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/tsan -j "$jobs" --target kernels_concurrency_test kernels_load_state_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build/tsan --output-on-failure -R '^volaccess\.ConcurrentCalls\.|^kernels_load_state$'
+  ctest --test-dir build/tsan --output-on-failure -R '^volaccess\.(ConcurrentCalls\.|kernels\.load_state$)'
 
 if [ -f tests/exactness/CMakeLists.txt ]; then
   echo "== exactness: g++ -O2 against clang++ -O3 -march=native =="
