@@ -139,9 +139,11 @@ class FileThreads(ThreadsTest):
         srow = [[1.1, 0.3, 0.1, -12.0], [-0.2, 1.0, 0.25, -3.0], [0.1, -0.3, 1.2, 4.0]]
         with open(reference, "wb") as f:
             f.write(niftiwrite.nifti1_header((70, 40, 21), 2, srow=srow) + b"\0" * 4)
-        # An integer output cannot hold a NaN background: it gets a number.
+        # An integer output cannot hold a NaN background: it gets a number;
+        # int16 takes a scale measured over the whole output first.
         for out, hold, datatype, background in (("r.nii", 1, "float64", "nan"), ("r.nii.gz", -3, "source", "-7"),
-                                                ("n.nii", 0, "float32", "nan"), ("l.nii", 3, "float64", "nan")):
+                                                ("n.nii", 0, "float32", "nan"), ("l.nii", 3, "float64", "nan"),
+                                                ("i.nii", 1, "int16", "-1")):
             with self.subTest(out=out, hold=hold):
                 outputs = []
                 for threads in THREADS:
