@@ -63,6 +63,7 @@ vacli::Mat4 matrix_from_rows(py::handle matrix, const std::string &what) {
 }
 
 void OpenVolume::check_file() const {
+  if (image.size_sealed()) return;
   const VolumeMap &map = mapping.map();
   if (!vacli::file_covers_mapping(image.data_fd(), map, image.data_name()))
     os_error(image.data_name(), "the file is now shorter than when it was loaded (" + std::to_string(map.map_len) +

@@ -26,7 +26,8 @@ struct OpenVolume {
   vacli::VolumeMapping mapping;
 
   // Raises OSError naming the file when it no longer covers the mapping:
-  // reading past its end would raise SIGBUS.
+  // reading past its end would raise SIGBUS. A private copy sealed
+  // against shrinking (a decompressed image) needs no system call.
   void check_file() const;
 };
 

@@ -1,7 +1,9 @@
 """Bad input gives a clear exception naming what is wrong, and leaves the
 interpreter healthy: no crash, no leaked memory or descriptors."""
 
+import gzip
 import os
+import shutil
 
 import numpy as np
 import pytest
@@ -140,3 +142,29 @@ def test_ten_thousand_failing_calls_leak_no_memory_and_no_descriptor(tmp_path):
     # Each failed load would hold at least a record, its planes and a
     # mapping: a leak would show as megabytes.
     assert resident_bytes() - memory < 1 << 20
+
+
+def private_copies():
+    """The descriptors of this process's decompressed image copies."""
+    found = []
+    for fd in os.listdir("/proc/self/fd"):
+        try:
+            if os.readlink(f"/proc/self/fd/{fd}").startswith("/memfd:volaccess-image"):
+                found.append(f"/proc/self/fd/{fd}")
+        except OSError:
+            pass
+    return found
+
+
+def test_decompressed_copy_cannot_shrink_so_its_mapping_cannot_fault(tmp_path):
+    data = stored_values("<i2", (7, 6, 5))
+    plain = write_image(tmp_path / "v.nii", data)
+    packed = tmp_path / "v.nii.gz"
+    with open(plain, "rb") as f, gzip.open(packed, "wb") as g:
+        shutil.copyfileobj(f, g)
+    before = set(private_copies())
+    with volaccess.load(packed) as volume:
+        (copy,) = set(private_copies()) - before
+        with pytest.raises(PermissionError):
+            os.truncate(copy, 0)
+        assert volume.sample([[1, 2, 3]], space="voxel", hold=0)[0] == data[1, 2, 3]

@@ -58,6 +58,7 @@ FileContent decompress(int fd, const std::string &what) {
   int code = Z_OK;
   gzerror(gz.get(), &code);
   if (code != Z_OK) fail(what, "corrupt gzip data: " + gzip_reason(gz.get()));
+  out.sealed = seal_against_shrinking(out.fd.get());
   return out;
 }
 
@@ -103,7 +104,10 @@ FileContent open_content(const std::string &path) { return content_of(open_regul
 FileContent content_from_bytes(const void *bytes, std::size_t size, const std::string &name) {
   UniqueFd fd = make_anonymous_file(name);
   write_all(fd.get(), bytes, size, name);
-  return content_of(std::move(fd), name);
+  const bool sealed = seal_against_shrinking(fd.get());
+  FileContent content = content_of(std::move(fd), name);
+  if (!content.compressed) content.sealed = sealed;
+  return content;
 }
 
 ImageFileNames image_file_names(const std::string &path) {

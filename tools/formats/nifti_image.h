@@ -19,6 +19,7 @@ struct FileContent {
   UniqueFd fd;
   uint64_t size = 0;
   bool compressed = false;
+  bool sealed = false;  // an anonymous file that can never shrink
 };
 
 // Opens `path` (a regular file); gzip data, recognised by its first
@@ -42,6 +43,9 @@ class NiftiImage {
   const std::string &name() const { return name_; }
   const std::string &data_name() const { return data_name_; }
   bool compressed() const { return data_.compressed; }
+  // Whether the voxel file is a private copy that can never shrink, so
+  // that its mapping needs no checking before use.
+  bool size_sealed() const { return data_.sealed; }
   int data_fd() const { return data_.fd.get(); }
   uint64_t data_size() const { return data_.size; }
 

@@ -52,7 +52,7 @@ UniqueFd open_regular_file(const std::string &path) { return open_for_reading(pa
 UniqueFd open_text_file(const std::string &path) { return open_for_reading(path, false); }
 
 UniqueFd make_anonymous_file(const std::string &what) {
-  UniqueFd fd(::memfd_create("volaccess-image", MFD_CLOEXEC));
+  UniqueFd fd(::memfd_create("volaccess-image", MFD_CLOEXEC | MFD_ALLOW_SEALING));
   if (fd.valid()) return fd;
   const char *tmp = std::getenv("TMPDIR");
   const std::string dir = tmp && *tmp ? tmp : "/tmp";
@@ -60,6 +60,8 @@ UniqueFd make_anonymous_file(const std::string &what) {
   if (!fd.valid()) fail_system(what, "cannot create a temporary file for the decompressed image", errno);
   return fd;
 }
+
+bool seal_against_shrinking(int fd) { return ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_SEAL) == 0; }
 
 std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 

@@ -39,6 +39,11 @@ UniqueFd open_text_file(const std::string &path);
 // unlinked temporary), gone when its last descriptor closes.
 UniqueFd make_anonymous_file(const std::string &what);
 
+// Forbids an anonymous file from ever shrinking, so that a mapping of it
+// can never fault; false when it cannot be sealed (a temporary file made
+// where memory files are not available).
+bool seal_against_shrinking(int fd);
+
 // The name through which this process reaches an open descriptor.
 std::string descriptor_path(int fd);
 
