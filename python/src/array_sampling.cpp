@@ -76,7 +76,7 @@ py::array checked_volume(py::handle array, int32_t *code) {
   return a;
 }
 
-py::object sample_array(py::handle array, py::handle points, int64_t hold, double background, double scale,
+py::object sample_array(py::handle array, py::handle points, py::handle hold, double background, double scale,
                         double offset, bool gradient, std::optional<int> threads) {
   int32_t code = 0;
   const py::array volume = checked_volume(array, &code);

@@ -134,10 +134,18 @@ PointArray point_array(py::handle points) {
   return p;
 }
 
-int32_t checked_hold(int64_t hold) {
-  const std::string problem = vacli::hold_range_problem(hold);
-  if (!problem.empty()) value_error("", "hold=" + std::to_string(hold) + " is out of range: " + problem);
-  return static_cast<int32_t>(hold);
+int32_t checked_hold(py::handle hold) {
+  if (py::isinstance<py::str>(hold)) {
+    const std::string name = hold.cast<std::string>();
+    if (const std::optional<int32_t> code = vacli::hold_by_name(name)) return *code;
+    value_error("", "hold='" + name + "' is none of nearest, linear, cubic, sinc, or a whole number");
+  }
+  if (!py::isinstance<py::int_>(hold)) value_error("", "hold=" + text_of(py::repr(hold)) + " is not a whole number");
+  int overflow = 0;
+  const long long code = PyLong_AsLongLongAndOverflow(hold.ptr(), &overflow);
+  const std::string problem = vacli::hold_range_problem(overflow > 0 ? INT64_MAX : overflow < 0 ? INT64_MIN : code);
+  if (!problem.empty()) value_error("", "hold=" + text_of(hold) + " is out of range: " + problem);
+  return static_cast<int32_t>(code);
 }
 
 int checked_threads(std::optional<int> threads) {

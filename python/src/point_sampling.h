@@ -34,8 +34,9 @@ struct PointArray {
 };
 PointArray point_array(pybind11::handle points);
 
-// The hold codes the program accepts; ValueError with its reason otherwise.
-int32_t checked_hold(int64_t hold);
+// A hold code as the program takes it: a whole number in range or the
+// name of a kernel (nearest, linear, cubic, sinc); ValueError otherwise.
+int32_t checked_hold(pybind11::handle hold);
 // A thread count of at least 1, or 0 for none given: every CPU this
 // process may use, asked for only when a call is large enough to share.
 int checked_threads(std::optional<int> threads);

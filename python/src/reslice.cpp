@@ -37,7 +37,7 @@ vacli::NiftiHeader reference_header(py::handle like) {
   return vacli::NiftiImage::read_header(like.cast<std::string>());
 }
 
-void reslice_to_file(const Volume &source, py::handle like, py::handle affine, int64_t hold, double background,
+void reslice_to_file(const Volume &source, py::handle like, py::handle affine, py::handle hold, double background,
                      const std::string &dtype, std::optional<int> threads, const std::string &out) {
   const std::shared_ptr<OpenVolume> held = source.checked_open();
   vacli::ResliceOptions options;

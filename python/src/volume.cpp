@@ -89,7 +89,7 @@ Volume Volume::from_bytes(const py::bytes &bytes, const std::string &name, std::
   return Volume(vacli::NiftiImage::from_bytes(view.data(), view.size(), name), volume, "");
 }
 
-py::object Volume::sample(py::handle points, const std::string &space, int64_t hold, double background,
+py::object Volume::sample(py::handle points, const std::string &space, py::handle hold, double background,
                           bool gradient, std::optional<int> threads) const {
   const std::shared_ptr<OpenVolume> held = checked_open();
   SampleSettings s;
@@ -104,7 +104,7 @@ py::object Volume::sample(py::handle points, const std::string &space, int64_t h
   return sample_map(held->mapping.map(), held->mapping.name(), p, s);
 }
 
-py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, int64_t hold, double background) const {
+py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py::handle hold, double background) const {
   const std::shared_ptr<OpenVolume> held = checked_open();
   const vacli::Mat4 transform = matrix_from_rows(matrix, "matrix");
   const int32_t h = checked_hold(hold);

@@ -39,9 +39,9 @@ class Volume {
   static Volume open(const std::string &path, std::optional<int64_t> volume);
   static Volume from_bytes(const pybind11::bytes &bytes, const std::string &name, std::optional<int64_t> volume);
 
-  pybind11::object sample(pybind11::handle points, const std::string &space, int64_t hold, double background,
+  pybind11::object sample(pybind11::handle points, const std::string &space, pybind11::handle hold, double background,
                           bool gradient, std::optional<int> threads) const;
-  pybind11::array slice(pybind11::handle matrix, std::pair<int64_t, int64_t> shape, int64_t hold,
+  pybind11::array slice(pybind11::handle matrix, std::pair<int64_t, int64_t> shape, pybind11::handle hold,
                         double background) const;
 
   void close() { open_.reset(); }

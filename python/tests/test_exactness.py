@@ -104,3 +104,27 @@ def test_more_threads_give_the_same_bits():
     one = volaccess.sample_array(data, points, hold=-4, threads=1)
     four = volaccess.sample_array(data, points, hold=-4, threads=4)
     assert np.array_equal(bits(one), bits(four))
+
+
+@pytest.mark.parametrize("name", ["nearest", "linear", "cubic", "sinc"])
+def test_kernel_names_mean_what_they_mean_to_the_program(tmp_path, name, probe_points):
+    data = stored_values("<f4", (7, 6, 5))
+    path = write_image(tmp_path / "v.nii", data)
+    with volaccess.load(path) as volume:
+        expected = program_samples(path, probe_points, name, False)[:, 0]
+        assert np.array_equal(bits(volume.sample(probe_points, space="voxel1", hold=name)), bits(expected))
+
+
+def test_python_threads_sampling_side_by_side_get_the_bits_of_one_thread(tmp_path):
+    import concurrent.futures
+
+    volumes = [volaccess.load(write_image(tmp_path / f"v{i}.nii", stored_values(encoding, (20, 18, 16), seed=i)))
+               for i, encoding in enumerate(["<i2", ">f4", "<u1", ">u8"])]
+    points = np.random.default_rng(9).uniform(-1, 20, size=(20_000, 3))
+    holds = [1, -4, 3, 0]
+    alone = [v.sample(points, space="voxel", hold=h, threads=1) for v, h in zip(volumes, holds)]
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        together = list(pool.map(lambda vh: vh[0].sample(points, space="voxel", hold=vh[1], threads=1),
+                                 zip(volumes, holds)))
+    for a, b in zip(alone, together):
+        assert np.array_equal(bits(a), bits(b))

@@ -103,9 +103,14 @@ std::string hold_range_problem(int64_t hold) {
   return "";
 }
 
-int32_t parse_hold(const std::string &text) {
+std::optional<int32_t> hold_by_name(const std::string &name) {
   for (const HoldName &n : kHoldNames)
-    if (text == n.name) return n.code;
+    if (name == n.name) return n.code;
+  return std::nullopt;
+}
+
+int32_t parse_hold(const std::string &text) {
+  if (const std::optional<int32_t> named = hold_by_name(text)) return *named;
   const std::optional<int64_t> hold = to_integer(text);
   if (!hold) usage("--hold: '" + text + "' is none of nearest, linear, cubic, sinc, or a whole number");
   const std::string problem = hold_range_problem(*hold);

@@ -75,6 +75,9 @@ std::string required_option(const Arguments &args, const std::string &name);
 using volaccess::kMaxLagrangeHold;
 using volaccess::kMinSincHold;
 
+// The code of a kernel known by name (nearest, linear, cubic, sinc).
+std::optional<int32_t> hold_by_name(const std::string &name);
+
 // Why a hold code is out of range ("Lagrange interpolation takes 2 to
 // 170 ..."), or an empty text when the kernels accept it.
 std::string hold_range_problem(int64_t hold);
