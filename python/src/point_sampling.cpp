@@ -1,14 +1,13 @@
 #include "point_sampling.h"
 
-#include <sched.h>
-
 #include <algorithm>
+#include <atomic>
 #include <cstring>
-#include <thread>
-#include <vector>
 
 #include "arguments.h"
 #include "errors.h"
+#include "thread_count.h"
+#include "workers.h"
 
 namespace py = pybind11;
 
@@ -75,28 +74,17 @@ int32_t sample_range(const VolumeMap &map, const PointArray &p, const SampleSett
   return 0;
 }
 
-int available_cpus() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-  return std::max(1, CPU_COUNT(&set));
-}
-
 int32_t sample_all(const VolumeMap &map, const PointArray &p, const SampleSettings &s, const Outputs &out) {
-  const py::ssize_t wanted = std::max<py::ssize_t>(1, p.count / kPointsPerThread);
-  const py::ssize_t threads = wanted == 1 ? 1 : std::min<py::ssize_t>(s.threads ? s.threads : available_cpus(), wanted);
-  if (threads == 1) return sample_range(map, p, s, out, 0, p.count);
-  std::vector<int32_t> status(static_cast<std::size_t>(threads), 0);
-  std::vector<std::thread> workers;
-  const py::ssize_t share = (p.count + threads - 1) / threads;
-  for (py::ssize_t t = 0; t < threads; ++t) {
-    const py::ssize_t begin = std::min(p.count, t * share);
-    const py::ssize_t end = std::min(p.count, begin + share);
-    workers.emplace_back([&, t, begin, end] { status[static_cast<std::size_t>(t)] = sample_range(map, p, s, out, begin, end); });
-  }
-  for (std::thread &w : workers) w.join();
-  for (const int32_t st : status)
-    if (st != 0) return st;
-  return 0;
+  const py::ssize_t shares = std::max<py::ssize_t>(1, p.count / kPointsPerThread);
+  if (shares == 1) return sample_range(map, p, s, out, 0, p.count);
+  const int chosen = chosen_threads(s.threads);
+  const vacli::Workers workers(static_cast<int>(std::min<py::ssize_t>(chosen, shares)));
+  std::atomic<int32_t> status{0};
+  workers.for_each(p.count, kPointsPerThread, [&](int64_t begin, int64_t end) {
+    const int32_t st = sample_range(map, p, s, out, begin, end);
+    if (st != 0) status = st;
+  });
+  return status;
 }
 
 bool is_real_kind(char kind) { return kind == 'f' || kind == 'i' || kind == 'u'; }
@@ -150,9 +138,12 @@ int32_t checked_hold(py::handle hold) {
 
 int checked_threads(std::optional<int> threads) {
   if (!threads) return 0;
-  if (*threads < 1) value_error("", "threads=" + std::to_string(*threads) + " must be at least 1");
+  if (*threads < 1 || *threads > vacli::kMaxThreads)
+    value_error("", "threads=" + std::to_string(*threads) + " must be 1 to " + std::to_string(vacli::kMaxThreads));
   return *threads;
 }
+
+int chosen_threads(int threads) { return threads ? threads : vacli::thread_count(std::nullopt); }
 
 py::object sample_map(const VolumeMap &map, const std::string &name, const PointArray &points,
                       const SampleSettings &settings) {

@@ -37,9 +37,12 @@ PointArray point_array(pybind11::handle points);
 // A hold code as the program takes it: a whole number in range or the
 // name of a kernel (nearest, linear, cubic, sinc); ValueError otherwise.
 int32_t checked_hold(pybind11::handle hold);
-// A thread count of at least 1, or 0 for none given: every CPU this
-// process may use, asked for only when a call is large enough to share.
+// A thread count of 1 to the program's limit, or 0 for none given.
 int checked_threads(std::optional<int> threads);
+// The threads to run: those given, else the program's default
+// (VOLACCESS_NUM_THREADS when set, else every CPU this process may use),
+// asked for only when a call is large enough to share.
+int chosen_threads(int threads);
 
 struct SampleSettings {
   Frame frame = Frame::World;

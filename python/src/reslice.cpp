@@ -44,7 +44,7 @@ void reslice_to_file(const Volume &source, py::handle like, py::handle affine, p
   options.hold = checked_hold(hold);
   options.background = background;
   options.datatype = output_datatype(dtype);
-  checked_threads(threads);
+  options.threads = chosen_threads(checked_threads(threads));
   if (!affine.is_none()) {
     options.affine = world_affine(affine);
     options.affine_name = "affine";

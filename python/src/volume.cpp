@@ -6,6 +6,7 @@
 #include "module_parts.h"
 #include "point_sampling.h"
 #include "slicing.h"
+#include "workers.h"
 
 namespace py = pybind11;
 
@@ -104,10 +105,12 @@ py::object Volume::sample(py::handle points, const std::string &space, py::handl
   return sample_map(held->mapping.map(), held->mapping.name(), p, s);
 }
 
-py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py::handle hold, double background) const {
+py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py::handle hold, double background,
+                        std::optional<int> threads) const {
   const std::shared_ptr<OpenVolume> held = checked_open();
   const vacli::Mat4 transform = matrix_from_rows(matrix, "matrix");
   const int32_t h = checked_hold(hold);
+  const int given_threads = checked_threads(threads);
   for (const int64_t side : {shape.first, shape.second})
     if (side < 1 || side > INT32_MAX)
       value_error("shape", "each side must be 1 to " + std::to_string(INT32_MAX) + ", got " + std::to_string(side));
@@ -117,8 +120,9 @@ py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py
   held->check_file();
   {
     py::gil_scoped_release release;
+    const vacli::Workers workers(chosen_threads(given_threads));
     vacli::cut_slice_into(held->mapping, transform, static_cast<int32_t>(shape.first),
-                          static_cast<int32_t>(shape.second), h, background, pixels);
+                          static_cast<int32_t>(shape.second), h, background, pixels, workers);
   }
   return std::move(image);
 }
@@ -171,17 +175,19 @@ hold: 0 nearest neighbour, 1 trilinear, 2..170 Lagrange through hold+1
   nodes, -1..-254 Hann-windowed sinc over 1-hold nodes per axis.
 background: value of points outside the volume (also non-finite ones).
 gradient: also return the derivatives along the voxel axes x, y, z.
-threads: threads for large calls; default every CPU this process may use.
+threads: threads for large calls; default VOLACCESS_NUM_THREADS when set,
+  else every CPU this process may use. The result does not depend on it.
 
 Returns an (N,) float64 array, or with gradient=True the tuple
 (values, (N, 3) derivatives). Bit-identical to `volaccess sample`.)")
       .def("slice", &Volume::slice, py::arg("matrix"), py::arg("shape"), py::kw_only(), py::arg("hold") = 1,
-           py::arg("background") = 0.0,
+           py::arg("background") = 0.0, py::arg("threads") = py::none(),
            R"(A 2-D image cut through the volume.
 
 matrix: 4x4, written row by row, taking pixel (i, j, 0, 1) to 1-based
   voxel coordinates, as the program's --transform; pixels count from 1
-  in it. shape: (width, height).
+  in it. shape: (width, height). hold, background, threads: as for
+  sample; rows are shared among the threads, with the same bits.
 Returns a (width, height) float64 array: out[i, j] is the pixel
 (i + 1, j + 1), i.e. 0-based indexing of the program's pixels.)")
       .def("close", &Volume::close, "Unmaps the volume; later use raises ValueError.")

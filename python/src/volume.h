@@ -42,7 +42,7 @@ class Volume {
   pybind11::object sample(pybind11::handle points, const std::string &space, pybind11::handle hold, double background,
                           bool gradient, std::optional<int> threads) const;
   pybind11::array slice(pybind11::handle matrix, std::pair<int64_t, int64_t> shape, pybind11::handle hold,
-                        double background) const;
+                        double background, std::optional<int> threads) const;
 
   void close() { open_.reset(); }
   bool closed() const { return !open_; }

@@ -91,11 +91,12 @@ def test_slice_equals_the_program_npy_output(tmp_path):
     out = tmp_path / "s.npy"
     run_program("slice", path, "--transform", ",".join(map(repr, rows)), "--size", "9x8", "--hold", "-3",
                 "-o", str(out))
-    with volaccess.load(path) as volume:
-        got = volume.slice(np.array(rows).reshape(4, 4), (9, 8), hold=-3)
     expected = np.load(out)
-    assert got.shape == expected.shape == (9, 8)
-    assert np.array_equal(bits(got), bits(expected))
+    with volaccess.load(path) as volume:
+        for threads in (None, 1, 3):
+            got = volume.slice(np.array(rows).reshape(4, 4), (9, 8), hold=-3, threads=threads)
+            assert got.shape == expected.shape == (9, 8)
+            assert np.array_equal(bits(got), bits(expected))
 
 
 def test_more_threads_give_the_same_bits():

@@ -53,8 +53,8 @@ def reslice(source, like, *, affine=None, hold=1, background=0.0, dtype="float32
         program's writer; the path is returned. Without it, the result
         is returned as a nibabel Nifti1Image, or Nifti2Image when the grid
         does not fit NIfTI-1, held in memory.
-    threads: threads to share the work; default every CPU this process
-        may use.
+    threads: threads to share the work; default VOLACCESS_NUM_THREADS
+        when set, else every CPU this process may use.
 
     Output voxel (i, j, k) samples the source at its own point, M @ (i, j,
     k, 1) with M from reference voxels to source voxels, so the result
