@@ -100,20 +100,18 @@ def stored_values(values, dtype, scale, offset):
     if dt.kind == "f":
         return raw.astype(dt)
     info = np.iinfo(dt)
-    magnitude = np.abs(raw)
-    whole = np.floor(magnitude)
-    with np.errstate(invalid="ignore"):
-        rounded = np.copysign(whole + (magnitude - whole >= 0.5), raw)
-        low = float(info.min)
-        high_exclusive = 2.0 ** (info.bits - (1 if info.min < 0 else 0))
-        result = np.where(np.isnan(raw), 0.0, rounded)
-        too_low = result <= low
-        too_high = result >= high_exclusive
-        inside = ~(too_low | too_high)
-    out = np.empty(raw.shape, dtype=dt)
-    out[inside] = result[inside].astype(dt)
-    out[too_low] = info.min
-    out[too_high] = info.max
+    fraction, whole = np.modf(np.abs(raw))
+    whole += fraction >= 0.5
+    rounded = np.copysign(whole, raw, out=whole)
+    rounded[np.isnan(raw)] = 0.0
+    if dt.itemsize <= 4:
+        # Every bound of these types is a double: clamping is exact.
+        return np.clip(rounded, info.min, info.max, out=rounded).astype(dt)
+    # 2^63 - 1 and 2^64 - 1 are no doubles: decide on 2^63 and 2^64.
+    high_exclusive = 2.0 ** (info.bits - (1 if info.min < 0 else 0))
+    too_low, too_high = rounded <= float(info.min), rounded >= high_exclusive
+    out = np.where(too_low | too_high, 0.0, rounded).astype(dt)
+    out[too_low], out[too_high] = info.min, info.max
     return out
 
 
