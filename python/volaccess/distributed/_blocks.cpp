@@ -175,6 +175,9 @@ py::array_t<double> resample_box(const py::array &block, const py::sequence &blo
   const int64_t total = n[0] * n[1] * n[2];
   const auto shift = static_cast<double>(b.lo[0]);
   std::vector<double> x(kBatch), y(kBatch), z(kBatch);
+  // The library may be called from several threads at once: a worker
+  // with threads samples chunks side by side.
+  py::gil_scoped_release unlocked;
   for (int64_t start = 0; start < total; start += kBatch) {
     const int64_t count = std::min(kBatch, total - start);
     for (int64_t p = 0; p < count; ++p) {
