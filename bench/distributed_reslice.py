@@ -78,10 +78,9 @@ def cpu_seconds():
 def run(source, out, workers, chunk, hold):
     import distributed
 
-    from volaccess.distributed import reslice
+    from volaccess.distributed import core, reslice
 
-    with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+    with core.loopback_cluster(workers) as cluster, distributed.Client(cluster) as client:
         idle = client.run(peak_rss)
         cpu_before = client.run(cpu_seconds)
         start = time.perf_counter()

@@ -22,6 +22,7 @@ def cluster_client():
     """A distributed.Client on a LocalCluster of two single-threaded worker
     processes bound to 127.0.0.1."""
     distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+    from volaccess.distributed import core
+
+    with core.loopback_cluster(2) as cluster, distributed.Client(cluster) as client:
         yield client

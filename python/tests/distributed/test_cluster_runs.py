@@ -25,6 +25,14 @@ def same_bits(a, b):
     return a.dtype == b.dtype and a.shape == b.shape and a.tobytes() == b.tobytes()
 
 
+def test_cluster_listens_on_the_loopback_interface_only(cluster_client):
+    psutil = pytest.importorskip("psutil")
+    pids = [os.getpid(), *cluster_client.run(os.getpid).values()]
+    listening = [c.laddr.ip for pid in pids for c in psutil.Process(pid).connections(kind="inet")
+                 if c.status == psutil.CONN_LISTEN]
+    assert listening and set(listening) == {"127.0.0.1"}
+
+
 def test_worker_killed_mid_run_leaves_complete_identical_output(tmp_path, source_zarr, cluster_client):
     path, voxels = source_zarr
     transform = rotation(25, 2, (9, 8, 6))

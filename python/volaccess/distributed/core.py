@@ -112,6 +112,17 @@ class Progress:
                   flush=True)
 
 
+def loopback_cluster(workers):
+    """A LocalCluster of `workers` single-threaded worker processes with
+    every listening socket on 127.0.0.1: the scheduler's and the workers'
+    HTTP servers too, which would otherwise listen on every interface."""
+    import distributed
+
+    return distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                    dashboard_address="127.0.0.1:0", worker_dashboard_address="127.0.0.1:0",
+                                    scheduler_kwargs={"dashboard": False})
+
+
 @contextlib.contextmanager
 def connect(client):
     """A distributed.Client for `client`: None starts a LocalCluster on the
@@ -124,10 +135,7 @@ def connect(client):
         yield client
         return
     if client is None or client == "local":
-        workers = len(os.sched_getaffinity(0))
-        with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                                      host="127.0.0.1", dashboard_address=None) as cluster, \
-                distributed.Client(cluster) as started:
+        with loopback_cluster(len(os.sched_getaffinity(0))) as cluster, distributed.Client(cluster) as started:
             yield started
         return
     if isinstance(client, str):
