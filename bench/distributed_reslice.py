@@ -48,17 +48,19 @@ def rotation(size):
     return centre @ turn(12, 0, 1) @ turn(7, 1, 2) @ back
 
 
-def source_chunks_read(size, chunk, hold):
-    """Mean number of source chunks a task reads under the rotation."""
+def read_plan(size, chunk, hold):
+    """Mean number of source chunks a task reads under the rotation, and
+    the largest source block a task holds (bytes of uint16)."""
     from volaccess.distributed import _blocks, plan
 
     matrix = plan.check_matrix(_blocks.reference_to_source(np.eye(4), np.eye(4), rotation(size)))
-    counts = []
+    counts, largest = [], 0
     for box in plan.chunk_boxes((size,) * 3, (chunk,) * 3):
         region = plan.source_region(matrix, box, (size,) * 3, hold)
         if not region.empty:
             counts.append(np.prod([(b - 1) // chunk - a // chunk + 1 for a, b in zip(region.lo, region.hi)]))
-    return float(np.mean(counts))
+            largest = max(largest, 2 * int(np.prod([b - a for a, b in zip(region.block_lo, region.block_hi)])))
+    return float(np.mean(counts)), largest
 
 
 def peak_rss():
@@ -129,17 +131,21 @@ def main():
         # CPU time per chunk: what the chunk costs a worker that has a core
         # of its own, which a machine shared with other work does not show.
         per_chunk = cpus[1] / chunks
-        reads = source_chunks_read(args.size, args.chunk, args.hold)
-        print(f"each task reads {reads:.1f} source chunks on average: the source is read {reads:.1f} times over")
-        # A 20 um whole brain: about 8192^3 uint16 voxels, 1 TiB.
-        big = 8192
+        reads, largest = read_plan(args.size, args.chunk, args.hold)
+        print(f"each task reads {reads:.1f} source chunks on average; the largest block a task holds is "
+              f"{largest / 2**20:.0f} MiB")
+        # A 20 um whole brain: about 8192^3 uint16 voxels, 1 TiB, on 64
+        # nodes of 32 workers with storage serving 20 GiB/s in all.
+        big, nodes, cores, storage = 8192, 64, 32, 20 * 2**30
         big_chunks = (big // args.chunk) ** 3
-        nodes, cores = 64, 32
+        big_reads, big_largest = read_plan(big, args.chunk, args.hold)
+        compute = big_chunks * per_chunk / (nodes * cores)
+        traffic = big ** 3 * 2 * (big_reads + 1)
         print(f"estimate: {big}^3 uint16 ({big ** 3 * 2 / 2**40:.1f} TiB), {big_chunks} chunks of {args.chunk}^3 "
-              f"at {per_chunk:.2f} CPU s each = {big_chunks * per_chunk / 3600:.0f} core-hours; on {nodes} nodes x "
-              f"{cores} workers: {big_chunks * per_chunk / (nodes * cores) / 60:.1f} min of computing, if the "
-              f"storage serves {big ** 3 * 2 * (reads + 1) / 2**30 / (big_chunks * per_chunk / (nodes * cores)):.1f} "
-              f"GiB/s (the source read {reads:.1f} times over, the output written once)")
+              f"at {per_chunk:.2f} CPU s each = {big_chunks * per_chunk / 3600:.0f} core-hours: "
+              f"{compute / 60:.1f} min on {nodes} nodes x {cores} workers; the tasks read {big_reads:.1f} source "
+              f"chunks each, {traffic / 2**40:.1f} TiB of reads and writes, {traffic / storage / 60:.0f} min at "
+              f"{storage / 2**30:.0f} GiB/s; largest block {big_largest / 2**20:.0f} MiB per task")
     finally:
         if not args.work:
             shutil.rmtree(work, ignore_errors=True)
