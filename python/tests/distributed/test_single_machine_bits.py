@@ -27,6 +27,10 @@ def images(tmp_path_factory):
     source = nib.Nifti1Image(np.asfortranarray(voxels.T), SOURCE_AFFINE)
     source.header.set_slope_inter(0.5, 3.0)
     nib.save(source, folder / "source.nii")
+    nib.save(source, folder / "source.nii.gz")
+    pair = nib.Nifti1Pair(np.asfortranarray(voxels.T), SOURCE_AFFINE)
+    pair.header.set_slope_inter(0.5, 3.0)
+    nib.save(pair, folder / "pair.img")
     ome = str(folder / "source.ome.zarr")
     root = zarr.open_group(ome, mode="w")
     root.create_dataset("0", data=voxels, chunks=SOURCE_CHUNKS_ZYX)
@@ -59,11 +63,11 @@ def test_ome_zarr_source_gives_the_single_machine_bits(images, tmp_path, cluster
     assert 0 < np.count_nonzero(expected == -1.5) < expected.size
 
 
-@pytest.mark.parametrize("hold", [1, -4])
-def test_nifti_source_gives_the_single_machine_bits(images, tmp_path, cluster_client, hold):
+@pytest.mark.parametrize("name,hold", [("source.nii", 1), ("source.nii.gz", -4), ("pair.hdr", 3)])
+def test_nifti_source_gives_the_single_machine_bits(images, tmp_path, cluster_client, name, hold):
     out = str(tmp_path / "out.zarr")
-    reslice(str(images / "source.nii"), str(images / "like.nii"), out, affine=TRANSFORM, hold=hold,
-            background=-1.5, chunks=(7, 7, 7), client=cluster_client, progress=False)
+    reslice(str(images / name), str(images / "like.nii"), out, affine=TRANSFORM, hold=hold, background=-1.5,
+            chunks=(7, 7, 7), client=cluster_client, progress=False)
     got = zarr.open(out, mode="r")["0"][:]
     expected = single_machine(images / "source.nii", images / "like.nii", hold)
     assert got.tobytes() == np.ascontiguousarray(expected).tobytes()

@@ -41,6 +41,7 @@ class SourceRef:
     scale: float
     offset: float
     vox_offset: int = 0  # NIfTI: byte offset of the voxels
+    data_path: str = ""  # NIfTI: the file holding them (the .img of a pair)
 
 
 def is_zarr_path(path):
@@ -131,9 +132,11 @@ def open_nifti(path):
         dtype = np.dtype(vol.dtype)
         affine = np.array(vol.affine, dtype=float)
         scale, offset = float(vol.scale), float(vol.offset)
-    header = nibabel.load(path).header
+    # The array proxy knows which file holds the voxels and where they
+    # start; the header's own field may be 0 in a file nibabel wrote.
+    proxy = nibabel.load(path).dataobj
     ref = SourceRef(kind="nifti", path=path, array_path="", shape=shape, dtype=dtype.str, scale=scale,
-                    offset=offset, vox_offset=int(header.get_data_offset()))
+                    offset=offset, vox_offset=int(proxy.offset), data_path=os.fspath(proxy.file_like))
     return ref, Grid(shape=shape, affine=affine)
 
 
@@ -195,7 +198,7 @@ def _read_nifti_box(ref, lo, hi, block, block_lo):
 
     sliceobj = tuple(slice(a, b) for a, b in zip(lo, hi))
     try:
-        with nibabel.openers.ImageOpener(ref.path) as f:
+        with nibabel.openers.ImageOpener(ref.data_path) as f:
             values = nibabel.fileslice.fileslice(f, sliceobj, ref.shape, np.dtype(ref.dtype), ref.vox_offset,
                                                  order="F")
     except (OSError, EOFError, ValueError) as exc:
