@@ -40,6 +40,7 @@ def test_program_reslices_a_zarr_store_on_the_cluster(tmp_path, source_zarr, clu
     (["--voxel-size", "2"], "--voxel-size does not apply"),
     (["--datatype", "int16"], "writes float32, float64 or source"),
     (["--volume", "2"], "--volume does not apply"),
+    (["--threads", "2"], "--threads does not apply"),
 ])
 def test_program_refuses_options_the_zarr_path_cannot_honour(tmp_path, source_zarr, extra, message):
     path, _ = source_zarr
