@@ -145,8 +145,19 @@ def connect(client):
     raise TypeError(f"client must be None, 'local', a scheduler address or a distributed.Client, not {client!r}")
 
 
+def stop_tasks(client, futures):
+    """Cancels the tasks no worker has taken yet and waits for the others,
+    so that no chunk is written after this returns (a cancelled task that
+    is already running would finish, and write, whatever happens)."""
+    import distributed
+
+    taken = {key for keys in client.processing().values() for key in keys}
+    client.cancel([f for f in futures if f.key not in taken])
+    distributed.wait([f for f in futures if f.key in taken])
+
+
 def run_tasks(client, tasks, progress):
-    """Runs the chunk tasks; on the first failure cancels the rest and
+    """Runs the chunk tasks; on the first failure stops the rest and
     raises ResliceError with the task's own message."""
     import distributed
 
@@ -158,8 +169,9 @@ def run_tasks(client, tasks, progress):
                 error = future.exception()
                 raise ResliceError(str(error)) from error
             bar.step()
-    finally:
-        client.cancel(futures)
+    except BaseException:
+        stop_tasks(client, futures)
+        raise
 
 
 def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="float32", chunks=(128, 128, 128),
