@@ -138,8 +138,8 @@ const CommandDef &reslice_command() {
         "no progress bar (it is drawn only when stderr is a terminal) and\n"
         "no notes"},
        kThreadsOption,
-       {"scheduler", "ADDRESS",
-        "reslice on a Dask cluster (tcp://host:8786), or 'local' for one on\n"
+       {"scheduler", "ADDR",
+        "a Dask scheduler to reslice on (tcp://host:8786), or 'local' for one on\n"
         "this machine, through the Python package's volaccess.distributed\n"
         "(as a .zarr source or output does): $VOLACCESS_PYTHON, else python3"},
        {"chunks", "N", "with a .zarr output or --scheduler: chunks of N voxels, or X,Y,Z (default 128)"},
