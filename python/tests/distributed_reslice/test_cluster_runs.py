@@ -13,8 +13,9 @@ import numpy as np
 import pytest
 import zarr
 
-from distributed_volumes import rotation
 from volaccess.distributed import ResliceError, SourceError, core, grids, reslice, reslice_many
+
+from .volumes import rotation
 
 
 def stored(path):

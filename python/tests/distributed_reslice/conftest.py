@@ -5,7 +5,7 @@ and stopped by the tests."""
 import pytest
 import zarr
 
-from distributed_volumes import SOURCE_CHUNKS_ZYX, ramp_volume
+from .volumes import SOURCE_CHUNKS_ZYX, ramp_volume
 
 
 @pytest.fixture

@@ -9,8 +9,9 @@ import pytest
 import zarr
 
 import volaccess
-from distributed_volumes import SOURCE_CHUNKS_ZYX, ramp_volume, rotation
 from volaccess.distributed import reslice
+
+from .volumes import SOURCE_CHUNKS_ZYX, ramp_volume, rotation
 
 # Geometry exact in single precision, as a NIfTI header keeps it.
 SOURCE_AFFINE = np.array([[0.5, 0, 0, -4.5], [0, 0.75, 0, 2.25], [0, 0, 1.25, 6.0], [0, 0, 0, 1]])

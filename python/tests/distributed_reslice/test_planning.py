@@ -7,7 +7,8 @@ import pytest
 
 from volaccess.distributed import plan
 
-from distributed_volumes import rotation
+from .volumes import rotation
+
 
 
 @pytest.mark.parametrize("shape,chunks", [

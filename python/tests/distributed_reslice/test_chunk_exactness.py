@@ -6,8 +6,9 @@ import numpy as np
 import pytest
 import zarr
 
-from distributed_volumes import SOURCE_CHUNKS_ZYX, ramp_volume, rotation
 from volaccess.distributed import _blocks, core, grids, output, plan
+
+from .volumes import SOURCE_CHUNKS_ZYX, ramp_volume, rotation
 
 SHAPE_XYZ = (19, 17, 13)
 
