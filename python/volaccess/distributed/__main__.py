@@ -39,7 +39,7 @@ def _common(parser):
 
 
 def _parser():
-    parser = argparse.ArgumentParser(prog="volaccess-distributed",
+    parser = argparse.ArgumentParser(prog="python3 -m volaccess.distributed",
                                      description="Reslice Zarr, OME-Zarr and NIfTI images on a Dask cluster.")
     commands = parser.add_subparsers(dest="command", required=True)
     one = commands.add_parser("reslice", help="reslice one image into an OME-Zarr store, a task per chunk")
