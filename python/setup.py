@@ -27,12 +27,15 @@ class BuildWithCMake(build_py):
             "-DCMAKE_C_COMPILER=gcc", "-DCMAKE_CXX_COMPILER=g++",
             f"-DPython_EXECUTABLE={sys.executable}",
         ])
-        subprocess.check_call(["cmake", "--build", build_dir, "--target", "volaccess_python", "-j", jobs])
+        subprocess.check_call(["cmake", "--build", build_dir, "--target", "volaccess_python",
+                               "volaccess_distributed_blocks", "-j", jobs])
         built = os.path.join(build_dir, "python", "volaccess")
         target = os.path.join(self.build_lib, "volaccess")
-        for name in os.listdir(built):
-            if name.endswith(".so"):
-                shutil.copy2(os.path.join(built, name), os.path.join(target, name))
+        for folder, _, names in os.walk(built):
+            inside = os.path.relpath(folder, built)
+            for name in names:
+                if name.endswith(".so"):
+                    shutil.copy2(os.path.join(folder, name), os.path.join(target, inside, name))
 
 
 class BinaryDistribution(Distribution):

@@ -10,6 +10,7 @@ packages=(
   libtbb-dev python3 python3-numpy python3-scipy python3-nibabel pngcheck
   python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pytest
   pybind11-dev python3-pybind11 clang-format
+  python3-dask python3-distributed python3-zarr python3-numcodecs python3-psutil
 )
 
 # --bench adds the peers of the speed comparison (scripts/bench.sh).

@@ -15,6 +15,7 @@
 #include "reslicing.h"
 #include "text_numbers.h"
 #include "thread_count.h"
+#include "zarr_handover.h"
 
 namespace vacli {
 
@@ -68,6 +69,7 @@ NiftiHeader output_grid(const Arguments &args, const NiftiHeader &source, const 
 void run_reslice(const Arguments &args) {
   const std::string source_path = args.only_positional("a SOURCE image");
   const std::string out = required_option(args, "output");
+  if (wants_distributed_reslice(args, source_path, out)) hand_over_reslice(args);
   if (!ends_with(out, ".nii") && !ends_with(out, ".nii.gz"))
     throw UsageError(out + ": the output must end in .nii or .nii.gz");
   ResliceOptions options;
@@ -98,16 +100,21 @@ void run_reslice(const Arguments &args) {
 const CommandDef &reslice_command() {
   static const CommandDef command{
       "reslice",
-      "SOURCE (--like REF | --voxel-size MM) -o OUT.nii[.gz]",
+      "SOURCE (--like REF | --voxel-size MM) -o OUT.nii[.gz]|OUT.zarr",
       "resample SOURCE onto the grid of REF, or onto new voxel sizes",
-      "SOURCE (--like REFERENCE | --voxel-size MM [--shape NX,NY,NZ]) -o OUT.nii[.gz] [options]",
+      "SOURCE (--like REFERENCE | --voxel-size MM [--shape NX,NY,NZ]) -o OUT.nii[.gz] [options]\n"
+      "       volaccess reslice SOURCE --like REFERENCE -o OUT.zarr [--scheduler ADDRESS|local]\n"
+      "                         [--chunks N] [options]",
       "Resamples SOURCE onto the grid of REFERENCE (its dimensions and voxel-to-world\n"
       "matrix), or onto a grid of new voxel sizes on the source's own orientation and field\n"
       "of view, plane by plane. The output carries the grid's geometry. An integer output\n"
       "gets a scale and offset that hold the whole range of its values and store the\n"
       "background exactly (an integer source's own when they do), found by computing the\n"
       "output twice; with --datatype source the source's scaling is kept whenever it\n"
-      "stores the background, and values beyond the type's range are clamped.\n",
+      "stores the background, and values beyond the type's range are clamped.\n"
+      "A .zarr source or output, or --scheduler, hands the command to the Python package's\n"
+      "volaccess.distributed: one task per output chunk on a Dask cluster, reading only the\n"
+      "source chunks each needs, into a new OME-Zarr store, with the same values.\n",
       {{"like", "REFERENCE", "the image whose grid the output takes (only its header is read)"},
        {"voxel-size", "MM",
         "instead of --like: voxels of MM millimetres (one size, or three as\n"
@@ -131,7 +138,12 @@ const CommandDef &reslice_command() {
         "no progress bar (it is drawn only when stderr is a terminal) and\n"
         "no notes"},
        kThreadsOption,
-       {"output", "OUT", "the output file, ending in .nii or .nii.gz", 'o'}},
+       {"scheduler", "ADDR",
+        "a Dask scheduler to reslice on (tcp://host:8786), or 'local' for one on\n"
+        "this machine, through the Python package's volaccess.distributed\n"
+        "(as a .zarr source or output does): $VOLACCESS_PYTHON, else python3"},
+       {"chunks", "N", "with a .zarr output or --scheduler: chunks of N voxels, or X,Y,Z (default 128)"},
+       {"output", "OUT", "the output file, ending in .nii or .nii.gz, or a new .zarr store", 'o'}},
       run_reslice};
   return command;
 }
