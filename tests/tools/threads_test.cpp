@@ -194,6 +194,27 @@ TEST(AffinePoints, APointDependsOnlyOnItsVoxel) {
   }
 }
 
+TEST(AffinePoints, EveryPointOfAWideTileIsTheWrittenOutSum) {
+  // Wider than kTileX, so the columns come in more than one run.
+  const Mat4 m = oblique();
+  const Tile wide{5, 2, 11, vacli::kTileX * 2 + 7, 3, 1};
+  const auto count = static_cast<std::size_t>(wide.ni * wide.nj);
+  std::vector<double> x(count), y(count), z(count);
+  vacli::affine_points(m)(wide, x.data(), y.data(), z.data());
+  const double k = static_cast<double>(wide.k0 + 1);
+  for (int64_t b = 0; b < wide.nj; ++b) {
+    for (int64_t a = 0; a < wide.ni; ++a) {
+      const double i = static_cast<double>(wide.i0 + a + 1);
+      const double j = static_cast<double>(wide.j0 + b + 1);
+      const double want[3] = {((m[0] * i + m[4] * j) + m[8] * k) + m[12], ((m[1] * i + m[5] * j) + m[9] * k) + m[13],
+                              ((m[2] * i + m[6] * j) + m[10] * k) + m[14]};
+      const auto n = static_cast<std::size_t>(a + wide.ni * b);
+      const double got[3] = {x[n], y[n], z[n]};
+      EXPECT_EQ(std::memcmp(want, got, sizeof want), 0) << a << "," << b;
+    }
+  }
+}
+
 // A noisy int16 image of 37 x 29 x 23 voxels, mapped for sampling.
 class NoiseImage {
  public:

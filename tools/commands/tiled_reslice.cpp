@@ -39,15 +39,28 @@ void resample_tile(const Tile &tile, const GridSize &grid, int64_t k0, const Poi
 
 PointMap affine_points(const Mat4 &m) {
   return [m](const Tile &plane, double *x, double *y, double *z) {
+    // Each product depends on one index alone: the products of kTileX
+    // columns, of a row and of the plane are formed once and summed per
+    // voxel in the same order, which gives the same bits for a third of
+    // the work.
     const auto k = static_cast<double>(plane.k0 + 1);
-    std::size_t n = 0;
-    for (int64_t b = 0; b < plane.nj; ++b) {
-      const auto j = static_cast<double>(plane.j0 + b + 1);
-      for (int64_t a = 0; a < plane.ni; ++a, ++n) {
-        const auto i = static_cast<double>(plane.i0 + a + 1);
-        x[n] = ((m[0] * i + m[4] * j) + m[8] * k) + m[12];
-        y[n] = ((m[1] * i + m[5] * j) + m[9] * k) + m[13];
-        z[n] = ((m[2] * i + m[6] * j) + m[10] * k) + m[14];
+    const double ck[3] = {m[8] * k, m[9] * k, m[10] * k};
+    for (int64_t a0 = 0; a0 < plane.ni; a0 += kTileX) {
+      const int64_t na = std::min(kTileX, plane.ni - a0);
+      double ci[3][kTileX];
+      for (int64_t a = 0; a < na; ++a) {
+        const auto i = static_cast<double>(plane.i0 + a0 + a + 1);
+        for (int c = 0; c < 3; ++c) ci[c][a] = m[c] * i;
+      }
+      for (int64_t b = 0; b < plane.nj; ++b) {
+        const auto j = static_cast<double>(plane.j0 + b + 1);
+        const double cj[3] = {m[4] * j, m[5] * j, m[6] * j};
+        const auto row = static_cast<std::size_t>(a0 + plane.ni * b);
+        for (int64_t a = 0; a < na; ++a) {
+          x[row + a] = ((ci[0][a] + cj[0]) + ck[0]) + m[12];
+          y[row + a] = ((ci[1][a] + cj[1]) + ck[1]) + m[13];
+          z[row + a] = ((ci[2][a] + cj[2]) + ck[2]) + m[14];
+        }
       }
     }
   };
