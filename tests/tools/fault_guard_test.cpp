@@ -83,6 +83,25 @@ TEST(FaultGuardDeathTest, HiddenTemporaryOutputIsRemoved) {
   EXPECT_TRUE(dir.entries().empty());
 }
 
+// An interrupted run leaves no hidden temporary behind, and still ends
+// as the signal says.
+TEST(FaultGuardDeathTest, TerminationSignalsRemoveTheHiddenTemporary) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    const ScratchDir dir;
+    const std::string hidden = dir.file(".out.nii.tmp");
+    EXPECT_EXIT(
+        {
+          const int fd = ::open(hidden.c_str(), O_CREAT | O_WRONLY, 0644);
+          if (fd < 0) std::_Exit(3);
+          vacli::abandon_on_fault(hidden);
+          std::raise(signal);
+          std::_Exit(0);
+        },
+        testing::KilledBySignal(signal), "");
+    EXPECT_TRUE(dir.entries().empty()) << signal;
+  }
+}
+
 TEST(FaultGuardDeathTest, CommittedOutputIsKept) {
   const ScratchDir dir;
   const std::string out = dir.file("out.nii");

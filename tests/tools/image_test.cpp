@@ -1,11 +1,13 @@
 // Opening images (plain, compressed, pairs, from memory), building the
 // host volume struct, and mapping it through the volume library.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <string>
 
 #include "calvex/host.h"
@@ -85,6 +87,46 @@ TEST(NiftiImage, CompressedFileIsDecompressedIntoAnUnnamedFile) {
   ASSERT_EQ(::fstat(image.data_fd(), &st), 0);
   EXPECT_EQ(st.st_nlink, 0u);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.nii.gz"}));
+}
+
+// A bomb: a small stream that holds far more than the header says the
+// image takes. Only the image is decompressed, the chosen volume's worth
+// when one is chosen; a header alone decompresses no voxel.
+TEST(NiftiImage, CompressedStreamIsReadOnlyAsFarAsTheImageNeeds) {
+  ScratchDir dir;
+  nifti_1_header h = vacli_test::basic_v1();
+  h.dim[0] = 4;
+  h.dim[4] = 3;
+  std::vector<unsigned char> plain = image_bytes(h, 3);
+  const std::size_t image_size = plain.size();
+  plain.resize(image_size + (64u << 20), 0);
+  dir.write("bomb.nii.gz", gzip_of(dir, plain));
+  const struct {
+    int64_t volume;
+    uint64_t size;
+  } cases[] = {{0, image_size}, {1, 352 + 240}, {2, 352 + 480}, {3, image_size}};
+  for (const auto &c : cases)
+    EXPECT_EQ(NiftiImage::open(dir.file("bomb.nii.gz"), c.volume).data_size(), c.size) << c.volume;
+  const NiftiImage header_only = NiftiImage::open_header(dir.file("bomb.nii.gz"));
+  EXPECT_TRUE(header_only.compressed());
+  EXPECT_FALSE(header_only.data_fd() >= 0);
+}
+
+// Headers that promise more voxels than the machine can hold are refused
+// before any is decompressed; their header alone still reads.
+TEST(NiftiImage, CompressedImageLargerThanMemoryIsRefusedUpFront) {
+  ScratchDir dir;
+  nifti_1_header h = vacli_test::basic_v1();
+  h.dim[1] = h.dim[2] = h.dim[3] = 32767;
+  h.datatype = 64;
+  h.bitpix = 64;
+  dir.write("huge.nii.gz", gzip_of(dir, vacli_test::bytes_of(h)));
+  EXPECT_EQ(NiftiImage::read_header(dir.file("huge.nii.gz")).dim[2], 32767);
+  EXPECT_EQ(NiftiImage::open_header(dir.file("huge.nii.gz")).header().dim[0], 32767);
+  const std::string error = error_of([&] { NiftiImage::open(dir.file("huge.nii.gz")); });
+  EXPECT_TRUE(std::regex_match(error, std::regex(".*huge.nii.gz: decompressed, the image takes 256.0 TiB, more than "
+                                                 "half of the [0-9.]+ [KMGT]iB this program may use")))
+      << error;
 }
 
 TEST(NiftiImage, PairIsOpenedFromEitherHalf) {
@@ -203,6 +245,38 @@ TEST(MappedVolume, LibraryMessagesReachTheUserVerbatim) {
   const NiftiImage image = NiftiImage::from_bytes(file.data(), file.size(), "short.nii");
   EXPECT_EQ(error_of([&] { vacli::MappedVolume v(image, 1); }), "short.nii: File too small.");
   EXPECT_EQ(calvex::live_allocations(), 0u);
+}
+
+// 1 x 1 x (2^31 - 1) voxels are a legal header and a sparse file of 2 GiB,
+// but the library's per-plane records would take 48 GiB.
+TEST(MappedVolume, PlaneRecordsBeyondMemoryAreRefusedUpFront) {
+  ScratchDir dir;
+  nifti_2_header h2 = vacli_test::basic_v2();
+  h2.dim[1] = h2.dim[2] = 1;
+  h2.dim[3] = 2147483647;
+  h2.datatype = 2;
+  h2.bitpix = 8;
+  dir.write("tall.nii", vacli_test::bytes_of(h2));
+  ASSERT_EQ(::truncate(dir.file("tall.nii").c_str(), 544 + 2147483647LL), 0);
+  const NiftiImage image = NiftiImage::open(dir.file("tall.nii"));
+  const std::string error = error_of([&] { vacli::MappedVolume v(image, 1); });
+  EXPECT_TRUE(std::regex_match(error, std::regex(".*tall.nii: mapping its 2147483647 planes takes 48.0 GiB, more than "
+                                                 "half of the [0-9.]+ [KMGT]iB this program may use")))
+      << error;
+  EXPECT_EQ(calvex::live_allocations(), 0u);
+}
+
+// Shortened by less than a page, the file still maps without a fault
+// where it ended: only the size check sees it.
+TEST(MappedVolume, FileShorterThanItsMappingIsReportedAsChanged) {
+  ScratchDir dir;
+  dir.write("a.nii", image_bytes(vacli_test::basic_v1()));
+  const NiftiImage image = NiftiImage::open(dir.file("a.nii"));
+  const vacli::MappedVolume volume(image, 1);
+  EXPECT_EQ(error_of([&] { volume.check_unchanged(); }), "no error");
+  ASSERT_EQ(::truncate(dir.file("a.nii").c_str(), 352 + 239), 0);
+  EXPECT_EQ(error_of([&] { volume.check_unchanged(); }),
+            dir.file("a.nii") + ": the image changed on disk while it was being read");
 }
 
 TEST(MappedVolume, MissingVolumeIsNamed) {

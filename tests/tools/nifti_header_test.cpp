@@ -238,6 +238,50 @@ TEST(NiftiHeader, NonFiniteSformIsRefused) {
   EXPECT_EQ(error_of(bytes_of(raw)), "img.nii: the voxel-to-world matrix (sform) has entries that are not finite");
 }
 
+// The qform is refused where nifticlib would make its values up; the
+// fields of a form that is not used are not looked at.
+TEST(NiftiHeader, QformValuesThatNifticlibWouldMakeUpAreRefusedByName) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char *what;
+    short qform_code, sform_code;
+    void (*change)(nifti_1_header *, double);
+    double value;
+    const char *error;
+  } cases[] = {
+      {"pixdim", 1, 0, [](nifti_1_header *h, double v) { h->pixdim[2] = static_cast<float>(v); }, nan,
+       "img.nii: pixdim[2] is not finite (nan)"},
+      {"pixdim without forms", 0, 0, [](nifti_1_header *h, double v) { h->pixdim[3] = static_cast<float>(v); }, inf,
+       "img.nii: pixdim[3] is not finite (inf)"},
+      {"quaternion", 1, 0, [](nifti_1_header *h, double v) { h->quatern_c = static_cast<float>(v); }, nan,
+       "img.nii: quatern_c is not finite (nan)"},
+      {"offset", 1, 0, [](nifti_1_header *h, double v) { h->qoffset_x = static_cast<float>(v); }, -inf,
+       "img.nii: qoffset_x is not finite (-inf)"},
+      {"long quaternion", 1, 0, [](nifti_1_header *h, double v) { h->quatern_b = h->quatern_d = static_cast<float>(v); },
+       0.75, "img.nii: the qform quaternion (quatern_b, quatern_c, quatern_d) has b^2 + c^2 + d^2 = 1.125000, "
+             "more than 1: it is no rotation"},
+      {"unit quaternion", 1, 0, [](nifti_1_header *h, double v) { h->quatern_d = static_cast<float>(v); }, 1.0,
+       "no error"},
+      {"rounded unit quaternion", 1, 0,
+       [](nifti_1_header *h, double v) { h->quatern_b = h->quatern_c = h->quatern_d = static_cast<float>(v); },
+       std::sqrt(1.0 / 3) * (1 + 1e-7), "no error"},
+      {"unused qform", 0, 0, [](nifti_1_header *h, double v) { h->quatern_c = h->qoffset_y = static_cast<float>(v); },
+       nan, "no error"},
+      {"sform in use", 1, 1, [](nifti_1_header *h, double v) { h->quatern_b = h->pixdim[1] = static_cast<float>(v); },
+       nan, "no error"},
+  };
+  for (const auto &c : cases) {
+    nifti_1_header raw = basic_v1();
+    raw.qform_code = c.qform_code;
+    raw.sform_code = c.sform_code;
+    raw.srow_x[0] = raw.srow_y[1] = raw.srow_z[2] = 1;
+    c.change(&raw, c.value);
+    EXPECT_EQ(error_of(bytes_of(raw)), c.error) << c.what;
+    EXPECT_EQ(error_of(bytes_of(raw, true)), c.error) << c.what << ", swapped";
+  }
+}
+
 TEST(NiftiHeader, OneBasedMatrixSendsVoxelOneToTheHeadersVoxelZero) {
   nifti_1_header raw = basic_v1();
   raw.pixdim[1] = 2;

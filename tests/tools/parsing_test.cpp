@@ -43,6 +43,17 @@ TEST(TextNumbers, FieldsSplitAtBlanksTabsAndCommas) {
   EXPECT_FALSE(vacli::is_blank_or_comment(" 1 # late comment"));
 }
 
+TEST(TextNumbers, CommasWithNothingBetweenThemMarkEmptyFields) {
+  const struct {
+    const char *line;
+    std::vector<std::string> fields;
+  } cases[] = {
+      {"2,,3,4", {"2", "", "3", "4"}}, {"2, ,3", {"2", "", "3"}}, {",1,2", {"", "1", "2"}},
+      {"1,2,3,", {"1", "2", "3", ""}}, {"1 ,2 , 3", {"1", "2", "3"}}, {",", {"", ""}},
+  };
+  for (const auto &c : cases) EXPECT_EQ(vacli::split_fields(c.line), c.fields) << c.line;
+}
+
 TEST(PointLine, ThreeNumbersMakeAPoint) {
   const vacli::PointLine p = vacli::parse_point_line("1.5, -2 3e1");
   EXPECT_FALSE(p.skip);
@@ -59,6 +70,32 @@ TEST(PointLine, MalformedLinesSayWhatIsWrong) {
   EXPECT_EQ(vacli::parse_point_line("1 2").problem, "expected three numbers, found 2 fields");
   EXPECT_EQ(vacli::parse_point_line("1 2 3 4").problem, "expected three numbers, found 4 fields");
   EXPECT_EQ(vacli::parse_point_line("1 two 3").problem, "'two' is not a number");
+  EXPECT_EQ(vacli::parse_point_line("2,,3,4").problem, "field 2 is empty");
+  EXPECT_EQ(vacli::parse_point_line("2,3,").problem, "field 3 is empty");
+}
+
+// What users type reaches their terminal escaped, and long tokens cut.
+TEST(Messages, UserDataIsShownEscapedAndLongTokensCut) {
+  const struct {
+    std::string raw, shown;
+  } cases[] = {
+      {"plain.nii", "plain.nii"},
+      {"\x1b]0;owned\x07\x1b[2J", "\\x1b]0;owned\\x07\\x1b[2J"},
+      {std::string("a\0b", 3), "a\\x00b"},
+      {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},
+      {"\xc2\x9b" "31m", "\\xc2\\x9b31m"},
+      {"\xff\xc3", "\\xff\\xc3"},
+      {"del\x7f", "del\\x7f"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(vacli::printable(c.raw), c.shown);
+    EXPECT_EQ(vacli::CliError(c.raw).what(), c.shown);
+  }
+  const std::string long_token(900000, '7');
+  EXPECT_EQ(vacli::quoted(long_token), "'" + std::string(64, '7') + "...'");
+  const std::string accents = std::string(63, 'e') + "\xc3\xa9\xc3\xa9";
+  EXPECT_EQ(vacli::quoted(accents), "'" + std::string(63, 'e') + "...'");
+  EXPECT_EQ(vacli::parse_point_line(long_token + "x 1 2").problem, "'" + std::string(64, '7') + "...' is not a number");
 }
 
 TEST(FormatDouble, ReadsBackToTheSameDouble) {
@@ -126,6 +163,12 @@ TEST(Arguments, UnknownRepeatedAndValuelessOptionsAreUsageErrors) {
             "option --volume needs a value (see 'volaccess info --help')");
   EXPECT_EQ(usage_error([] { Arguments("info", {"a", "b"}, {}).only_positional("an IMAGE"); }),
             "unexpected argument 'b' (see 'volaccess info --help')");
+  EXPECT_EQ(usage_error([] { Arguments("info", {""}, {}).only_positional("an IMAGE"); }),
+            "'info' was given an empty name for an IMAGE (see 'volaccess info --help')");
+  EXPECT_EQ(usage_error([] { Arguments("sample", {"a", "--points="}, {{"points", "FILE", "points"}}); }),
+            "option --points has an empty value (see 'volaccess sample --help')");
+  EXPECT_EQ(usage_error([] { Arguments("sample", {"a", "--points", ""}, {{"points", "FILE", "points"}}); }),
+            "option --points has an empty value (see 'volaccess sample --help')");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The output side: stored values, the atomic output file, .npy, PNG and
 // NIfTI headers that read back through the header parser.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -73,6 +75,40 @@ TEST(OutputFile, AbandonedFileLeavesNothingAndKeepsTheOldOne) {
 TEST(OutputFile, MissingFolderIsAnError) {
   ScratchDir dir;
   EXPECT_THROW(vacli::OutputFile(dir.file("no/such/a.bin")), vacli::CliError);
+}
+
+// The fallback where the file system has no unnamed files: the hidden
+// name fits a file name of 255 bytes, and the file gets the umask's mode.
+TEST(OutputFile, HiddenTemporaryFitsLongNamesAndFollowsTheUmask) {
+  ScratchDir dir;
+  const struct {
+    std::size_t name_length;
+    mode_t umask, mode;
+  } cases[] = {{5, 022, 0644}, {255, 022, 0644}, {255, 077, 0600}, {40, 002, 0664}};
+  for (const auto &c : cases) {
+    const mode_t old = ::umask(c.umask);
+    std::string name;
+    const vacli::UniqueFd fd = vacli::create_hidden_beside(dir.file(std::string(c.name_length, 'n')), &name);
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::fstat(fd.get(), &st), 0) << c.name_length;
+    EXPECT_EQ(st.st_mode & 0777, c.mode) << c.name_length;
+    EXPECT_LE(name.size() - name.rfind('/') - 1, 255u);
+    ::unlink(name.c_str());
+  }
+}
+
+// A FIFO or a character device named as the output is written into and
+// stays what it is.
+TEST(OutputFile, CharacterDeviceIsWrittenInPlace) {
+  {
+    vacli::OutputFile out("/dev/null");
+    vacli::write_all(out.fd(), "xyz", 3, "/dev/null");
+    out.commit();
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 TEST(Npy, HeaderIsAlignedAndDescribesFortranOrderDoubles) {

@@ -55,7 +55,7 @@ Arguments::Arguments(const std::string &command, const std::vector<std::string> 
     } else if (w.size() == 2) {
       matched = find_short(options, w[1]);
     }
-    if (!matched) usage("unknown option " + w + " for '" + command + "'" + see);
+    if (!matched) usage("unknown option " + shortened(w) + " for '" + command + "'" + see);
     name = matched->name;
     if (options_.count(name)) usage("option --" + name + " given twice");
     if (!matched->takes_value()) {
@@ -69,6 +69,9 @@ Arguments::Arguments(const std::string &command, const std::vector<std::string> 
       if (i + 1 >= words.size()) usage("option --" + name + " needs a value" + see);
       options_[name] = words[++i];
     }
+    // No option means anything by an empty value; a file option would
+    // otherwise fail later with a system message about a nameless file.
+    if (options_[name].empty()) usage("option --" + name + " has an empty value" + see);
   }
 }
 
@@ -81,7 +84,8 @@ std::optional<std::string> Arguments::value(const std::string &name) const {
 std::string Arguments::only_positional(const std::string &what) const {
   const std::string see = " (see 'volaccess " + command_ + " --help')";
   if (positional_.empty()) usage("'" + command_ + "' needs " + what + see);
-  if (positional_.size() > 1) usage("unexpected argument '" + positional_[1] + "'" + see);
+  if (positional_.size() > 1) usage("unexpected argument " + quoted(positional_[1]) + see);
+  if (positional_[0].empty()) usage("'" + command_ + "' was given an empty name for " + what + see);
   return positional_[0];
 }
 
@@ -112,23 +116,23 @@ std::optional<int32_t> hold_by_name(const std::string &name) {
 int32_t parse_hold(const std::string &text) {
   if (const std::optional<int32_t> named = hold_by_name(text)) return *named;
   const std::optional<int64_t> hold = to_integer(text);
-  if (!hold) usage("--hold: '" + text + "' is none of nearest, linear, cubic, sinc, or a whole number");
+  if (!hold) usage("--hold: " + quoted(text) + " is none of nearest, linear, cubic, sinc, or a whole number");
   const std::string problem = hold_range_problem(*hold);
-  if (!problem.empty()) usage("--hold " + text + " is out of range: " + problem);
+  if (!problem.empty()) usage("--hold " + shortened(text) + " is out of range: " + problem);
   return static_cast<int32_t>(*hold);
 }
 
 double parse_real(const std::string &option, const std::string &text) {
   const std::optional<double> v = to_double(text);
-  if (!v) usage("--" + option + ": '" + text + "' is not a number");
+  if (!v) usage("--" + option + ": " + quoted(text) + " is not a number");
   return *v;
 }
 
 int64_t parse_integer(const std::string &option, const std::string &text, int64_t low, int64_t high) {
   const std::optional<int64_t> v = to_integer(text);
-  if (!v) usage("--" + option + ": '" + text + "' is not a whole number");
+  if (!v) usage("--" + option + ": " + quoted(text) + " is not a whole number");
   if (*v < low || *v > high)
-    usage("--" + option + " " + text + " is out of range " + std::to_string(low) + " to " + std::to_string(high));
+    usage("--" + option + " " + shortened(text) + " is out of range " + std::to_string(low) + " to " + std::to_string(high));
   return *v;
 }
 
@@ -136,8 +140,8 @@ std::pair<int32_t, int32_t> parse_size(const std::string &text) {
   const std::size_t x = text.find('x');
   const std::optional<int64_t> w = x == std::string::npos ? std::nullopt : to_integer(text.substr(0, x));
   const std::optional<int64_t> h = x == std::string::npos ? std::nullopt : to_integer(text.substr(x + 1));
-  if (!w || !h || *w < 1 || *h < 1) usage("--size: '" + text + "' is not WIDTHxHEIGHT with both at least 1");
-  if (*w > std::numeric_limits<int32_t>::max() / *h) usage("--size " + text + " is too large: at most 2^31 - 1 pixels");
+  if (!w || !h || *w < 1 || *h < 1) usage("--size: " + quoted(text) + " is not WIDTHxHEIGHT with both at least 1");
+  if (*w > std::numeric_limits<int32_t>::max() / *h) usage("--size " + shortened(text) + " is too large: at most 2^31 - 1 pixels");
   return {static_cast<int32_t>(*w), static_cast<int32_t>(*h)};
 }
 
@@ -148,7 +152,7 @@ Mat4 parse_matrix_text(const std::string &option, const std::string &text) {
   std::array<double, 16> rows{};
   for (std::size_t i = 0; i < 16; ++i) {
     const std::optional<double> v = to_double(fields[i]);
-    if (!v || !std::isfinite(*v)) usage("--" + option + ": '" + fields[i] + "' is not a finite number");
+    if (!v || !std::isfinite(*v)) usage("--" + option + ": " + quoted(fields[i]) + " is not a finite number");
     rows[i] = *v;
   }
   return from_rows(rows);

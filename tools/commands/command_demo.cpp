@@ -109,7 +109,7 @@ void draw_overview(const std::vector<SliceImage> &top, const std::vector<SliceIm
 }
 
 void run_demo(const Arguments &args) {
-  if (!args.positional().empty()) throw UsageError("unexpected argument '" + args.positional()[0] + "'");
+  if (!args.positional().empty()) throw UsageError("unexpected argument " + quoted(args.positional()[0]));
   const std::string dir = args.value("out").value_or("volaccess-demo");
   const Workers workers(thread_count(args.value("threads")));
   make_folder(dir);

@@ -1,4 +1,5 @@
 // volaccess info: what a NIfTI image holds and how the volume library sees it.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -17,13 +18,22 @@ const char *byte_order(bool swapped) {
   return little != swapped ? "little-endian" : "big-endian";
 }
 
+// Only the header is read: a compressed image stays compressed. The
+// voxels of an uncompressed one are mapped, which checks that the file
+// holds the volume without reading it.
 void run_info(const Arguments &args) {
   const std::string path = args.only_positional("an IMAGE");
   const int64_t volume = volume_option(args);
-  const NiftiImage image = NiftiImage::open(path);
-  const MappedVolume mapped(image, volume);
+  const NiftiImage image = NiftiImage::open_header(path);
+  check_volume_index(image, volume);
+  if (!image.compressed()) {
+    const MappedVolume mapped(image, volume);
+  }
   const NiftiHeader &h = image.header();
-  const VolumeMap &map = mapped.map();
+  VolumeMap map{};
+  for (std::size_t i = 0; i < 3; ++i) map.dim[i] = static_cast<uint64_t>(h.dim[i]);
+  const Mat4 matrix = one_based_matrix(h);
+  std::copy(matrix.begin(), matrix.end(), map.mat);
   double vox[3];
   voxdim(&map, vox);
 
@@ -35,7 +45,7 @@ void run_info(const Arguments &args) {
   std::printf("datatype:    %s (code %d), %s%s\n", h.datatype->name, h.datatype->code, byte_order(h.swapped),
               h.swapped ? " (swapped on this machine)" : "");
   std::printf("voxel sizes: %s %s %s\n", shortest_text(vox[0]).c_str(), shortest_text(vox[1]).c_str(), shortest_text(vox[2]).c_str());
-  std::printf("scale:       %s\noffset:      %s\n", shortest_text(map.scale[0]).c_str(), shortest_text(map.offset[0]).c_str());
+  std::printf("scale:       %s\noffset:      %s\n", shortest_text(h.scale).c_str(), shortest_text(h.offset).c_str());
   std::printf("matrix:      from %s, 1-based voxel coordinates to world\n", h.matrix_source);
   for (int r = 0; r < 4; ++r) {
     std::printf("            ");

@@ -33,11 +33,11 @@ Vec3 voxel_size_option(const std::string &text) {
   const std::vector<std::string> f = split_fields(text);
   Vec3 size{};
   if (f.size() != 1 && f.size() != 3)
-    throw UsageError("--voxel-size: '" + text + "' is not one size in mm or three (X,Y,Z)");
+    throw UsageError("--voxel-size: " + quoted(text) + " is not one size in mm or three (X,Y,Z)");
   for (std::size_t a = 0; a < 3; ++a) {
     const std::optional<double> v = to_double(f[f.size() == 1 ? 0 : a]);
     if (!v || !(*v > 0) || !std::isfinite(*v))
-      throw UsageError("--voxel-size: '" + text + "' holds a size that is not a positive number of mm");
+      throw UsageError("--voxel-size: " + quoted(text) + " holds a size that is not a positive number of mm");
     size[a] = *v;
   }
   return size;
@@ -45,25 +45,40 @@ Vec3 voxel_size_option(const std::string &text) {
 
 std::array<int64_t, 3> shape_option(const std::string &text) {
   const std::vector<std::string> f = split_fields(text);
-  if (f.size() != 3) throw UsageError("--shape: '" + text + "' is not three voxel counts NX,NY,NZ");
+  if (f.size() != 3) throw UsageError("--shape: " + quoted(text) + " is not three voxel counts NX,NY,NZ");
   std::array<int64_t, 3> shape{};
   for (std::size_t a = 0; a < 3; ++a) shape[a] = parse_integer("shape", f[a], 1, std::numeric_limits<int32_t>::max());
   return shape;
 }
 
-// The grid of the output: a reference's, or the source's own field of view
-// at new voxel sizes.
-NiftiHeader output_grid(const Arguments &args, const NiftiHeader &source, const std::string &source_name) {
+// The grid of the output as the options say it, checked before any file
+// is opened: a reference's, or new voxel sizes (and counts).
+struct GridChoice {
+  std::optional<std::string> like;
+  Vec3 voxel_size{};
+  std::optional<std::array<int64_t, 3>> counts;
+};
+
+GridChoice grid_choice(const Arguments &args) {
   const std::optional<std::string> like = args.value("like");
   const std::optional<std::string> size = args.value("voxel-size");
   const std::optional<std::string> shape = args.value("shape");
   if (like && (size || shape)) throw UsageError("'reslice' takes either --like or --voxel-size (with --shape), not both");
   if (shape && !size) throw UsageError("--shape needs --voxel-size: the grid's voxel sizes in mm");
-  if (like) return NiftiImage::read_header(*like);
+  GridChoice choice;
+  choice.like = like;
+  if (like) return choice;
   if (!size) throw UsageError("'reslice' needs --like REFERENCE or --voxel-size MM (see 'volaccess reslice --help')");
-  std::optional<std::array<int64_t, 3>> counts;
-  if (shape) counts = shape_option(*shape);
-  return grid_from_source(source, source_name, voxel_size_option(*size), counts);
+  choice.voxel_size = voxel_size_option(*size);
+  if (shape) choice.counts = shape_option(*shape);
+  return choice;
+}
+
+// The grid of the output: a reference's, or the source's own field of view
+// at new voxel sizes.
+NiftiHeader output_grid(const GridChoice &choice, const NiftiHeader &source, const std::string &source_name) {
+  if (choice.like) return NiftiImage::read_header(*choice.like);
+  return grid_from_source(source, source_name, choice.voxel_size, choice.counts);
 }
 
 void run_reslice(const Arguments &args) {
@@ -79,14 +94,15 @@ void run_reslice(const Arguments &args) {
   const bool quiet = args.has("quiet");
   options.progress = !quiet && stderr_is_terminal();
   options.threads = thread_count(args.value("threads"));
+  const int64_t volume = volume_option(args);
+  const GridChoice choice = grid_choice(args);
   if (const std::optional<std::string> affine = args.value("affine")) {
     options.affine = read_affine_file(*affine);
     options.affine_name = *affine;
   }
-  const int64_t volume = volume_option(args);
 
-  const NiftiImage source = NiftiImage::open(source_path);
-  const NiftiHeader grid = output_grid(args, source.header(), source.name());
+  const NiftiImage source = NiftiImage::open(source_path, volume);
+  const NiftiHeader grid = output_grid(choice, source.header(), source.name());
   const MappedVolume mapped(source, volume);
   reslice(mapped, source.header(), grid, options, out);
   if (quiet) return;

@@ -21,7 +21,7 @@ PointFrame frame_option(const Arguments &args) {
   if (frame == "voxel1") return PointFrame::Voxel1;
   if (frame == "voxel0") return PointFrame::Voxel0;
   if (frame == "world") return PointFrame::World;
-  throw UsageError("--coords: '" + frame + "' is none of voxel1, voxel0, world");
+  throw UsageError("--coords: " + quoted(frame) + " is none of voxel1, voxel0, world");
 }
 
 // One volume when --volume names it or the image has only one; else every
@@ -67,7 +67,7 @@ void run_sample(const Arguments &args) {
   const std::string points = args.value("points").value_or("-");
   const Workers workers(thread_count(args.value("threads")));
 
-  const NiftiImage image = NiftiImage::open(path);
+  const NiftiImage image = NiftiImage::open(path, volume.value_or(0));
   const SampledVolumes volumes(image, volume);
   LineReader input(points);
   const SampleCount count = sample_points(volumes.all(), input, options, workers, stdout);

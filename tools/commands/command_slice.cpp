@@ -24,37 +24,54 @@ std::optional<double> position_option(Plane plane, const std::string &text) {
   if (text == "mid") return std::nullopt;
   const std::optional<double> v = to_double(text);
   if (!v || !std::isfinite(*v))
-    throw UsageError("--" + std::string(plane_name(plane)) + ": '" + text + "' is neither 'mid' nor a number");
+    throw UsageError("--" + std::string(plane_name(plane)) + ": " + quoted(text) + " is neither 'mid' nor a number");
   return v;
 }
 
-// Exactly one of the four ways to say which image to cut.
-PlaneView slice_request(const Arguments &args, const VolumeMap &map, const Mat4 &voxel_to_world) {
-  const Plane planes[] = {Plane::Axial, Plane::Coronal, Plane::Sagittal};
+// Which image to cut, as the options say it: a named plane or a
+// transform, and perhaps a size.
+struct SliceChoice {
   std::optional<PlaneRequest> named;
+  Mat4 transform{};
+  std::optional<std::array<int32_t, 2>> size;
+};
+
+// Exactly one of the four ways to say which image to cut, every value
+// checked before any file is opened.
+SliceChoice slice_choice(const Arguments &args) {
+  const Plane planes[] = {Plane::Axial, Plane::Coronal, Plane::Sagittal};
+  SliceChoice choice;
   int given = 0;
   for (Plane plane : planes) {
     const std::optional<std::string> v = args.value(plane_name(plane));
     if (!v) continue;
     ++given;
-    named = PlaneRequest{plane, position_option(plane, *v), args.has("world"), std::nullopt};
+    choice.named = PlaneRequest{plane, position_option(plane, *v), args.has("world"), std::nullopt};
   }
   const std::optional<std::string> m = args.value("transform");
   given += m ? 1 : 0;
   if (given != 1) throw UsageError("'slice' needs exactly one of --axial, --coronal, --sagittal, --transform");
-  std::optional<std::array<int32_t, 2>> size;
   if (const std::optional<std::string> s = args.value("size")) {
     const auto wh = parse_size(*s);
-    size = std::array<int32_t, 2>{wh.first, wh.second};
+    choice.size = std::array<int32_t, 2>{wh.first, wh.second};
   }
   if (m) {
     if (args.has("world")) throw UsageError("--world names world planes; --transform is given in voxels already");
-    const std::array<int32_t, 2> wh =
-        size.value_or(std::array<int32_t, 2>{static_cast<int32_t>(map.dim[0]), static_cast<int32_t>(map.dim[1])});
-    return PlaneView{parse_matrix_text("transform", *m), wh[0], wh[1]};
+    choice.transform = parse_matrix_text("transform", *m);
   }
-  named->size = size;
-  return plane_view(*named, map.dim, voxel_to_world);
+  return choice;
+}
+
+// The choice on the open volume.
+PlaneView slice_request(const SliceChoice &choice, const VolumeMap &map, const Mat4 &voxel_to_world) {
+  if (!choice.named) {
+    const std::array<int32_t, 2> wh = choice.size.value_or(
+        std::array<int32_t, 2>{static_cast<int32_t>(map.dim[0]), static_cast<int32_t>(map.dim[1])});
+    return PlaneView{choice.transform, wh[0], wh[1]};
+  }
+  PlaneRequest named = *choice.named;
+  named.size = choice.size;
+  return plane_view(named, map.dim, voxel_to_world);
 }
 
 std::optional<Window> window_option(const Arguments &args) {
@@ -64,7 +81,7 @@ std::optional<Window> window_option(const Arguments &args) {
   const std::optional<double> low = f.size() == 2 ? to_double(f[0]) : std::nullopt;
   const std::optional<double> high = f.size() == 2 ? to_double(f[1]) : std::nullopt;
   if (!low || !high || !std::isfinite(*low) || !std::isfinite(*high) || !(*low < *high))
-    throw UsageError("--window: '" + *v + "' is not LOW,HIGH with LOW below HIGH");
+    throw UsageError("--window: " + quoted(*v) + " is not LOW,HIGH with LOW below HIGH");
   return Window{*low, *high};
 }
 
@@ -92,11 +109,12 @@ void run_slice(const Arguments &args) {
   const std::optional<Window> window = window_option(args);
   const int64_t volume = volume_option(args);
   const Workers workers(thread_count(args.value("threads")));
+  const SliceChoice choice = slice_choice(args);
 
-  const NiftiImage image = NiftiImage::open(path);
+  const NiftiImage image = NiftiImage::open(path, volume);
   const MappedVolume mapped(image, volume);
   const Mat4 voxel_to_world = mapped.voxel_to_world();
-  const PlaneView view = slice_request(args, mapped.map(), voxel_to_world);
+  const PlaneView view = slice_request(choice, mapped.map(), voxel_to_world);
   const SliceImage cut = cut_slice(mapped, view.transform, view.width, view.height, hold, background, workers);
   if (png)
     write_picture(out, slice_picture(args, cut, window, image.header(), voxel_to_world, view.transform));

@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -107,14 +108,14 @@ int run_program(int argc, char **argv) {
       return all.empty() ? 2 : 0;
     }
     const CommandDef *command = find_command(all[0]);
-    if (!command) throw UsageError("unknown command '" + all[0] + "' (see 'volaccess --help')");
+    if (!command) throw UsageError("unknown command " + quoted(all[0]) + " (see 'volaccess --help')");
     const Words words(all.begin() + 1, all.end());
     if (wants_help(words)) {
       std::fputs(help_text(*command).c_str(), stdout);
       return 0;
     }
     command->run(Arguments(command->name, words, command->options));
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw CliError("standard output: write error");
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail_system("standard output", "cannot write", errno);
     return 0;
   } catch (const UsageError &e) {
     report(e.what());

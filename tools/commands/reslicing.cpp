@@ -67,6 +67,8 @@ ValueRange output_range(const VolumeMapping &source, const Mat4 &to_source, cons
 void choose_scaling(NiftiLayout *layout, const NiftiHeader &source_header, const VolumeMapping &source,
                     const Mat4 &to_source, const ResliceOptions &options, const std::string &out_path) {
   if (!is_integer_type(*layout->datatype)) return;
+  // Refused before the measuring pass, which it would only waste.
+  check_background_storable(*layout->datatype, options.background, out_path);
   std::optional<StoredScaling> own;
   if (is_integer_type(*source_header.datatype)) own = StoredScaling{source_header.scale, source_header.offset};
   const double b = options.background;
@@ -98,7 +100,7 @@ std::string output_datatype_problem(const std::string &datatype) {
                                              "uint32", "float32", "float64", "source"};
   for (const char *known : kOutputTypes)
     if (datatype == known) return "";
-  return "'" + datatype + "' is none of int8, uint8, int16, uint16, int32, uint32, float32, float64, source";
+  return quoted(datatype) + " is none of int8, uint8, int16, uint16, int32, uint32, float32, float64, source";
 }
 
 void reslice(const VolumeMapping &source, const NiftiHeader &source_header, const NiftiHeader &reference,
@@ -110,6 +112,7 @@ void reslice(const VolumeMapping &source, const NiftiHeader &source_header, cons
   NiftiWriter writer(out_path, layout);
   each_plane(source, to_source, layout.dim, options, "reslicing",
              [&](const double *plane) { writer.write_plane(plane); });
+  source.check_unchanged();
   writer.finish();
 }
 
@@ -126,7 +129,7 @@ Mat4 read_affine_file(const std::string &path) {
     if (fields.size() != 4) fail(where, "expected four numbers, found " + std::to_string(fields.size()) + " fields");
     for (const std::string &f : fields) {
       const std::optional<double> v = to_double(f);
-      if (!v || !std::isfinite(*v)) fail(where, "'" + f + "' is not a finite number");
+      if (!v || !std::isfinite(*v)) fail(where, quoted(f) + " is not a finite number");
       rows[count++] = *v;
     }
   }

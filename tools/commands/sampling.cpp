@@ -1,5 +1,6 @@
 #include "sampling.h"
 
+#include <cerrno>
 #include <cmath>
 #include <exception>
 #include <vector>
@@ -110,6 +111,10 @@ void sample_batch(const std::vector<const MappedVolume *> &volumes, Batch &b, co
   }
 }
 
+void check_unchanged(const std::vector<const MappedVolume *> &volumes) {
+  for (const MappedVolume *volume : volumes) volume->check_unchanged();
+}
+
 // Reads point lines into batches until `count` batches are full or the
 // input ends (*at_end). A failure to read comes back in *read_error, with
 // the lines before it in the batches.
@@ -143,6 +148,11 @@ PointLine parse_point_line(const std::string &line) {
     return result;
   }
   const std::vector<std::string> fields = split_fields(line);
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    if (fields[i].empty()) {
+      result.problem = "field " + std::to_string(i + 1) + " is empty";
+      return result;
+    }
   if (fields.size() != 3) {
     result.problem = "expected three numbers, found " + std::to_string(fields.size()) + " fields";
     return result;
@@ -150,7 +160,7 @@ PointLine parse_point_line(const std::string &line) {
   for (std::size_t i = 0; i < 3; ++i) {
     const std::optional<double> v = to_double(fields[i]);
     if (!v) {
-      result.problem = "'" + fields[i] + "' is not a number";
+      result.problem = quoted(fields[i]) + " is not a number";
       return result;
     }
     result.point[i] = *v;
@@ -181,15 +191,23 @@ SampleCount sample_points(const std::vector<const MappedVolume *> &volumes, Line
   while (!at_end) {
     std::exception_ptr read_error;
     std::vector<Batch> round = read_batches(input, per_round, &at_end, &read_error);
+    // A file cut short within its last page reads zeros instead of
+    // faulting: its size is checked before and after the round's batches,
+    // which are sampled side by side, and before any of them is written.
+    check_unchanged(volumes);
     workers.for_each(static_cast<int64_t>(round.size()), 1, [&](int64_t begin, int64_t end) {
       for (int64_t t = begin; t < end; ++t) {
         Batch &b = round[static_cast<std::size_t>(t)];
         if (parse_batch(b, input.name(), first.map(), options, world_to_voxel)) sample_batch(volumes, b, options);
       }
     });
+    check_unchanged(volumes);
+    // Each batch goes out whole: a later failure never leaves standard
+    // output inside a line.
     for (const Batch &b : round) {
       if (!b.problem.empty()) fail(b.problem_at, b.problem);
-      std::fwrite(b.text.data(), 1, b.text.size(), out);
+      if (std::fwrite(b.text.data(), 1, b.text.size(), out) != b.text.size() || std::fflush(out) != 0)
+        fail_system("standard output", "cannot write", errno);
       count.points += b.count.points;
       count.outside += b.count.outside;
     }

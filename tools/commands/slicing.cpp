@@ -73,6 +73,7 @@ void cut_slice_into(const VolumeMapping &volume, const Mat4 &transform, int32_t 
                     double background, double *pixels, const Workers &workers) {
   if (workers.threads() == 1 || height < 2 || may_copy_plane(transform, width, height, volume.map())) {
     cut_slice_into(volume, transform, width, height, hold, background, pixels);
+    volume.check_unchanged();
     return;
   }
   // Pieces of a few rows keep the threads busy to the end without
@@ -85,6 +86,7 @@ void cut_slice_into(const VolumeMapping &volume, const Mat4 &transform, int32_t 
       cut_slice_into(volume, row, width, 1, hold, background, row_pixels);
     }
   });
+  volume.check_unchanged();
 }
 
 SliceImage cut_slice(const VolumeMapping &volume, const Mat4 &transform, int32_t width, int32_t height, int32_t hold,

@@ -1,14 +1,21 @@
 #include "volume_description.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 
 #include "calvex/host.h"
 #include "cli_error.h"
+#include "memory_budget.h"
 
 namespace vacli {
 
 namespace {
+
+// VolumeMap's data, scale and offset entries.
+constexpr uint64_t kRecordBytesPerPlane = sizeof(void *) + 2 * sizeof(double);
 
 hxArray *row(std::initializer_list<double> values, hxSize rows, hxSize cols) {
   hxArray *a = hxCreateDoubleMatrix(rows, cols, hxREAL);
@@ -61,10 +68,17 @@ VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : name_(im
   check_volume_index(image, volume);
   // Mapping nothing fails with a system message; say what is wrong instead.
   if (image.data_size() == 0) fail(image.data_name(), "is empty");
+  // The library keeps a plane address, scale and offset per plane: a legal
+  // header can ask for tens of gigabytes of them before a voxel is read.
+  const uint64_t planes = static_cast<uint64_t>(image.header().dim[2]);
+  check_memory_share(planes * kRecordBytesPerPlane, image.name(),
+                     "mapping its " + std::to_string(planes) + " planes");
   const HostArray description = make_volume_struct(image, volume);
   const calvex::CallResult result =
       calvex::call_boundary([&] { maps_ = get_maps(description.get(), &count_); });
   if (!result.ok) fail(image.data_name(), result.message);
+  file_ = UniqueFd(::fcntl(image.data_fd(), F_DUPFD_CLOEXEC, 0));
+  if (!file_.valid()) fail_system(image.data_name(), "cannot read", errno);
 }
 
 VolumeMapping::~VolumeMapping() {
@@ -75,6 +89,10 @@ Mat4 VolumeMapping::voxel_to_world() const {
   Mat4 m{};
   std::memcpy(m.data(), map().mat, sizeof(double) * 16);
   return m;
+}
+
+void VolumeMapping::check_unchanged() const {
+  if (!file_covers_mapping(file_.get(), map(), name_)) fail(name_, kChangedOnDisk);
 }
 
 bool file_covers_mapping(int fd, const VolumeMap &volume, const std::string &name) {

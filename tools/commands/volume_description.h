@@ -56,8 +56,14 @@ class VolumeMapping {
   const std::string &name() const { return name_; }
   // The record's matrix: 1-based voxel coordinates to world.
   Mat4 voxel_to_world() const;
+  // Fails with the "changed on disk" reason when the file has become
+  // shorter than what was mapped: reads past its new end within the last
+  // page give zeros instead of a fault, so results would be silently wrong.
+  // Called before and after every use of the voxels whose results are kept.
+  void check_unchanged() const;
 
  private:
+  UniqueFd file_;
   VolumeMap *maps_ = nullptr;
   int32_t count_ = 0;
   std::string name_;

@@ -9,9 +9,12 @@
 
 namespace vacli {
 
+// Messages carry file names and tokens of user data: they are kept
+// printable from the start (see printable()), so that no terminal is sent
+// control characters and a NUL does not end the message early.
 class CliError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit CliError(const std::string &message);
 };
 
 // A mistake in the command line itself; the program exits with status 2.
@@ -36,6 +39,18 @@ class FileError : public CliError {
 
 // Throws FileError("<what>: <action>: <system reason>", err).
 [[noreturn]] void fail_system(const std::string &what, const std::string &action, int err);
+
+// User data as a message may show it: control characters (escape
+// sequences that retitle or clear a terminal, NUL), the C1 controls and
+// bytes that are not UTF-8 become \xNN; everything else is kept.
+std::string printable(const std::string &text);
+
+// A token of user data cut after kQuotedLength bytes (at a character
+// boundary) with "...": a 900 kB token is no message. quoted() also puts
+// it in single quotes.
+constexpr std::size_t kQuotedLength = 64;
+std::string shortened(const std::string &token);
+std::string quoted(const std::string &token);
 
 // The reason text of errno value `err`.
 std::string system_reason(int err);

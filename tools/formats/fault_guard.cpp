@@ -7,7 +7,11 @@
 #include <csignal>
 #include <cstring>
 
+#include "cli_error.h"
+
 namespace vacli {
+
+const char kChangedOnDisk[] = "the image changed on disk while it was being read";
 
 namespace {
 
@@ -39,7 +43,7 @@ void on_bus_error(int) {
 }
 
 std::string message_for(const std::string &image) {
-  std::string text = "volaccess: " + image + ": the image changed on disk while it was being read\n";
+  std::string text = "volaccess: " + printable(image) + ": " + kChangedOnDisk + "\n";
   // A name too long for the buffer still leaves a whole, ended line.
   if (text.size() > sizeof g_message) text = text.substr(0, sizeof g_message - 4) + "...\n";
   return text;
@@ -67,7 +71,39 @@ FaultGuard::~FaultGuard() {
   set_message(previous_message_);
 }
 
+namespace {
+
+// Ends the program as the signal would have, without the partial output.
+void on_termination(int signal) {
+  if (g_has_abandoned) ::unlink(g_abandoned);
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+  ::raise(signal);
+}
+
+// Signals a user or a session sends to stop the program; ones the program
+// was started to ignore stay ignored.
+void catch_termination() {
+  static bool caught = false;
+  if (caught) return;
+  caught = true;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction previous {};
+    ::sigaction(signal, nullptr, &previous);
+    if (previous.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = on_termination;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+}  // namespace
+
 void abandon_on_fault(const std::string &path) {
+  catch_termination();
   g_has_abandoned = 0;
   if (path.empty() || path.size() >= sizeof g_abandoned) return;
   std::memcpy(g_abandoned, path.c_str(), path.size() + 1);

@@ -11,6 +11,9 @@
 
 namespace vacli {
 
+// The reason given when an image no longer holds what was mapped of it.
+extern const char kChangedOnDisk[];
+
 // While one lives, SIGBUS prints "volaccess: <image>: the image changed
 // on disk while it was being read", removes the output registered with
 // abandon_on_fault and ends the program with status 1. Guards nest: the
@@ -27,9 +30,11 @@ class FaultGuard {
   struct sigaction previous_action_ {};
 };
 
-// Names the partial output file (a hidden temporary) that a fault must
-// remove; an empty name, or keep_on_fault(), registers none. Names longer
-// than a path can be are not registered.
+// Names the partial output file (a hidden temporary) that a fault, or
+// SIGINT, SIGTERM or SIGHUP, must remove before the program ends as the
+// signal says; an empty name, or keep_on_fault(), registers none. Names
+// longer than a path can be are not registered. SIGKILL cannot be caught:
+// it leaves the temporary behind.
 void abandon_on_fault(const std::string &path);
 void keep_on_fault();
 

@@ -82,12 +82,16 @@ bool represents(const StoredScaling &scaling, const NiftiDatatype &type, const V
   return stored >= b.low && stored <= b.high && scaling.scale * stored + scaling.offset == background;
 }
 
-StoredScaling choose_integer_scaling(const NiftiDatatype &type, const ValueRange &range, double background,
-                                     const std::optional<StoredScaling> &preferred, bool float_fields,
-                                     const std::string &output) {
+void check_background_storable(const NiftiDatatype &type, double background, const std::string &output) {
   if (!std::isfinite(background))
     fail(output, std::string("the background ") + shortest_text(background) + " cannot be stored in " + type.name +
                      ": give --background a number, or --datatype float32");
+}
+
+StoredScaling choose_integer_scaling(const NiftiDatatype &type, const ValueRange &range, double background,
+                                     const std::optional<StoredScaling> &preferred, bool float_fields,
+                                     const std::string &output) {
+  check_background_storable(type, background, output);
   if (preferred && represents(*preferred, type, range, background)) return *preferred;
   // The background at the integer that stands where it stands in the
   // range, so that the type's integers span the values; else at stored 0,

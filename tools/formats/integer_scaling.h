@@ -28,6 +28,10 @@ struct ValueRange {
 // scale * stored + offset in doubles.
 bool represents(const StoredScaling &scaling, const NiftiDatatype &type, const ValueRange &range, double background);
 
+// Integers have no NaN nor infinity: a background that is not finite is
+// a CliError naming `output`.
+void check_background_storable(const NiftiDatatype &type, double background, const std::string &output);
+
 // The scaling for an integer `type`: `preferred` (an integer source's own,
 // so that labels stay labels) when it represents everything, else one that
 // spreads the range over the type's integers. With

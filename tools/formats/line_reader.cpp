@@ -42,6 +42,14 @@ bool LineReader::fill() {
 }
 
 bool LineReader::next(std::string *line) {
+  if (!read_line(line)) return false;
+  // Editors may start a UTF-8 text with a byte-order mark; it is no data.
+  static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+  if (line_number_ == 1 && line->compare(0, 3, kByteOrderMark) == 0) line->erase(0, 3);
+  return true;
+}
+
+bool LineReader::read_line(std::string *line) {
   for (;;) {
     const std::size_t newline = buffer_.find('\n', start_);
     if (newline != std::string::npos) {

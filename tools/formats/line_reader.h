@@ -14,7 +14,8 @@ class LineReader {
   // "-" reads standard input, which the reader then names "<stdin>".
   explicit LineReader(const std::string &path);
 
-  // The next line without its end-of-line; false at the end of input.
+  // The next line without its end-of-line (nor, on the first line, a
+  // UTF-8 byte-order mark); false at the end of input.
   bool next(std::string *line);
   // Number of the line last returned, from 1.
   long line_number() const { return line_number_; }
@@ -22,6 +23,7 @@ class LineReader {
 
  private:
   bool fill();
+  bool read_line(std::string *line);
 
   UniqueFd owned_;
   int fd_ = 0;

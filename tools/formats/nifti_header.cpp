@@ -165,6 +165,38 @@ Mat4 from_dmat44(const nifti_dmat44 &m) {
   return out;
 }
 
+// b^2 + c^2 + d^2 of a rotation's quaternion is at most 1; stored as
+// float32 it may exceed 1 by rounding, by no more than peers tolerate.
+constexpr double kQuaternionTolerance = 3 * static_cast<double>(std::numeric_limits<float>::epsilon());
+
+std::string field_value(double v) { return std::isnan(v) ? "nan" : std::to_string(v); }
+
+void check_finite(double v, const std::string &field, const std::string &name) {
+  if (!std::isfinite(v)) fail(name, field + " is not finite (" + field_value(v) + ")");
+}
+
+// The qform as strictly as the sform: nifticlib would replace a voxel size
+// that is not finite by 1, a quaternion part or offset by 0, and scale a
+// quaternion longer than 1 into a different rotation, all without a word.
+// Only the fields of the matrix actually used are checked, so headers whose
+// unused form is odd still read.
+void check_qform(const NiftiGeometry &g, const std::string &name) {
+  if (g.sform_code > 0) return;
+  const char *const pixdim_names[] = {"pixdim[1]", "pixdim[2]", "pixdim[3]"};
+  for (std::size_t i = 0; i < 3; ++i) check_finite(g.pixdim[i], pixdim_names[i], name);
+  if (g.qform_code <= 0) return;
+  const char *const quatern_names[] = {"quatern_b", "quatern_c", "quatern_d"};
+  const char *const offset_names[] = {"qoffset_x", "qoffset_y", "qoffset_z"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    check_finite(g.quatern[i], quatern_names[i], name);
+    check_finite(g.qoffset[i], offset_names[i], name);
+  }
+  const double norm = g.quatern[0] * g.quatern[0] + g.quatern[1] * g.quatern[1] + g.quatern[2] * g.quatern[2];
+  if (norm > 1 + kQuaternionTolerance)
+    fail(name, "the qform quaternion (quatern_b, quatern_c, quatern_d) has b^2 + c^2 + d^2 = " + std::to_string(norm) +
+                   ", more than 1: it is no rotation");
+}
+
 struct ImageFree {
   void operator()(nifti_image *nim) const { nifti_image_free(nim); }
 };
@@ -213,6 +245,7 @@ NiftiHeader parse_version(const unsigned char *bytes, bool swapped, int version,
   check_datatype(&out, f, name);
   check_sizes(&out, f, name);
   read_scaling(&out, f, name);
+  check_qform(out.geometry, name);
   read_matrix(&out, raw, name);
   return out;
 }

@@ -1,16 +1,21 @@
 #include "nifti_image.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
+
+#include <algorithm>
 
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "cli_error.h"
+#include "memory_budget.h"
 #include "text_numbers.h"
 
 namespace vacli {
@@ -22,58 +27,103 @@ bool is_gzip(int fd, const std::string &what) {
   return read_at(fd, magic, 2, 0, what) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
 }
 
-// zlib prefixes its messages with "<fd:N>: "; the user knows the file by name.
-std::string gzip_reason(gzFile gz) {
-  int code = Z_OK;
-  std::string text = gzerror(gz, &code);
-  if (text.rfind("<fd:", 0) == 0) {
-    const std::size_t colon = text.find(": ");
-    if (colon != std::string::npos) text.erase(0, colon + 2);
-  }
-  return text.empty() ? "unknown error" : text;
-}
-
 struct GzClose {
   void operator()(gzFile_s *gz) const { gzclose(gz); }
 };
+using GzStream = std::unique_ptr<gzFile_s, GzClose>;
 
-FileContent decompress(int fd, const std::string &what) {
-  UniqueFd copy(::dup(fd));
+// The gzip stream of `fd` from its start, read through a descriptor of
+// its own.
+GzStream open_gzip(int fd, const std::string &what) {
+  UniqueFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
   if (!copy.valid()) fail_system(what, "cannot read", errno);
   if (::lseek(copy.get(), 0, SEEK_SET) != 0) fail_system(what, "cannot read", errno);
-  std::unique_ptr<gzFile_s, GzClose> gz(gzdopen(copy.get(), "rb"));
+  GzStream gz(gzdopen(copy.get(), "rb"));
   if (!gz) fail(what, "cannot read the gzip stream");
   copy.release();
+  return gz;
+}
+
+// Reads up to n bytes; fewer only where the stream ends, cleanly.
+std::size_t read_gzip(gzFile gz, unsigned char *buffer, std::size_t n, const std::string &what) {
+  std::size_t done = 0;
+  while (done < n) {
+    const unsigned want = static_cast<unsigned>(std::min<std::size_t>(n - done, 1u << 30));
+    const int got = gzread(gz, buffer + done, want);
+    if (got < 0) fail(what, "corrupt gzip data: " + gzip_reason(gz));
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  int code = Z_OK;
+  gzerror(gz, &code);
+  if (code != Z_OK) fail(what, "corrupt gzip data: " + gzip_reason(gz));
+  return done;
+}
+
+// The first n bytes of a file (fewer if it is shorter), decompressed when
+// it is gzip data.
+std::vector<unsigned char> leading_bytes(int fd, bool gzip, std::size_t n, const std::string &what) {
+  std::vector<unsigned char> bytes(n);
+  bytes.resize(gzip ? read_gzip(open_gzip(fd, what).get(), bytes.data(), n, what) : read_at(fd, bytes.data(), n, 0, what));
+  return bytes;
+}
+
+// Decompresses the first `limit` bytes of the gzip stream of `fd` into an
+// unnamed file; a bomb that holds gigabytes more is not read past them.
+FileContent decompress(int fd, const std::string &what, uint64_t limit) {
+  check_memory_share(limit, what, "decompressed, the image");
+  const GzStream gz = open_gzip(fd, what);
   FileContent out;
   out.fd = make_anonymous_file(what);
   out.compressed = true;
   std::vector<unsigned char> block(1 << 20);
-  for (;;) {
-    const int got = gzread(gz.get(), block.data(), static_cast<unsigned>(block.size()));
-    if (got < 0) fail(what, "corrupt gzip data: " + gzip_reason(gz.get()));
-    if (got == 0) break;
-    write_all(out.fd.get(), block.data(), static_cast<std::size_t>(got), what + " (decompressed)");
-    out.size += static_cast<uint64_t>(got);
+  while (out.size < limit) {
+    const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(block.size(), limit - out.size));
+    const std::size_t got = read_gzip(gz.get(), block.data(), want, what);
+    write_all(out.fd.get(), block.data(), got, what + " (decompressed)");
+    out.size += got;
+    if (got < want) break;
   }
-  int code = Z_OK;
-  gzerror(gz.get(), &code);
-  if (code != Z_OK) fail(what, "corrupt gzip data: " + gzip_reason(gz.get()));
+  // One byte more takes zlib to the stream's check value when the image
+  // is all the stream holds; a longer stream is read no further.
+  unsigned char next;
+  if (out.size == limit) read_gzip(gz.get(), &next, 1, what);
   out.sealed = seal_against_shrinking(out.fd.get());
   return out;
 }
 
-FileContent content_of(UniqueFd fd, const std::string &what) {
-  if (is_gzip(fd.get(), what)) return decompress(fd.get(), what);
-  FileContent out;
-  out.size = file_size(fd.get(), what);
-  out.fd = std::move(fd);
-  return out;
+// The header file of an image, open, and its checked header.
+struct HeaderFile {
+  UniqueFd fd;
+  bool gzip = false;
+  NiftiHeader header;
+};
+
+HeaderFile read_header_file(UniqueFd fd, const std::string &what) {
+  HeaderFile file;
+  file.gzip = is_gzip(fd.get(), what);
+  const std::vector<unsigned char> bytes = leading_bytes(fd.get(), file.gzip, kNiftiMaxHeaderSize, what);
+  file.header = parse_nifti_header(bytes.data(), bytes.size(), what);
+  file.fd = std::move(fd);
+  return file;
 }
 
-NiftiHeader header_of(const FileContent &content, const std::string &what) {
-  unsigned char bytes[kNiftiMaxHeaderSize];
-  const std::size_t got = read_at(content.fd.get(), bytes, sizeof bytes, 0, what);
-  return parse_nifti_header(bytes, got, what);
+// Where volume `volume` (0: the last) ends in the voxel file; the header
+// check bounded it.
+uint64_t end_of_volume(const NiftiHeader &header, int64_t volume) {
+  const int64_t count = volume > 0 ? std::min(volume, header.volumes) : header.volumes;
+  return header.vox_offset + header.volume_bytes * static_cast<uint64_t>(count);
+}
+
+// The voxel file's content: gzip data decompressed up to `limit`, or left
+// compressed when there is no limit.
+FileContent voxel_content(UniqueFd fd, bool gzip, const std::string &what, std::optional<uint64_t> limit) {
+  FileContent out;
+  if (gzip && limit) return decompress(fd.get(), what, *limit);
+  out.compressed = gzip;
+  if (!gzip) out.size = file_size(fd.get(), what);
+  if (!gzip) out.fd = std::move(fd);
+  return out;
 }
 
 // Replaces a final `from` (before an optional ".gz") by `to`, keeping case.
@@ -99,15 +149,17 @@ bool swap_extension(const std::string &path, const char *from, const char *to, s
 
 }  // namespace
 
-FileContent open_content(const std::string &path) { return content_of(open_regular_file(path), path); }
-
-FileContent content_from_bytes(const void *bytes, std::size_t size, const std::string &name) {
-  UniqueFd fd = make_anonymous_file(name);
-  write_all(fd.get(), bytes, size, name);
-  const bool sealed = seal_against_shrinking(fd.get());
-  FileContent content = content_of(std::move(fd), name);
-  if (!content.compressed) content.sealed = sealed;
-  return content;
+std::string gzip_reason(gzFile gz) {
+  int code = Z_OK;
+  const char *message = gzerror(gz, &code);
+  if (code == Z_ERRNO) return system_reason(errno);
+  std::string text = message;
+  // zlib prefixes its messages with "<fd:N>: "; the user knows the file by name.
+  if (text.rfind("<fd:", 0) == 0) {
+    const std::size_t colon = text.find(": ");
+    if (colon != std::string::npos) text.erase(0, colon + 2);
+  }
+  return text.empty() ? "unknown error" : text;
 }
 
 ImageFileNames image_file_names(const std::string &path) {
@@ -121,32 +173,45 @@ ImageFileNames image_file_names(const std::string &path) {
 NiftiImage::NiftiImage(std::string name, std::string data_name, NiftiHeader header, FileContent data)
     : name_(std::move(name)), data_name_(std::move(data_name)), header_(header), data_(std::move(data)) {}
 
-NiftiImage NiftiImage::open(const std::string &path) {
+NiftiImage NiftiImage::open_image(const std::string &path, std::optional<int64_t> volume) {
   const ImageFileNames names = image_file_names(path);
-  FileContent head = open_content(names.header);
-  NiftiHeader header = header_of(head, names.header);
+  HeaderFile head = read_header_file(open_regular_file(names.header), names.header);
+  const NiftiHeader &header = head.header;
+  std::optional<uint64_t> limit;
+  if (volume) limit = end_of_volume(header, *volume);
   if (header.single_file) {
     if (names.header != names.data)
       fail(names.header, "holds a single-file image (magic \"n+" + std::to_string(header.version) +
                              "\"), not the header of a .hdr/.img pair");
-    return NiftiImage(path, names.header, header, std::move(head));
+    FileContent data = voxel_content(std::move(head.fd), head.gzip, names.header, limit);
+    return NiftiImage(path, names.header, header, std::move(data));
   }
   if (names.header == names.data)
     fail(path, "its header says the voxels are in a separate .img file, but the name does not end in .hdr");
-  FileContent data = open_content(names.data);
+  UniqueFd fd = open_regular_file(names.data);
+  const bool gzip = is_gzip(fd.get(), names.data);
+  FileContent data = voxel_content(std::move(fd), gzip, names.data, limit);
   return NiftiImage(path, names.data, header, std::move(data));
 }
 
+NiftiImage NiftiImage::open(const std::string &path, int64_t volume) { return open_image(path, volume); }
+
+NiftiImage NiftiImage::open_header(const std::string &path) { return open_image(path, std::nullopt); }
+
 NiftiImage NiftiImage::from_bytes(const void *bytes, std::size_t size, const std::string &name) {
-  FileContent content = content_from_bytes(bytes, size, name);
-  NiftiHeader header = header_of(content, name);
-  if (!header.single_file) fail(name, "is the header of a .hdr/.img pair; its voxels are not in memory");
-  return NiftiImage(name, name, header, std::move(content));
+  UniqueFd fd = make_anonymous_file(name);
+  write_all(fd.get(), bytes, size, name);
+  const bool sealed = seal_against_shrinking(fd.get());
+  HeaderFile head = read_header_file(std::move(fd), name);
+  if (!head.header.single_file) fail(name, "is the header of a .hdr/.img pair; its voxels are not in memory");
+  FileContent data = voxel_content(std::move(head.fd), head.gzip, name, end_of_volume(head.header, 0));
+  if (!data.compressed) data.sealed = sealed;
+  return NiftiImage(name, name, head.header, std::move(data));
 }
 
 NiftiHeader NiftiImage::read_header(const std::string &path) {
   const std::string header_path = image_file_names(path).header;
-  return header_of(open_content(header_path), header_path);
+  return read_header_file(open_regular_file(header_path), header_path).header;
 }
 
 }  // namespace vacli

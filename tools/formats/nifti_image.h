@@ -7,14 +7,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "nifti_header.h"
 #include "unique_fd.h"
 
+struct gzFile_s;
+
 namespace vacli {
 
-// The contents of one file, decompressed when it was gzip data.
+// The contents of one file, decompressed when it was gzip data. Only as
+// much of a gzip stream is decompressed as the image needs; whatever
+// follows is never read. `fd` is not valid when the voxels were left
+// compressed because only the header was wanted.
 struct FileContent {
   UniqueFd fd;
   uint64_t size = 0;
@@ -22,20 +28,20 @@ struct FileContent {
   bool sealed = false;  // an anonymous file that can never shrink
 };
 
-// Opens `path` (a regular file); gzip data, recognised by its first
-// bytes, is decompressed into an unnamed file.
-FileContent open_content(const std::string &path);
-// The same for bytes in memory, named `name` in errors.
-FileContent content_from_bytes(const void *bytes, std::size_t size, const std::string &name);
-
 class NiftiImage {
  public:
   // A .nii or .nii.gz file, or either half of a .hdr/.img pair (also
-  // gzip-compressed).
-  static NiftiImage open(const std::string &path);
+  // gzip-compressed). Compressed voxels are decompressed up to the end of
+  // volume `volume` (from 1; 0 for all volumes), after checking that the
+  // memory this takes is a sane share of what the program may use.
+  static NiftiImage open(const std::string &path, int64_t volume = 0);
+  // The same, but compressed voxels are left compressed (data_fd() is
+  // then not valid): for uses that need the header and the files alone.
+  static NiftiImage open_header(const std::string &path);
   // A single-file image held in memory (.nii or .nii.gz bytes).
   static NiftiImage from_bytes(const void *bytes, std::size_t size, const std::string &name);
-  // Only the header of an image, for uses that need its geometry alone.
+  // Only the header of an image, for uses that need its geometry alone;
+  // a compressed file is decompressed no further than its header.
   static NiftiHeader read_header(const std::string &path);
 
   const NiftiHeader &header() const { return header_; }
@@ -51,6 +57,8 @@ class NiftiImage {
 
  private:
   NiftiImage(std::string name, std::string data_name, NiftiHeader header, FileContent data);
+  // No volume: the voxels are left compressed.
+  static NiftiImage open_image(const std::string &path, std::optional<int64_t> volume);
 
   std::string name_;
   std::string data_name_;
@@ -65,6 +73,10 @@ struct ImageFileNames {
   std::string data;
 };
 ImageFileNames image_file_names(const std::string &path);
+
+// Why a gzip stream failed: the system's reason for a failed read or
+// write, else zlib's message without its "<fd:N>: " prefix.
+std::string gzip_reason(gzFile_s *gz);
 
 }  // namespace vacli
 

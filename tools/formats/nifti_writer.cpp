@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "cli_error.h"
+#include "nifti_image.h"
 #include "stored_values.h"
 #include "text_numbers.h"
 #include "unique_fd.h"
@@ -108,7 +109,7 @@ void NiftiWriter::put(const void *bytes, std::size_t n) {
   while (n > 0) {
     const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(n, 1u << 30));
     if (gzwrite(gzip_->file, p, chunk) != static_cast<int>(chunk))
-      fail(file_.path(), "cannot write the compressed image");
+      fail(file_.path(), "cannot write: " + gzip_reason(gzip_->file));
     p += chunk;
     n -= chunk;
   }
@@ -127,9 +128,11 @@ void NiftiWriter::finish() {
     fail(file_.path(), "internal error: " + std::to_string(planes_written_) + " of " + std::to_string(layout_.dim[2]) +
                            " planes written");
   if (gzip_) {
+    // The stream's end is written here, where a failure still has its reason.
+    if (gzflush(gzip_->file, Z_FINISH) != Z_OK) fail(file_.path(), "cannot write: " + gzip_reason(gzip_->file));
     const int status = gzclose(gzip_->file);
     gzip_->file = nullptr;
-    if (status != Z_OK) fail(file_.path(), "cannot write the compressed image");
+    if (status != Z_OK) fail_system(file_.path(), "cannot write", errno);
   }
   file_.commit();
 }

@@ -1,8 +1,6 @@
 #include "picture.h"
 
 #include <png.h>
-#include <stdio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -121,23 +119,28 @@ void draw_letters(Picture *picture, const EdgeLetters &letters) {
     if (const Glyph *g = glyph_of(letters[e])) draw_glyph(picture, *g, spots[e][0], spots[e][1], scale);
 }
 
+// Encoded in memory and written like every output, so that a failed
+// write says why.
 void write_picture(const std::string &path, const Picture &picture) {
-  OutputFile out(path);
-  FILE *stream = ::fdopen(::dup(out.fd()), "wb");
-  if (!stream) fail_system(path, "cannot write", errno);
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(picture.width);
   image.height = static_cast<png_uint_32>(picture.height);
   image.format = picture.channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
-  const int ok = png_image_write_to_stdio(&image, stream, 0, picture.bytes.data(), picture.width * picture.channels,
-                                          nullptr);
+  const int32_t stride = picture.width * picture.channels;
+  png_alloc_size_t size = 0;
+  std::vector<unsigned char> encoded;
+  bool ok = png_image_write_to_memory(&image, nullptr, &size, 0, picture.bytes.data(), stride, nullptr);
+  if (ok) {
+    encoded.resize(size);
+    ok = png_image_write_to_memory(&image, encoded.data(), &size, 0, picture.bytes.data(), stride, nullptr);
+  }
   const std::string reason = ok ? "" : image.message;
   png_image_free(&image);
-  const bool closed = std::fclose(stream) == 0;
-  if (!ok) fail(path, "cannot write the PNG picture: " + reason);
-  if (!closed) fail_system(path, "cannot write", errno);
+  if (!ok) fail(path, "cannot encode the PNG picture: " + reason);
+  OutputFile out(path);
+  write_all(out.fd(), encoded.data(), size, path);
   out.commit();
 }
 

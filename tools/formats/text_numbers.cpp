@@ -40,14 +40,31 @@ std::optional<int64_t> to_integer(const std::string &token) {
 
 std::vector<std::string> split_fields(const std::string &line) {
   std::vector<std::string> fields;
+  // A comma ends a field: one with nothing before it, since the start or
+  // the last comma, is an empty field, and so is the end after a comma.
+  bool field_since_comma = false;
+  bool after_comma = false;
   std::size_t i = 0;
   while (i < line.size()) {
-    while (i < line.size() && is_separator(line[i])) ++i;
+    if (is_separator(line[i]) && line[i] != ',') {
+      ++i;
+      continue;
+    }
+    if (line[i] == ',') {
+      if (!field_since_comma) fields.emplace_back();
+      field_since_comma = false;
+      after_comma = true;
+      ++i;
+      continue;
+    }
     std::size_t j = i;
     while (j < line.size() && !is_separator(line[j])) ++j;
-    if (j > i) fields.push_back(line.substr(i, j - i));
+    fields.push_back(line.substr(i, j - i));
+    field_since_comma = true;
+    after_comma = false;
     i = j;
   }
+  if (after_comma) fields.emplace_back();
   return fields;
 }
 

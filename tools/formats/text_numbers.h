@@ -14,7 +14,9 @@ std::optional<double> to_double(const std::string &token);
 // The integer a whole token spells, else none (also when out of range).
 std::optional<int64_t> to_integer(const std::string &token);
 
-// The tokens of a line, separated by blanks, tabs or commas.
+// The tokens of a line, separated by blanks, tabs or commas. A comma
+// with no token before it (since the start or the last comma), or none
+// after it, marks an empty field: an empty string.
 std::vector<std::string> split_fields(const std::string &line);
 
 // The shortest text that reads back to the same double: exact, and

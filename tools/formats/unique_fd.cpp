@@ -33,15 +33,19 @@ void UniqueFd::reset() {
 
 namespace {
 
+// Images are opened without waiting, so that a FIFO named as an image is
+// refused at once; text is read like any Unix tool reads it: a FIFO is
+// opened blocking, which waits for its writer instead of meeting an
+// immediate end of input.
 UniqueFd open_for_reading(const std::string &path, bool regular_only) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  const int wait = regular_only ? O_NONBLOCK : 0;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | wait));
   if (!fd.valid()) fail_system(path, "cannot open", errno);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) fail_system(path, "cannot read", errno);
   if (S_ISDIR(st.st_mode)) fail(path, "is a directory");
   if (regular_only && !S_ISREG(st.st_mode)) fail(path, "is not a regular file");
-  // O_NONBLOCK only kept open() from waiting on a FIFO; reads block again.
-  ::fcntl(fd.get(), F_SETFL, 0);
+  if (wait) ::fcntl(fd.get(), F_SETFL, 0);
   return fd;
 }
 

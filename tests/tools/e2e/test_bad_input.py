@@ -102,6 +102,34 @@ class BadInput(ProgramTest):
         self.assertEqual(self.fails("sample", img, stdin="1 1 1\n1 2\n"),
                          "volaccess: <stdin>:2: expected three numbers, found 2 fields")
 
+    def test_point_files_skip_a_byte_order_mark_and_refuse_empty_fields(self):
+        img = self.image()
+        self.assertEqual(self.ok("sample", img, stdin="\ufeff2 3 2\n"), "21\n")
+        self.assertEqual(self.fails("sample", img, stdin="1,1,1\n2,,3,2\n"), "volaccess: <stdin>:2: field 2 is empty")
+
+    def test_user_data_in_messages_is_escaped_and_cut(self):
+        img = self.image()
+        line = self.fails("sample", img, stdin="1 \x1b]0;owned\x07\x1b[2J 1\n")
+        self.assertEqual(line, "volaccess: <stdin>:1: '\\x1b]0;owned\\x07\\x1b[2J' is not a number")
+        line = self.fails("sample", img, "--hold", "7" * 100000 + "x", status=2)
+        self.assertEqual(line, "volaccess: --hold: '" + "7" * 64 + "...' is none of nearest, linear, cubic, sinc, or a whole number")
+        name = self.path("\x1b[2Jx.nii")
+        self.assertEqual(self.fails("info", name), "volaccess: " + name.replace("\x1b", "\\x1b") +
+                         ": cannot open: No such file or directory")
+
+    def test_option_values_are_checked_before_any_file_is_opened(self):
+        none = self.path("none.nii")
+        out = self.path("o.png")
+        for args in (("info", none, "--volume", "x"), ("sample", none, "--hold", "1.5"),
+                     ("sample", none, "--coords", "mm"), ("slice", none, "--axial", "x", "-o", out),
+                     ("slice", none, "--axial", "1", "--size", "0x2", "-o", out),
+                     ("slice", none, "-o", out), ("slice", none, "--transform", "1 2", "-o", out),
+                     ("reslice", none, "--like", none, "--datatype", "int3", "-o", self.path("o.nii")),
+                     ("info", ""), ("sample", self.image(), "--points", ""), ("reslice", none, "--like=", "-o", "o.nii")):
+            with self.subTest(args=args):
+                self.fails(*args, status=2)
+        self.assert_no_files_but("ok.nii")
+
     def test_singular_matrices(self):
         p = self.image("flat.nii", srow=[[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 0, 0]])
         self.assertEqual(self.fails("sample", p, "--coords", "world", stdin="0 0 0\n"),

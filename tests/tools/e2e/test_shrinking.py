@@ -54,6 +54,35 @@ class Shrinking(ProgramTest):
         p.stdin = None
         self.assertEqual(self.assert_reported(p, image), "")
 
+    def test_shrink_within_the_last_page_fails_after_the_complete_batches(self):
+        # Cut short by less than a page, the mapping past the new end reads
+        # zeros instead of faulting: only a size check can tell.
+        image = niftiwrite.write_nii(self.path("img.nii"), np.ones((40, 40, 40), np.float32), 16)
+        # One thread reads two batches of 2^14 points before it samples them.
+        batch = 2 << 14
+        p = self.start("sample", image, "--threads", "1", stdin=subprocess.PIPE)
+        p.stdin.write("1 1 1\n" * batch)
+        p.stdin.flush()
+        printed = [p.stdout.readline() for _ in range(batch)]
+        self.assertEqual(printed, ["1\n"] * batch)
+        os.truncate(image, os.path.getsize(image) - 100)
+        p.stdin.write("40 40 40\n")
+        p.stdin.close()
+        p.stdin = None
+        self.assertEqual(self.assert_reported(p, image), "")
+
+    def test_slice_of_a_shortened_image_writes_nothing(self):
+        image = niftiwrite.write_nii(self.path("img.nii"), np.ones((40, 40, 40), np.float32), 16)
+        out = self.path("out.npy")
+        # Long enough (Lagrange 4x4x4 at 4 million pixels) that the truncation
+        # lands while the pixels are being computed.
+        p = self.start("slice", image, "--transform", "0.02 0 0 0 0 0.02 0 0 0 0 1 40 0 0 0 1",
+                       "--size", "2000x2000", "--hold", "3", "-o", out)
+        wait_until_mapped(p, image)
+        os.truncate(image, os.path.getsize(image) - 100)
+        self.assert_reported(p, image)
+        self.assertEqual(os.listdir(self.dir), ["img.nii"])
+
     def test_reslice_interrupted_by_truncation_leaves_no_output(self):
         # Long enough (Lagrange 4x4x4 on 8 million voxels) that the
         # truncation lands while the planes are being computed.
