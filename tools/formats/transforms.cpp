@@ -301,8 +301,10 @@ std::vector<MatVariable> parse_mat4(const unsigned char *bytes, std::size_t size
     const uint32_t number_type = (type / 10) % 10;
     const bool swap = big != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
     const uint64_t count = static_cast<uint64_t>(rows) * cols;
+    // Checked before the product, which could overflow for a bogus count.
+    if (count > size - at || count * element_bytes(number_type) > size - at)
+      fail(where, "truncated data of '" + v.name + "'");
     const uint64_t data_bytes = count * element_bytes(number_type);
-    if (data_bytes > size - at) fail(where, "truncated data of '" + v.name + "'");
     v.values.reserve(count);
     for (uint64_t i = 0; i < count; ++i) v.values.push_back(element(bytes + at + i * element_bytes(number_type), number_type, swap));
     at += data_bytes;
