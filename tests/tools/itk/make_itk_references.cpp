@@ -145,6 +145,18 @@ void write_float_transform(const itk::Transform<float, 3, 3>::Pointer &t, const 
   writer->Update();
 }
 
+// Sets a transform's parameters and its centre (the fixed parameters).
+template <class T>
+void set_centred(T *t, std::initializer_list<double> parameters, const std::array<double, 3> &centre) {
+  typename T::ParametersType p(static_cast<unsigned>(parameters.size()));
+  unsigned n = 0;
+  for (double v : parameters) p[n++] = static_cast<typename T::ParametersValueType>(v);
+  t->SetParameters(p);
+  typename T::InputPointType c;
+  for (int a = 0; a < 3; ++a) c[a] = static_cast<typename T::ScalarType>(centre[a]);
+  t->SetCenter(c);
+}
+
 void write_transforms() {
   auto affine = itk::AffineTransform<double, 3>::New();
   itk::Matrix<double, 3, 3> scale_shear;
@@ -166,47 +178,15 @@ void write_transforms() {
   write_transform(affine.GetPointer(), "affine.mat");
 
   auto euler = itk::Euler3DTransform<double>::New();
-  euler->SetRotation(0.1, -0.05, 0.15);
-  centre[0] = 1.0;
-  centre[1] = 2.0;
-  centre[2] = -1.0;
-  euler->SetCenter(centre);
-  t[0] = -2.0;
-  t[1] = 1.0;
-  t[2] = 0.5;
-  euler->SetTranslation(t);
+  set_centred(euler.GetPointer(), {0.1, -0.05, 0.15, -2.0, 1.0, 0.5}, {1.0, 2.0, -1.0});
   write_transform(euler.GetPointer(), "euler.txt");
 
   auto versor = itk::VersorRigid3DTransform<float>::New();
-  itk::VersorRigid3DTransform<float>::ParametersType vp(6);
-  vp[0] = 0.05f;
-  vp[1] = -0.03f;
-  vp[2] = 0.08f;
-  vp[3] = 1.0f;
-  vp[4] = -1.0f;
-  vp[5] = 2.0f;
-  versor->SetParameters(vp);
-  itk::VersorRigid3DTransform<float>::InputPointType vc;
-  vc[0] = 0.0f;
-  vc[1] = 0.0f;
-  vc[2] = 1.0f;
-  versor->SetCenter(vc);
+  set_centred(versor.GetPointer(), {0.05, -0.03, 0.08, 1.0, -1.0, 2.0}, {0.0, 0.0, 1.0});
   write_float_transform(versor.GetPointer(), "versor_float.txt");
 
   auto similarity = itk::Similarity3DTransform<double>::New();
-  itk::Similarity3DTransform<double>::ParametersType sp(7);
-  sp[0] = 0.02;
-  sp[1] = 0.04;
-  sp[2] = -0.06;
-  sp[3] = 0.5;
-  sp[4] = 0.5;
-  sp[5] = -1.0;
-  sp[6] = 1.08;
-  similarity->SetParameters(sp);
-  centre[0] = -1.0;
-  centre[1] = 1.0;
-  centre[2] = 0.0;
-  similarity->SetCenter(centre);
+  set_centred(similarity.GetPointer(), {0.02, 0.04, -0.06, 0.5, 0.5, -1.0, 1.08}, {-1.0, 1.0, 0.0});
   write_transform(similarity.GetPointer(), "similarity.txt");
 
   // A composite in one file: a translation applied after a small Euler rotation.
