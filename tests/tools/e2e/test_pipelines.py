@@ -107,6 +107,22 @@ class ItkAgreement(PipelineTest):
                 self.assertGreater(np.abs(load(out) - itk)[inside].max() / self.source_range(), 1e-2)
 
 
+    def test_field_labels_clip_and_mask_give_the_same_bytes_with_any_thread_count(self):
+        import nibabel as nib
+        ref = nib.load(data("reference.nii.gz"))
+        mask = np.ones(ref.shape, np.uint8)
+        mask[:, :4] = 0
+        mask_path = self.path("mask.nii")
+        nib.save(nib.Nifti1Image(mask, ref.affine), mask_path)
+        chain = transform_args(["field.nii.gz", "affine.mat"])
+        for options in (["--hold", "label"], ["--hold", "-4", "--clip", "--mask", mask_path]):
+            with self.subTest(options=options):
+                outputs = [self.reslice(data("source.nii.gz"), f"t{n}.nii", "--threads", str(n), *options, *chain)
+                           for n in (1, 3)]
+                with open(outputs[0], "rb") as one, open(outputs[1], "rb") as three:
+                    self.assertEqual(one.read(), three.read())
+
+
 class Series(PipelineTest):
     def series(self):
         import nibabel as nib
