@@ -46,16 +46,6 @@ NiftiLayout output_layout(const NiftiHeader &source, const NiftiHeader &referenc
   return layout;
 }
 
-// p -> m p for n points, in the order of the grid rule (affine_points).
-void through(const Mat4 &m, double *x, double *y, double *z, std::size_t n) {
-  for (std::size_t p = 0; p < n; ++p) {
-    const double i = x[p], j = y[p], k = z[p];
-    x[p] = ((m[0] * i + m[4] * j) + m[8] * k) + m[12];
-    y[p] = ((m[1] * i + m[5] * j) + m[9] * k) + m[13];
-    z[p] = ((m[2] * i + m[6] * j) + m[10] * k) + m[14];
-  }
-}
-
 // Where each output voxel lies in the source, in 1-based source voxel
 // coordinates, from its own indices alone. An affine chain is one matrix
 // from output voxels to source voxels; otherwise each voxel's world point
@@ -71,7 +61,7 @@ PointMap source_points(const TransformChain &chain, const Mat4 &source_matrix, c
     world(plane, x, y, z);
     const auto n = static_cast<std::size_t>(plane.ni * plane.nj);
     chain.map_points(x, y, z, n);
-    through(world_to_source, x, y, z, n);
+    apply_affine(world_to_source, x, y, z, n);
   };
 }
 

@@ -12,17 +12,6 @@ namespace {
 
 constexpr char kInverseSuffix[] = ",inverse";
 
-// p -> m p for n points, each coordinate summed in the order x, y, z, then
-// the translation, like the reslice grid.
-void apply_affine(const Mat4 &m, double *x, double *y, double *z, std::size_t n) {
-  for (std::size_t p = 0; p < n; ++p) {
-    const double px = x[p], py = y[p], pz = z[p];
-    x[p] = ((m[0] * px + m[4] * py) + m[8] * pz) + m[12];
-    y[p] = ((m[1] * px + m[5] * py) + m[9] * pz) + m[13];
-    z[p] = ((m[2] * px + m[6] * py) + m[10] * pz) + m[14];
-  }
-}
-
 // A 1-based field coordinate inside [0.5, dim + 0.5) is held within the
 // outer voxel centres, so the rim half voxel takes the rim value; outside
 // that it is NaN, which the caller reads as no displacement.
@@ -32,6 +21,15 @@ double field_coordinate(double c, int64_t dim) {
 }
 
 }  // namespace
+
+void apply_affine(const Mat4 &m, double *x, double *y, double *z, std::size_t n) {
+  for (std::size_t p = 0; p < n; ++p) {
+    const double px = x[p], py = y[p], pz = z[p];
+    x[p] = ((m[0] * px + m[4] * py) + m[8] * pz) + m[12];
+    y[p] = ((m[1] * px + m[5] * py) + m[9] * pz) + m[13];
+    z[p] = ((m[2] * px + m[6] * py) + m[10] * pz) + m[14];
+  }
+}
 
 TransformOption parse_transform_option(const std::string &text) {
   TransformOption o;

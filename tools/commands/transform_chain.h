@@ -16,6 +16,10 @@
 
 namespace vacli {
 
+// p -> m p for n points in place, each coordinate summed in the order x,
+// y, z, then the translation, like the reslice grid.
+void apply_affine(const Mat4 &m, double *x, double *y, double *z, std::size_t n);
+
 // One --transform option: a file, and whether its inverse is meant.
 struct TransformOption {
   std::string path;
