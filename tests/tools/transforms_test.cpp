@@ -282,3 +282,16 @@ TEST(NiftiWriter, CompressedSeriesKeepsItsTimeAxisAndItsValueRange) {
 }
 
 }  // namespace
+
+namespace {
+
+// Callers that pass kernel names straight to the volume library (the
+// Python package) must never receive the label code, which the library's
+// tables cannot hold.
+TEST(HoldNames, LabelIsParsedButIsNoKernelName) {
+  EXPECT_EQ(vacli::parse_hold("label"), vacli::kLabelHold);
+  EXPECT_FALSE(vacli::hold_by_name("label").has_value());
+  EXPECT_EQ(vacli::hold_by_name("cubic"), 3);
+}
+
+}  // namespace

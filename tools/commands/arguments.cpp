@@ -97,7 +97,7 @@ struct HoldName {
   const char *name;
   int32_t code;
 };
-constexpr HoldName kHoldNames[] = {{"nearest", 0}, {"linear", 1}, {"cubic", 3}, {"sinc", -3}, {"label", kLabelHold}};
+constexpr HoldName kHoldNames[] = {{"nearest", 0}, {"linear", 1}, {"cubic", 3}, {"sinc", -3}};
 
 }  // namespace
 
@@ -115,6 +115,9 @@ std::optional<int32_t> hold_by_name(const std::string &name) {
 }
 
 int32_t parse_hold(const std::string &text) {
+  // Not among the kernel names: callers that hand names straight to the
+  // volume library must never see this code.
+  if (text == "label") return kLabelHold;
   if (const std::optional<int32_t> named = hold_by_name(text)) return *named;
   const std::optional<int64_t> hold = to_integer(text);
   if (!hold) usage("--hold: '" + text + "' is none of nearest, linear, cubic, sinc, label, or a whole number");

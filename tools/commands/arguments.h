@@ -83,7 +83,8 @@ using volaccess::kMinSincHold;
 // library never sees it.
 constexpr int32_t kLabelHold = -100000;
 
-// The code of a kernel known by name (nearest, linear, cubic, sinc).
+// The code of a kernel of the volume library known by name (nearest,
+// linear, cubic, sinc); "label" is none of them.
 std::optional<int32_t> hold_by_name(const std::string &name);
 
 // Why a hold code is out of range ("Lagrange interpolation takes 2 to
