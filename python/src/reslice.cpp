@@ -45,16 +45,21 @@ void reslice_to_file(const Volume &source, py::handle like, py::handle affine, p
   options.background = background;
   options.datatype = output_datatype(dtype);
   options.threads = chosen_threads(checked_threads(threads));
+  // One volume of a series; an image of one volume is resliced whole.
+  options.volume = held->image.header().volumes > 1 ? held->volume : 0;
+  // The affine moves the source onto the output, so points go back through its inverse.
+  vacli::TransformChain chain;
   if (!affine.is_none()) {
-    options.affine = world_affine(affine);
-    options.affine_name = "affine";
+    vacli::Mat4 inverse{};
+    if (!vacli::invert(world_affine(affine), &inverse)) value_error("affine", "the affine is singular");
+    chain.then_affine(inverse);
   }
   if (!vacli::ends_with(out, ".nii") && !vacli::ends_with(out, ".nii.gz"))
     value_error(out, "the output must end in .nii or .nii.gz");
   const vacli::NiftiHeader reference = reference_header(like);
   held->check_file();
   py::gil_scoped_release release;
-  vacli::reslice(held->mapping, held->image.header(), reference, options, out);
+  vacli::reslice(held->image, reference, chain, options, out);
 }
 
 }  // namespace

@@ -21,8 +21,10 @@ namespace vapy {
 // The image and its mapping, shared by the calls running on it: close()
 // while another thread samples leaves the mapping to that call's end.
 struct OpenVolume {
-  OpenVolume(vacli::NiftiImage opened, int64_t volume) : image(std::move(opened)), mapping(image, volume) {}
+  OpenVolume(vacli::NiftiImage opened, int64_t index)
+      : image(std::move(opened)), volume(index), mapping(image, index) {}
   vacli::NiftiImage image;
+  int64_t volume;  // from 1
   vacli::VolumeMapping mapping;
 
   // Raises OSError naming the file when it no longer covers the mapping:

@@ -114,7 +114,7 @@ TEST(HoldOption, AcceptsTheKernelsRangeOnly) {
   EXPECT_NE(usage_error([] { vacli::parse_hold("171"); }).find("out of range"), std::string::npos);
   EXPECT_NE(usage_error([] { vacli::parse_hold("-255"); }).find("out of range"), std::string::npos);
   EXPECT_EQ(usage_error([] { vacli::parse_hold("1.5"); }),
-            "--hold: '1.5' is none of nearest, linear, cubic, sinc, or a whole number");
+            "--hold: '1.5' is none of nearest, linear, cubic, sinc, label, or a whole number");
 }
 
 TEST(HoldOption, NamesStandForTheirCodes) {

@@ -57,28 +57,33 @@ Arguments::Arguments(const std::string &command, const std::vector<std::string> 
     }
     if (!matched) usage("unknown option " + shortened(w) + " for '" + command + "'" + see);
     name = matched->name;
-    if (options_.count(name)) usage("option --" + name + " given twice");
+    if (options_.count(name) && !matched->repeatable) usage("option --" + name + " given twice");
     if (!matched->takes_value()) {
       if (inline_value) usage("option --" + name + " takes no value");
-      options_[name] = "";
+      options_[name].push_back("");
       continue;
     }
     if (inline_value) {
-      options_[name] = *inline_value;
+      options_[name].push_back(*inline_value);
     } else {
       if (i + 1 >= words.size()) usage("option --" + name + " needs a value" + see);
-      options_[name] = words[++i];
+      options_[name].push_back(words[++i]);
     }
     // No option means anything by an empty value; a file option would
     // otherwise fail later with a system message about a nameless file.
-    if (options_[name].empty()) usage("option --" + name + " has an empty value" + see);
+    if (options_[name].back().empty()) usage("option --" + name + " has an empty value" + see);
   }
 }
 
 std::optional<std::string> Arguments::value(const std::string &name) const {
   const auto it = options_.find(name);
   if (it == options_.end()) return std::nullopt;
-  return it->second;
+  return it->second.front();
+}
+
+std::vector<std::string> Arguments::values(const std::string &name) const {
+  const auto it = options_.find(name);
+  return it == options_.end() ? std::vector<std::string>{} : it->second;
 }
 
 std::string Arguments::only_positional(const std::string &what) const {
@@ -114,9 +119,12 @@ std::optional<int32_t> hold_by_name(const std::string &name) {
 }
 
 int32_t parse_hold(const std::string &text) {
+  // Not among the kernel names: callers that hand names straight to the
+  // volume library must never see this code.
+  if (text == "label") return kLabelHold;
   if (const std::optional<int32_t> named = hold_by_name(text)) return *named;
   const std::optional<int64_t> hold = to_integer(text);
-  if (!hold) usage("--hold: " + quoted(text) + " is none of nearest, linear, cubic, sinc, or a whole number");
+  if (!hold) usage("--hold: " + quoted(text) + " is none of nearest, linear, cubic, sinc, label, or a whole number");
   const std::string problem = hold_range_problem(*hold);
   if (!problem.empty()) usage("--hold " + shortened(text) + " is out of range: " + problem);
   return static_cast<int32_t>(*hold);
@@ -163,9 +171,15 @@ int64_t volume_option(const Arguments &args) {
   return v ? parse_integer("volume", *v, 1, std::numeric_limits<int64_t>::max()) : 1;
 }
 
-int32_t hold_option(const Arguments &args) {
+int32_t hold_or_label_option(const Arguments &args) {
   const std::optional<std::string> v = args.value("hold");
   return v ? parse_hold(*v) : 1;
+}
+
+int32_t hold_option(const Arguments &args) {
+  const int32_t hold = hold_or_label_option(args);
+  if (hold == kLabelHold) usage("--hold label: '" + args.command() + "' cannot hold labels");
+  return hold;
 }
 
 double background_option(const Arguments &args) {

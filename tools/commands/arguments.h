@@ -22,6 +22,7 @@ struct OptionDef {
   const char *help;        // what it does; further lines after '\n'
   char short_name = 0;     // e.g. 'o' for -o, 0 for none
   bool takes_value() const { return value != nullptr; }
+  bool repeatable = false;  // may be given more than once
 };
 
 // Options several commands share, with the same help line.
@@ -41,18 +42,21 @@ class Arguments {
   const std::vector<std::string> &positional() const { return positional_; }
   bool has(const std::string &name) const { return options_.count(name) != 0; }
   std::optional<std::string> value(const std::string &name) const;
+  // Every value of a repeatable option, in the order given.
+  std::vector<std::string> values(const std::string &name) const;
   // The single positional argument the command needs, called `what` in errors.
   std::string only_positional(const std::string &what) const;
 
  private:
   std::string command_;
   std::vector<std::string> positional_;
-  std::map<std::string, std::string> options_;
+  std::map<std::string, std::vector<std::string>> options_;
 };
 
 // Interpolation code: 0 nearest neighbour, 1 trilinear, 2..170 Lagrange
 // through hold + 1 nodes, -1..-254 windowed sinc over 1 - hold nodes; or
-// one of the names nearest (0), linear (1), cubic (3), sinc (-3).
+// one of the names nearest (0), linear (1), cubic (3), sinc (-3), and
+// label (kLabelHold), which only commands that hold labels accept.
 int32_t parse_hold(const std::string &text);
 // Any double, "nan" included.
 double parse_real(const std::string &option, const std::string &text);
@@ -65,7 +69,8 @@ Mat4 parse_matrix_text(const std::string &option, const std::string &text);
 
 // The options several commands share, with their defaults.
 int64_t volume_option(const Arguments &args);      // --volume, 1
-int32_t hold_option(const Arguments &args);        // --hold, 1
+int32_t hold_option(const Arguments &args);        // --hold, 1; no labels
+int32_t hold_or_label_option(const Arguments &args);  // --hold, 1; labels too
 double background_option(const Arguments &args);  // --background, 0
 // The value of an option the command cannot do without.
 std::string required_option(const Arguments &args, const std::string &name);
@@ -74,8 +79,12 @@ std::string required_option(const Arguments &args, const std::string &name);
 // (hold_codes.h says why each limit is where it is).
 using volaccess::kMaxLagrangeHold;
 using volaccess::kMinSincHold;
+// The hold code that asks for labels, computed by the program; the volume
+// library never sees it.
+constexpr int32_t kLabelHold = -100000;
 
-// The code of a kernel known by name (nearest, linear, cubic, sinc).
+// The code of a kernel of the volume library known by name (nearest,
+// linear, cubic, sinc); "label" is none of them.
 std::optional<int32_t> hold_by_name(const std::string &name);
 
 // Why a hold code is out of range ("Lagrange interpolation takes 2 to

@@ -124,18 +124,22 @@ void run_demo(const Arguments &args) {
 
   ResliceOptions options;
   options.hold = kSincHold;
-  options.affine = rotation_zy(kRotateZ, kRotateY);
-  options.affine_name = dir + "/rotation.txt";
   options.progress = stderr_is_terminal();
   options.threads = workers.threads();
-  write_affine(options.affine, options.affine_name);
+  const Mat4 rotation = rotation_zy(kRotateZ, kRotateY);
+  const std::string rotation_path = dir + "/rotation.txt";
+  write_affine(rotation, rotation_path);
+  Mat4 back{};
+  invert(rotation, &back);
+  TransformChain chain;
+  chain.then_affine(back);
+  chain.add_name(rotation_path);
   std::printf("  %-24s rotation by 20 degrees about z, then 12 about y\n", "rotation.txt");
 
   const std::string rotated_path = dir + "/rotated.nii.gz";
   {
     const NiftiImage source = NiftiImage::open(phantom_path);
-    const MappedVolume mapped(source, 1);
-    reslice(mapped, source.header(), source.header(), options, rotated_path);
+    reslice(source, source.header(), chain, options, rotated_path);
   }
   std::printf("  %-24s the phantom resliced under the rotation, windowed sinc over 6 nodes\n", "rotated.nii.gz");
 

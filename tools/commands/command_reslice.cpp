@@ -9,20 +9,23 @@
 #include "arguments.h"
 #include "cli_error.h"
 #include "commands.h"
+#include "fault_guard.h"
 #include "notes.h"
 #include "output_grid.h"
 #include "progress.h"
 #include "reslicing.h"
 #include "text_numbers.h"
 #include "thread_count.h"
+#include "transforms.h"
 #include "zarr_handover.h"
 
 namespace vacli {
 
 namespace {
 
-std::string type_option(const Arguments &args) {
-  const std::string type = args.value("datatype").value_or("float32");
+// Labels keep the source's type unless another is asked for.
+std::string type_option(const Arguments &args, int32_t hold) {
+  const std::string type = args.value("datatype").value_or(hold == kLabelHold ? "source" : "float32");
   const std::string problem = output_datatype_problem(type);
   if (!problem.empty()) throw UsageError("--datatype: " + problem);
   return type;
@@ -81,6 +84,30 @@ NiftiHeader output_grid(const GridChoice &choice, const NiftiHeader &source, con
   return grid_from_source(source, source_name, choice.voxel_size, choice.counts);
 }
 
+// The steps from output world points to source world points that the
+// options ask for: --transform files, a FLIRT matrix, or a world affine.
+TransformChain chain_option(const Arguments &args, const NiftiHeader &source, const NiftiHeader &reference) {
+  const int given = (args.has("transform") ? 1 : 0) + (args.has("fsl") ? 1 : 0) + (args.has("affine") ? 1 : 0);
+  if (given > 1) throw UsageError("--transform, --fsl and --affine exclude one another: give one kind");
+  if (args.has("transform")) {
+    std::vector<TransformOption> options;
+    for (const std::string &text : args.values("transform")) options.push_back(parse_transform_option(text));
+    return TransformChain::from_options(options);
+  }
+  TransformChain chain;
+  if (const std::optional<std::string> fsl = args.value("fsl")) {
+    chain.then_affine(flirt_to_world(read_matrix_file(*fsl), source, reference, *fsl));
+    chain.add_name(*fsl);
+  } else if (const std::optional<std::string> affine = args.value("affine")) {
+    // The affine moves the source onto the output, so points go back through its inverse.
+    Mat4 inverse{};
+    if (!invert(read_matrix_file(*affine), &inverse)) fail(*affine, "the affine is singular");
+    chain.then_affine(inverse);
+    chain.add_name(*affine);
+  }
+  return chain;
+}
+
 void run_reslice(const Arguments &args) {
   const std::string source_path = args.only_positional("a SOURCE image");
   const std::string out = required_option(args, "output");
@@ -88,23 +115,23 @@ void run_reslice(const Arguments &args) {
   if (!ends_with(out, ".nii") && !ends_with(out, ".nii.gz"))
     throw UsageError(out + ": the output must end in .nii or .nii.gz");
   ResliceOptions options;
-  options.hold = hold_option(args);
+  options.hold = hold_or_label_option(args);
   options.background = background_option(args);
-  options.datatype = type_option(args);
+  options.datatype = type_option(args, options.hold);
+  options.volume = args.has("volume") ? volume_option(args) : 0;
+  options.clip = args.has("clip");
+  options.mask_path = args.value("mask").value_or("");
   const bool quiet = args.has("quiet");
   options.progress = !quiet && stderr_is_terminal();
   options.threads = thread_count(args.value("threads"));
-  const int64_t volume = volume_option(args);
   const GridChoice choice = grid_choice(args);
-  if (const std::optional<std::string> affine = args.value("affine")) {
-    options.affine = read_affine_file(*affine);
-    options.affine_name = *affine;
-  }
 
-  const NiftiImage source = NiftiImage::open(source_path, volume);
+  // Only the chosen volume is decompressed; without --volume, every one.
+  const NiftiImage source = NiftiImage::open(source_path, options.volume);
   const NiftiHeader grid = output_grid(choice, source.header(), source.name());
-  const MappedVolume mapped(source, volume);
-  reslice(mapped, source.header(), grid, options, out);
+  const TransformChain chain = chain_option(args, source.header(), grid);
+  const FaultGuard guard(source.name());
+  reslice(source, grid, chain, options, out);
   if (quiet) return;
   print_note(integer_source_note(source.header(), options.hold, source.name()));
   print_note(unoriented_note(source.header(), source.name()));
@@ -123,7 +150,9 @@ const CommandDef &reslice_command() {
       "                         [--chunks N] [options]",
       "Resamples SOURCE onto the grid of REFERENCE (its dimensions and voxel-to-world\n"
       "matrix), or onto a grid of new voxel sizes on the source's own orientation and field\n"
-      "of view, plane by plane. The output carries the grid's geometry. An integer output\n"
+      "of view, through the transforms a registration wrote. The output keeps the grid's\n"
+      "qform and sform with their codes and its space units; a 4-D source becomes a 4-D\n"
+      "output with its time step, time units and intent. An integer output\n"
       "gets a scale and offset that hold the whole range of its values and store the\n"
       "background exactly (an integer source's own when they do), found by computing the\n"
       "output twice; with --datatype source the source's scaling is kept whenever it\n"
@@ -136,20 +165,31 @@ const CommandDef &reslice_command() {
         "instead of --like: voxels of MM millimetres (one size, or three as\n"
         "X,Y,Z) along the source's axes, covering its field of view"},
        {"shape", "NX,NY,NZ", "with --voxel-size: exactly this many voxels, centred on the source"},
+       {"transform", "FILE",
+        "a transform from output points to source points, repeatable; the\n"
+        "one given last is applied first. Recognised by content: ITK transform\n"
+        "text files, .mat files (MATLAB level 4), displacement fields (NIfTI\n"
+        "vector images, millimetres in LPS). FILE,inverse inverts an affine file",
+        0, true},
+       {"fsl", "FILE", "a FLIRT matrix from SOURCE to REFERENCE (scaled-voxel coordinates)"},
        {"affine", "FILE",
         "a 4x4 world-space affine (four lines of four numbers) applied to\n"
         "the source first: the output at world point w shows the source at\n"
         "inverse(affine) * w"},
        {"hold", "N",
-        "interpolation, a code or a name (default linear); an unscaled\n"
-        "integer source (mostly label maps) with another kernel than\n"
-        "nearest draws a note"},
+        "interpolation, a code or a name (default linear); 'label' gives\n"
+        "each voxel the label with the largest summed trilinear weight among\n"
+        "its eight neighbours (ties to the smaller label), so no label is\n"
+        "invented; an unscaled integer source (mostly label maps) with a\n"
+        "kernel that blends voxels draws a note"},
+       {"clip", nullptr, "clamp each value to the range of the source voxels its kernel read"},
+       {"mask", "MASK", "output voxels where MASK (on the output grid) is 0 get the background"},
        {"background", "V", "value outside the source (default 0; 'nan' accepted)"},
        {"datatype", "TYPE",
         "int8, uint8, int16, uint16, int32, uint32, float32 (default),\n"
-        "float64, or source (the source's type); integer values are rounded\n"
-        "to nearest"},
-       {"volume", "T", "volume of a 4-D source, from 1 (default 1)"},
+        "float64, or source (the source's type; the default for labels);\n"
+        "integer values are rounded to nearest"},
+       {"volume", "T", "only volume T of a 4-D source, from 1 (default: every volume)"},
        {"quiet", nullptr,
         "no progress bar (it is drawn only when stderr is a terminal) and\n"
         "no notes"},

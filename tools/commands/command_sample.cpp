@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "notes.h"
 #include "sampling.h"
+#include "text_numbers.h"
 #include "thread_count.h"
 
 namespace vacli {
@@ -59,12 +60,19 @@ void run_sample(const Arguments &args) {
   SampleOptions options;
   options.frame = frame_option(args);
   options.frame_given = args.has("coords");
-  options.hold = hold_option(args);
+  options.lps = args.has("lps");
+  if (options.lps && options.frame != PointFrame::World)
+    throw UsageError("--lps describes world points: give it with --coords world");
+  options.hold = hold_or_label_option(args);
   options.background = background_option(args);
   options.gradient = args.has("gradient");
+  if (options.gradient && options.hold == kLabelHold) throw UsageError("--gradient: labels have no derivatives");
   options.echo = args.has("echo");
-  const std::optional<int64_t> volume = args.has("volume") ? std::optional<int64_t>(volume_option(args)) : std::nullopt;
+  std::optional<int64_t> volume;
+  if (args.has("volume")) volume = volume_option(args);
   const std::string points = args.value("points").value_or("-");
+  options.table = ends_with(points, ".csv") || ends_with(points, ".CSV");
+  if (options.table && options.echo) throw UsageError("--echo: a table's rows are printed whole already");
   const Workers workers(thread_count(args.value("threads")));
 
   const NiftiImage image = NiftiImage::open(path, volume.value_or(0));
@@ -88,13 +96,19 @@ const CommandDef &sample_command() {
       "--gradient the value and its derivatives along x, y and z (per voxel); for a 4-D image\n"
       "without --volume, one such column (or four) per volume. Numbers are printed with 17\n"
       "significant digits, so they read back to the same double. Points outside the image\n"
-      "take the background and are counted on standard error.\n",
+      "take the background and are counted on standard error.\n"
+      "A FILE ending in .csv is a table with a header row: the columns named x, y and z (in\n"
+      "any case) are the point, and the table is printed back with a column 'value' (and\n"
+      "'dx', 'dy', 'dz' with --gradient; numbered _1, _2, ... per volume) appended.\n",
       {{"points", "FILE", "the points; '-' or no option reads standard input"},
        {"coords", "FRAME",
         "voxel1 (default: 1-based voxel coordinates), voxel0 (0-based,\n"
         "as in the header), or world (mm, through the voxel-to-world matrix)"},
+       {"lps", nullptr,
+        "world points are in LPS (x left, y back), as ITK and ANTs write\n"
+        "them; NIfTI's world is RAS"},
        {"echo", nullptr, "start each line with the point's three numbers as read"},
-       {"hold", "N", "interpolation, a code or a name (default linear)"},
+       {"hold", "N", "interpolation, a code or a name (default linear), or label as in reslice"},
        kBackgroundOption,
        {"gradient", nullptr, "also print the three derivatives"},
        {"volume", "T", "volume of a 4-D image, from 1 (default: every volume)"},

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "arguments.h"
+
 namespace vacli {
 
 void print_note(const std::string &text) {
@@ -19,7 +21,7 @@ std::string integer_source_note(const NiftiHeader &header, int32_t hold, const s
   const std::string type = header.datatype->name;
   const bool integer = type != "float32" && type != "float64";
   // A scaled integer image holds measurements, not labels.
-  if (!integer || header.scale != 1 || header.offset != 0 || hold == 0) return "";
+  if (!integer || header.scale != 1 || header.offset != 0 || hold == 0 || hold == kLabelHold) return "";
   return image + " holds " + type + " integers, mostly label maps: --hold " + std::to_string(hold) +
          " blends neighbouring labels; --hold label keeps them whole, --hold 0 takes the nearest voxel (--quiet "
          "silences this note)";

@@ -1,5 +1,6 @@
-// Resampling a source volume onto the grid of a reference image, in
-// tiles shared among threads (tiled_reslice.h).
+// Resampling a source image onto the grid of a reference image, through
+// a chain of transforms, volume by volume for a series, in tiles shared
+// among threads (tiled_reslice.h).
 #ifndef VOLACCESS_TOOLS_RESLICING_H
 #define VOLACCESS_TOOLS_RESLICING_H
 
@@ -8,21 +9,21 @@
 
 #include "matrix.h"
 #include "nifti_header.h"
-#include "volume_description.h"
+#include "nifti_image.h"
+#include "transform_chain.h"
 
 namespace vacli {
 
 struct ResliceOptions {
-  int32_t hold = 1;
+  int32_t hold = 1;  // a hold code of the volume library, or kLabelHold
   double background = 0;
-  // A world-space transform applied to the source before resampling: the
-  // output at world point w shows the source at inverse(affine) * w.
-  Mat4 affine = identity4();
-  std::string affine_name;  // names the affine in errors
   // The output's datatype by name, or "source" for the source's own.
   // Integer outputs get a scale and offset that store the background
   // exactly (the source's own when they do).
   std::string datatype = "float32";
+  int64_t volume = 0;     // one volume (from 1), or 0 for every volume of a series
+  bool clip = false;      // clamp each value to the voxels its kernel touched
+  std::string mask_path;  // an image on the reference grid, or empty
   bool progress = false;
   int threads = 1;
 };
@@ -32,19 +33,22 @@ struct ResliceOptions {
 std::string output_datatype_problem(const std::string &datatype);
 
 // The transform from reference voxel (i, j, k) to source voxel, both
-// 1-based: inverse(source matrix) * inverse(affine) * reference matrix.
-Mat4 reference_to_source(const Mat4 &source_matrix, const Mat4 &reference_matrix, const ResliceOptions &options,
+// 1-based, for a chain of affine steps: inverse(source matrix) * chain *
+// reference matrix.
+Mat4 reference_to_source(const Mat4 &source_matrix, const Mat4 &reference_matrix, const Mat4 &chain,
                          const std::string &source_name);
 
-// Resamples `source` onto the grid of `reference` and writes the result,
-// with the reference's geometry, to `out_path` (.nii or .nii.gz).
-void reslice(const VolumeMapping &source, const NiftiHeader &source_header, const NiftiHeader &reference,
+// Resamples `source` onto the grid of `reference` through `chain` and
+// writes the result, with the reference's geometry, to `out_path` (.nii or
+// .nii.gz). A source series becomes an output series unless
+// options.volume picks one volume. It installs no signal handler: the
+// program holds a FaultGuard around it, for files that shrink meanwhile.
+void reslice(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
              const ResliceOptions &options, const std::string &out_path);
 
-// Reads a 4x4 world-space affine: four lines of four numbers (blanks or
-// commas between them, "#" comments and blank lines skipped), the last
-// line 0 0 0 1.
-Mat4 read_affine_file(const std::string &path);
+// The output's description: what was done, cut to the 79 characters a
+// NIfTI header holds.
+std::string reslice_description(const TransformChain &chain, const ResliceOptions &options);
 
 }  // namespace vacli
 

@@ -2,6 +2,7 @@
 #ifndef VOLACCESS_TOOLS_SAMPLING_H
 #define VOLACCESS_TOOLS_SAMPLING_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -19,11 +20,13 @@ enum class PointFrame { Voxel1, Voxel0, World };
 
 struct SampleOptions {
   PointFrame frame = PointFrame::Voxel1;
-  int32_t hold = 1;
+  bool lps = false;       // world points in LPS (x left, y back), as ITK and ANTs write them
+  int32_t hold = 1;       // a hold code of the volume library, or kLabelHold
   double background = 0;
   bool gradient = false;  // value and its derivatives along x, y, z per voxel
   bool echo = false;      // each line starts with the point's three numbers as read
   bool frame_given = false;  // --coords was on the command line
+  bool table = false;     // the input is a CSV table with a header row
 };
 
 // One line of a point file: blank and comment lines are skipped; any
@@ -35,6 +38,19 @@ struct PointLine {
   std::string problem;  // empty when the line is good
 };
 PointLine parse_point_line(const std::string &line);
+
+// The columns of a CSV point table: where x, y and z are (named so in any
+// case), and how many fields each row has.
+struct TableColumns {
+  std::size_t x = 0, y = 0, z = 0;
+  std::size_t count = 0;
+};
+// Reads the header row; a table without exactly one x, one y and one z
+// column is a CliError naming `where`.
+TableColumns parse_table_header(const std::string &line, const std::string &where);
+// The point of one data row (its other fields are carried through
+// untouched, as the row's text); blank rows are skipped.
+PointLine parse_table_row(const std::string &line, const TableColumns &columns);
 
 // The "%.17g" text of v, which reads back to the same
 // double; every NaN is written "nan".
@@ -49,7 +65,8 @@ struct SampleCount {
 
 // Samples every volume (all of one image, sharing its geometry) at every
 // point of `input` and writes one line per point to `out`, in input order:
-// the value (and derivatives) of each volume in turn. Points go to the
+// the value (and derivatives) of each volume in turn, after the row itself
+// for a table, whose header row gains the new columns' names. Points go to the
 // library in batches, several at a time among the workers; the output does
 // not depend on their number. A bad line fails after the batches before
 // its own are written.

@@ -31,9 +31,11 @@ bool wants_distributed_reslice(const Arguments &args, const std::string &source,
 }
 
 std::vector<std::string> distributed_reslice_command(const Arguments &args, const std::string &python) {
-  for (const char *option : {"voxel-size", "shape", "volume", "threads"})
+  for (const char *option : {"voxel-size", "shape", "volume", "threads", "transform", "fsl", "clip", "mask"})
     if (args.has(option))
       throw UsageError(std::string("--") + option + " does not apply to a .zarr or --scheduler reslice");
+  if (hold_or_label_option(args) == kLabelHold)
+    throw UsageError("--hold label does not apply to a .zarr or --scheduler reslice");
   const std::string type = args.value("datatype").value_or("float32");
   if (type != "float32" && type != "float64" && type != "source")
     throw UsageError("--datatype " + type + ": a .zarr or --scheduler reslice writes float32, float64 or source");

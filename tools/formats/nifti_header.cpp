@@ -52,6 +52,7 @@ struct Fields {
   double slope = 0;
   double inter = 0;
   NiftiGeometry geometry;
+  NiftiSeries series;
   std::string magic;
 };
 
@@ -79,6 +80,15 @@ Fields fields_of(const Header &h) {
     g.srow[8 + c] = h.srow_z[c];
   }
   g.xyzt_units = h.xyzt_units;
+  NiftiSeries &t = f.series;
+  t.rank = static_cast<int>(h.dim[0]);
+  for (std::size_t i = 0; i < 4; ++i) {
+    t.dim[i] = h.dim[0] >= static_cast<int>(i) + 4 ? static_cast<int64_t>(h.dim[i + 4]) : 1;
+    t.pixdim[i] = h.pixdim[i + 4];
+  }
+  t.intent_code = h.intent_code;
+  t.intent_p = {h.intent_p1, h.intent_p2, h.intent_p3};
+  t.intent_name.assign(h.intent_name, strnlen(h.intent_name, sizeof h.intent_name));
   f.magic.assign(h.magic, 4);
   return f;
 }
@@ -240,6 +250,7 @@ NiftiHeader parse_version(const unsigned char *bytes, bool swapped, int version,
   out.version = version;
   out.swapped = swapped;
   out.geometry = f.geometry;
+  out.series = f.series;
   check_magic(&out, f, name);
   check_dimensions(&out, f, name);
   check_datatype(&out, f, name);

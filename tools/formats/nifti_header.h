@@ -41,6 +41,21 @@ struct NiftiGeometry {
   int xyzt_units = 0;
 };
 
+// What a header says beyond the three spatial axes, kept so that an
+// output series can carry it: the higher dimensions (time first), their
+// steps, and the intent.
+struct NiftiSeries {
+  int rank = 3;                               // dim[0]
+  std::array<int64_t, 4> dim{1, 1, 1, 1};     // dim[4..7]
+  std::array<double, 4> pixdim{0, 0, 0, 0};   // pixdim[4..7], the time step first
+  int intent_code = 0;
+  std::array<double, 3> intent_p{};
+  std::string intent_name;
+};
+
+// The intent code of a vector image, such as a displacement field.
+constexpr int kNiftiIntentVector = 1007;
+
 struct NiftiHeader {
   int version = 1;           // 1 or 2
   bool swapped = false;      // stored in the byte order opposite to this machine's
@@ -53,6 +68,7 @@ struct NiftiHeader {
   double scale = 1;          // real value = scale * stored + offset
   double offset = 0;
   NiftiGeometry geometry;
+  NiftiSeries series;
   Mat4 voxel_to_world{};     // from the header's own 0-based voxel indices
   const char *matrix_source = "";  // "sform", "qform" or "voxel sizes"
 };

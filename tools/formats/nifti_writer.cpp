@@ -22,15 +22,23 @@ namespace {
 template <class Header, class Real>
 void fill_common(Header *h, const NiftiLayout &layout) {
   using Dim = std::remove_reference_t<decltype(h->dim[0])>;
-  h->dim[0] = 3;
+  const NiftiSeries &t = layout.series;
+  h->dim[0] = static_cast<Dim>(t.rank);
   for (int i = 0; i < 3; ++i) h->dim[i + 1] = static_cast<Dim>(layout.dim[static_cast<std::size_t>(i)]);
-  for (int i = 4; i < 8; ++i) h->dim[i] = 1;
+  for (int i = 4; i < 8; ++i) h->dim[i] = static_cast<Dim>(t.dim[static_cast<std::size_t>(i - 4)]);
   h->datatype = static_cast<int16_t>(layout.datatype->code);
   h->bitpix = static_cast<int16_t>(8 * layout.datatype->bytes);
   const NiftiGeometry &g = layout.geometry;
   h->pixdim[0] = static_cast<Real>(g.qfac < 0 ? -1.0 : 1.0);
   for (int i = 0; i < 3; ++i) h->pixdim[i + 1] = static_cast<Real>(g.pixdim[static_cast<std::size_t>(i)]);
-  for (int i = 4; i < 8; ++i) h->pixdim[i] = 1;
+  for (int i = 4; i < 8; ++i) h->pixdim[i] = static_cast<Real>(t.pixdim[static_cast<std::size_t>(i - 4)]);
+  h->intent_code = static_cast<int16_t>(t.intent_code);
+  h->intent_p1 = static_cast<Real>(t.intent_p[0]);
+  h->intent_p2 = static_cast<Real>(t.intent_p[1]);
+  h->intent_p3 = static_cast<Real>(t.intent_p[2]);
+  std::strncpy(h->intent_name, t.intent_name.c_str(), sizeof h->intent_name - 1);
+  h->cal_min = static_cast<Real>(layout.cal_min);
+  h->cal_max = static_cast<Real>(layout.cal_max);
   h->scl_slope = static_cast<Real>(layout.scale);
   h->scl_inter = static_cast<Real>(layout.offset);
   h->qform_code = static_cast<decltype(h->qform_code)>(g.qform_code);
@@ -52,6 +60,8 @@ void fill_common(Header *h, const NiftiLayout &layout) {
 
 bool fits_nifti1(const NiftiLayout &layout) {
   for (int64_t d : layout.dim)
+    if (d > std::numeric_limits<int16_t>::max()) return false;
+  for (int64_t d : layout.series.dim)
     if (d > std::numeric_limits<int16_t>::max()) return false;
   return true;
 }
@@ -82,58 +92,70 @@ std::vector<unsigned char> nifti_header_bytes(const NiftiLayout &layout) {
   return bytes;
 }
 
-struct NiftiWriter::Gzip {
-  gzFile file = nullptr;
-};
+int64_t series_volumes(const NiftiLayout &layout) {
+  int64_t n = 1;
+  for (int64_t d : layout.series.dim) n *= d;
+  return n;
+}
 
-NiftiWriter::NiftiWriter(const std::string &path, const NiftiLayout &layout) : layout_(layout), file_(path) {
-  if (ends_with(path, ".gz")) {
-    gzip_ = std::make_unique<Gzip>();
-    const int fd = ::dup(file_.fd());
-    if (fd < 0 || !(gzip_->file = gzdopen(fd, "wb6"))) {
-      if (fd >= 0) ::close(fd);
-      fail_system(path, "cannot write", errno);
-    }
-  }
+NiftiWriter::NiftiWriter(const std::string &path, const NiftiLayout &layout)
+    : layout_(layout), file_(path), compress_(ends_with(path, ".gz")) {
+  if (compress_) staging_ = make_anonymous_file(path + " (uncompressed)");
+  raw_fd_ = compress_ ? staging_.get() : file_.fd();
   const std::vector<unsigned char> header = nifti_header_bytes(layout_);
-  put(header.data(), header.size());
+  write_all(raw_fd_, header.data(), header.size(), file_.path());
+  position_ = header.size();
 }
 
-NiftiWriter::~NiftiWriter() {
-  if (gzip_ && gzip_->file) gzclose(gzip_->file);
-}
-
-void NiftiWriter::put(const void *bytes, std::size_t n) {
-  if (!gzip_) return write_all(file_.fd(), bytes, n, file_.path());
-  const auto *p = static_cast<const unsigned char *>(bytes);
-  while (n > 0) {
-    const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(n, 1u << 30));
-    if (gzwrite(gzip_->file, p, chunk) != static_cast<int>(chunk))
-      fail(file_.path(), "cannot write: " + gzip_reason(gzip_->file));
-    p += chunk;
-    n -= chunk;
-  }
-}
+NiftiWriter::~NiftiWriter() = default;
 
 void NiftiWriter::write_plane(const double *values) {
   buffer_.clear();
   const auto count = static_cast<std::size_t>(layout_.dim[0]) * static_cast<std::size_t>(layout_.dim[1]);
   append_stored(values, count, *layout_.datatype, layout_.scale, layout_.offset, &buffer_);
-  put(buffer_.data(), buffer_.size());
+  add_stored_range(buffer_.data(), count, *layout_.datatype, layout_.scale, layout_.offset, &range_);
+  write_all(raw_fd_, buffer_.data(), buffer_.size(), file_.path());
+  position_ += buffer_.size();
   ++planes_written_;
 }
 
-void NiftiWriter::finish() {
-  if (planes_written_ != layout_.dim[2])
-    fail(file_.path(), "internal error: " + std::to_string(planes_written_) + " of " + std::to_string(layout_.dim[2]) +
-                           " planes written");
-  if (gzip_) {
-    // The stream's end is written here, where a failure still has its reason.
-    if (gzflush(gzip_->file, Z_FINISH) != Z_OK) fail(file_.path(), "cannot write: " + gzip_reason(gzip_->file));
-    const int status = gzclose(gzip_->file);
-    gzip_->file = nullptr;
-    if (status != Z_OK) fail_system(file_.path(), "cannot write", errno);
+void NiftiWriter::compress_into_output() {
+  const int fd = ::dup(file_.fd());
+  gzFile gz = fd < 0 ? nullptr : gzdopen(fd, "wb6");
+  if (!gz) {
+    if (fd >= 0) ::close(fd);
+    fail_system(file_.path(), "cannot write", errno);
   }
+  // A failed write keeps its reason (the system's, e.g. a full disk) for
+  // the message; the stream is closed on every path.
+  std::string failure;
+  std::vector<unsigned char> block(1 << 20);
+  for (uint64_t at = 0; failure.empty() && at < position_;) {
+    const std::size_t got = read_at(raw_fd_, block.data(), block.size(), at, file_.path() + " (uncompressed)");
+    if (got == 0) break;
+    if (gzwrite(gz, block.data(), static_cast<unsigned>(got)) != static_cast<int>(got)) failure = gzip_reason(gz);
+    at += got;
+  }
+  // The stream's end is written here, where a failure still has its reason.
+  if (failure.empty() && gzflush(gz, Z_FINISH) != Z_OK) failure = gzip_reason(gz);
+  const int status = gzclose(gz);
+  if (!failure.empty()) fail(file_.path(), "cannot write: " + failure);
+  if (status != Z_OK) fail_system(file_.path(), "cannot write", errno);
+}
+
+void NiftiWriter::finish() {
+  const int64_t expected = layout_.dim[2] * series_volumes(layout_);
+  if (planes_written_ != expected)
+    fail(file_.path(), "internal error: " + std::to_string(planes_written_) + " of " + std::to_string(expected) +
+                           " planes written");
+  if (!range_.empty) {
+    layout_.cal_min = range_.low;
+    layout_.cal_max = range_.high;
+  }
+  const std::vector<unsigned char> header = nifti_header_bytes(layout_);
+  if (::pwrite(raw_fd_, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size()))
+    fail_system(file_.path(), "cannot write", errno);
+  if (compress_) compress_into_output();
   file_.commit();
 }
 

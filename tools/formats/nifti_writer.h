@@ -1,5 +1,6 @@
 // Writing single-file NIfTI images (.nii, or .nii.gz by name), plane by
-// plane, in this machine's byte order.
+// plane, in this machine's byte order. The header is completed at the end,
+// when cal_min and cal_max, the range of the written values, are known.
 #ifndef VOLACCESS_TOOLS_NIFTI_WRITER_H
 #define VOLACCESS_TOOLS_NIFTI_WRITER_H
 
@@ -11,6 +12,8 @@
 
 #include "nifti_header.h"
 #include "output_file.h"
+#include "stored_values.h"
+#include "unique_fd.h"
 
 namespace vacli {
 
@@ -21,11 +24,19 @@ struct NiftiLayout {
   double scale = 1;   // real value = scale * stored + offset
   double offset = 0;
   NiftiGeometry geometry;
-  std::string description;
+  // Dimensions beyond the third (a series of volumes), their steps and the
+  // intent; the default is one 3-D volume.
+  NiftiSeries series;
+  std::string description;  // cut to the 79 bytes the header holds
+  double cal_min = 0;       // display range; 0 and 0 mean none
+  double cal_max = 0;
 };
 
 // The header bytes (with the four-byte extension flag) of an image.
 std::vector<unsigned char> nifti_header_bytes(const NiftiLayout &layout);
+
+// The number of 3-D volumes the layout's series holds.
+int64_t series_volumes(const NiftiLayout &layout);
 
 class NiftiWriter {
  public:
@@ -35,20 +46,27 @@ class NiftiWriter {
   NiftiWriter(const NiftiWriter &) = delete;
   NiftiWriter &operator=(const NiftiWriter &) = delete;
 
-  // The next plane: dim[0] * dim[1] real values, x fastest.
+  // The next plane: dim[0] * dim[1] real values, x fastest; the planes of
+  // the first volume, then of the second, and so on.
   void write_plane(const double *values);
   void write_plane(const std::vector<double> &values) { write_plane(values.data()); }
-  // Checks that every plane came and gives the file its name.
+  // Checks that every plane came, sets cal_min and cal_max to the range of
+  // the values as stored, and gives the file its name.
   void finish();
 
  private:
-  void put(const void *bytes, std::size_t n);
+  void compress_into_output();
 
   NiftiLayout layout_;
   OutputFile file_;
-  struct Gzip;
-  std::unique_ptr<Gzip> gzip_;
+  // The uncompressed image: the output file itself, or for .gz an unnamed
+  // file compressed into the output at the end.
+  UniqueFd staging_;
+  int raw_fd_ = -1;
+  bool compress_ = false;
+  uint64_t position_ = 0;
   int64_t planes_written_ = 0;
+  StoredRange range_;
   std::vector<unsigned char> buffer_;
 };
 

@@ -50,16 +50,40 @@ void append_as(const double *values, std::size_t n, double scale, double offset,
   }
 }
 
-}  // namespace
-
-void append_stored(const double *values, std::size_t n, const NiftiDatatype &type, double scale, double offset,
-                   std::vector<unsigned char> *bytes) {
-  // The stored element of each native row of the volume library's list.
+// Calls f with a value of the C++ type that stores `type`: the element of
+// each native row of the volume library's list of encodings.
+template <class F>
+void with_stored_type(const NiftiDatatype &type, F &&f) {
 #define VOLACCESS_ENCODING(t, type_code, element, reader, bits, host_class, nifti_code, twin, name) \
-  if (!(twin) && type.code == (nifti_code)) return append_as<element>(values, n, scale, offset, bytes);
+  if (!(twin) && type.code == (nifti_code)) return f(element{});
 #include "voxel_types.def"
 #undef VOLACCESS_ENCODING
   throw CliError("no stored form for datatype " + std::to_string(type.code));
+}
+
+template <class T>
+void add_range_as(const unsigned char *bytes, std::size_t n, double scale, double offset, StoredRange *range) {
+  for (std::size_t i = 0; i < n; ++i) {
+    T stored;
+    std::memcpy(&stored, bytes + i * sizeof(T), sizeof(T));
+    const double v = scale * static_cast<double>(stored) + offset;
+    if (std::isnan(v)) continue;
+    if (range->empty || v < range->low) range->low = v;
+    if (range->empty || v > range->high) range->high = v;
+    range->empty = false;
+  }
+}
+
+}  // namespace
+
+void add_stored_range(const unsigned char *bytes, std::size_t n, const NiftiDatatype &type, double scale,
+                      double offset, StoredRange *range) {
+  with_stored_type(type, [&](auto t) { add_range_as<decltype(t)>(bytes, n, scale, offset, range); });
+}
+
+void append_stored(const double *values, std::size_t n, const NiftiDatatype &type, double scale, double offset,
+                   std::vector<unsigned char> *bytes) {
+  with_stored_type(type, [&](auto t) { append_as<decltype(t)>(values, n, scale, offset, bytes); });
 }
 
 }  // namespace vacli

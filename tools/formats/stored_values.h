@@ -16,6 +16,19 @@ namespace vacli {
 void append_stored(const double *values, std::size_t n, const NiftiDatatype &type, double scale, double offset,
                    std::vector<unsigned char> *bytes);
 
+// The smallest and largest real value among stored voxels, not-a-number
+// left out; empty until a number is seen.
+struct StoredRange {
+  bool empty = true;
+  double low = 0;
+  double high = 0;
+};
+
+// Widens `range` by the n voxels of `type` at `bytes` (this machine's
+// byte order), read back as scale * stored + offset.
+void add_stored_range(const unsigned char *bytes, std::size_t n, const NiftiDatatype &type, double scale,
+                      double offset, StoredRange *range);
+
 // One value stored as the integer type T; exposed for tests.
 template <class T>
 T round_and_clamp(double v);

@@ -27,6 +27,8 @@
 #include "cli_error.h"
 #include "matrix.h"
 #include "reslicing.h"
+#include "transform_chain.h"
+#include "transforms.h"
 #include "volaccess.h"
 
 namespace py = pybind11;
@@ -219,13 +221,16 @@ py::array_t<double> reference_to_source(const py::array_t<double, py::array::c_s
                                         const py::array_t<double, py::array::c_style | py::array::forcecast> &like,
                                         const py::array_t<double, py::array::c_style | py::array::forcecast> &affine) {
   const vacli::Mat4 shift = vacli::translation4(-1, -1, -1);
-  vacli::ResliceOptions options;
-  options.affine = from_array(affine, "the affine");
-  options.affine_name = "affine";
   vacli::Mat4 m{};
   try {
+    // The affine moves the source onto the output, so points go back
+    // through its inverse: the chain the program's reslice composes.
+    vacli::Mat4 inverse{};
+    if (!vacli::invert(from_array(affine, "the affine"), &inverse)) throw vacli::CliError("the affine is singular");
+    vacli::TransformChain chain;
+    chain.then_affine(inverse);
     m = vacli::reference_to_source(vacli::multiply(from_array(source, "the source affine"), shift),
-                                   vacli::multiply(from_array(like, "the reference affine"), shift), options,
+                                   vacli::multiply(from_array(like, "the reference affine"), shift), chain.composed(),
                                    "source");
   } catch (const vacli::CliError &e) {
     throw py::value_error(e.what());
@@ -237,7 +242,7 @@ py::array_t<double> reference_to_source(const py::array_t<double, py::array::c_s
 py::array_t<double> read_affine_file(const std::string &path) {
   vacli::Mat4 m{};
   try {
-    m = vacli::read_affine_file(path);
+    m = vacli::read_matrix_file(path);
   } catch (const vacli::CliError &e) {
     throw py::value_error(e.what());
   }

@@ -112,7 +112,7 @@ class BadInput(ProgramTest):
         line = self.fails("sample", img, stdin="1 \x1b]0;owned\x07\x1b[2J 1\n")
         self.assertEqual(line, "volaccess: <stdin>:1: '\\x1b]0;owned\\x07\\x1b[2J' is not a number")
         line = self.fails("sample", img, "--hold", "7" * 100000 + "x", status=2)
-        self.assertEqual(line, "volaccess: --hold: '" + "7" * 64 + "...' is none of nearest, linear, cubic, sinc, or a whole number")
+        self.assertEqual(line, "volaccess: --hold: '" + "7" * 64 + "...' is none of nearest, linear, cubic, sinc, label, or a whole number")
         name = self.path("\x1b[2Jx.nii")
         self.assertEqual(self.fails("info", name), "volaccess: " + name.replace("\x1b", "\\x1b") +
                          ": cannot open: No such file or directory")

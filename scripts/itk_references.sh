@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Rewrites the ITK references of the reslice comparison (tests/tools/data/itk):
+# builds make_itk_references where ITK is installed (Debian
+# libinsighttoolkit5-dev, which 'scripts/setup.sh --bench' installs) and runs
+# it. The suite reads the committed files and needs no ITK.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build/release"
+[ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ninja -C "$build" make_itk_references
+out="$root/tests/tools/data/itk"
+mkdir -p "$out"
+"$build/tests/tools/itk/make_itk_references" "$out"
