@@ -1,8 +1,5 @@
 #include "volume_description.h"
 
-#include <fcntl.h>
-
-#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 
@@ -64,7 +61,7 @@ HostArray make_volume_struct(const NiftiImage &image, int64_t volume) {
   return s;
 }
 
-VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : name_(image.name()) {
+VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : data_fd_(image.data_fd()), name_(image.name()) {
   check_volume_index(image, volume);
   // Mapping nothing fails with a system message; say what is wrong instead.
   if (image.data_size() == 0) fail(image.data_name(), "is empty");
@@ -77,8 +74,6 @@ VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : name_(im
   const calvex::CallResult result =
       calvex::call_boundary([&] { maps_ = get_maps(description.get(), &count_); });
   if (!result.ok) fail(image.data_name(), result.message);
-  file_ = UniqueFd(::fcntl(image.data_fd(), F_DUPFD_CLOEXEC, 0));
-  if (!file_.valid()) fail_system(image.data_name(), "cannot read", errno);
 }
 
 VolumeMapping::~VolumeMapping() {
@@ -92,7 +87,7 @@ Mat4 VolumeMapping::voxel_to_world() const {
 }
 
 void VolumeMapping::check_unchanged() const {
-  if (!file_covers_mapping(file_.get(), map(), name_)) fail(name_, kChangedOnDisk);
+  if (!file_covers_mapping(data_fd_, map(), name_)) fail(name_, kChangedOnDisk);
 }
 
 bool file_covers_mapping(int fd, const VolumeMap &volume, const std::string &name) {

@@ -63,7 +63,7 @@ class VolumeMapping {
   void check_unchanged() const;
 
  private:
-  UniqueFd file_;
+  int data_fd_;  // the image's voxel file; the image outlives its mapping
   VolumeMap *maps_ = nullptr;
   int32_t count_ = 0;
   std::string name_;
