@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-
 namespace bench {
 namespace {
 
@@ -76,9 +75,9 @@ itk::AffineTransform<double, 3>::Pointer rotation(const BenchData &data) {
 // A resampling filter onto `planes` output planes from first_plane on,
 // under the rotation; on one thread, or as ITK sets it up by default.
 template <class Interpolator>
-itk::ResampleImageFilter<Image, OutImage>::Pointer resampler(const BenchData &data, const Image *image,
-                                                             int32_t planes, double first_plane,
-                                                             Interpolator *interp, bool one_thread = true) {
+itk::ResampleImageFilter<Image, OutImage>::Pointer resampler(const BenchData &data, const Image *image, int32_t planes,
+                                                             double first_plane, Interpolator *interp,
+                                                             bool one_thread = true) {
   auto filter = itk::ResampleImageFilter<Image, OutImage>::New();
   if (one_thread) filter->SetNumberOfWorkUnits(1);
   filter->SetInput(image);
@@ -132,8 +131,7 @@ struct ItkPeer::Impl {
   // count is set to one for the rest.
   explicit Impl(const BenchData &d)
       : data(d), default_threads(static_cast<int>(itk::MultiThreaderBase::GetGlobalDefaultNumberOfThreads())),
-        image(import_volume(d)), random(to_indices(d.random)), rows(to_indices(d.rows)),
-        out(d.random.x.size() * 4) {
+        image(import_volume(d)), random(to_indices(d.random)), rows(to_indices(d.rows)), out(d.random.x.size() * 4) {
     reslice_default = resampler(d, image.GetPointer(), kSide, 0.0, linear.GetPointer(), false);
     reslice_sinc_default = resampler(d, image.GetPointer(), kSide, 0.0, sinc_default.GetPointer(), false);
     itk::MultiThreaderBase::SetGlobalDefaultNumberOfThreads(1);

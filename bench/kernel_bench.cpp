@@ -95,8 +95,8 @@ void BM_ResampleGradient(benchmark::State &state) {
   const Points &p = points();
   std::vector<double> out(kPoints), gx(kPoints), gy(kPoints), gz(kPoints);
   for (auto _ : state) {
-    resample_d(kPoints, volume().map(), out.data(), gx.data(), gy.data(), gz.data(), p.x.data(),
-               p.y.data(), p.z.data(), hold, 0.0);
+    resample_d(kPoints, volume().map(), out.data(), gx.data(), gy.data(), gz.data(), p.x.data(), p.y.data(), p.z.data(),
+               hold, 0.0);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
@@ -125,8 +125,7 @@ void BM_SmallGradientCall(benchmark::State &state) {
   const Points &p = points();
   std::vector<double> out(static_cast<std::size_t>(m)), gx(out), gy(out), gz(out);
   for (auto _ : state) {
-    resample_d(m, map, out.data(), gx.data(), gy.data(), gz.data(), p.x.data(), p.y.data(),
-               p.z.data(), hold, 0.0);
+    resample_d(m, map, out.data(), gx.data(), gy.data(), gz.data(), p.x.data(), p.y.data(), p.z.data(), hold, 0.0);
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
@@ -135,12 +134,8 @@ void BM_SmallGradientCall(benchmark::State &state) {
 // hold 0 nearest, 1 trilinear, 3 four-node Lagrange, -3 four-node sinc.
 BENCHMARK(BM_Resample)->ArgName("hold")->Arg(0)->Arg(1)->Arg(3)->Arg(-3);
 BENCHMARK(BM_ResampleGradient)->ArgName("hold")->Arg(0)->Arg(1)->Arg(3)->Arg(-3);
-BENCHMARK(BM_SmallCall)
-    ->ArgNames({"hold", "points", "per_plane"})
-    ->ArgsProduct({{0, 1, 3, -3}, {1, 4, 32}, {0, 1}});
-BENCHMARK(BM_SmallGradientCall)
-    ->ArgNames({"hold", "points", "per_plane"})
-    ->ArgsProduct({{1, 3, -3}, {1, 4, 32}, {0}});
+BENCHMARK(BM_SmallCall)->ArgNames({"hold", "points", "per_plane"})->ArgsProduct({{0, 1, 3, -3}, {1, 4, 32}, {0, 1}});
+BENCHMARK(BM_SmallGradientCall)->ArgNames({"hold", "points", "per_plane"})->ArgsProduct({{1, 3, -3}, {1, 4, 32}, {0}});
 
 }  // namespace
 

@@ -81,8 +81,8 @@ struct GradientOut {
 
 std::function<void()> gradient_run(const VolumeMap *map, const PointSet &p, int32_t hold, GradientOut &g) {
   return [map, &p, hold, &g] {
-    resample_d(static_cast<int32_t>(p.x.size()), map, g.value.data(), g.gx.data(), g.gy.data(), g.gz.data(),
-               p.x.data(), p.y.data(), p.z.data(), hold, 0.0);
+    resample_d(static_cast<int32_t>(p.x.size()), map, g.value.data(), g.gx.data(), g.gy.data(), g.gz.data(), p.x.data(),
+               p.y.data(), p.z.data(), hold, 0.0);
   };
 }
 
@@ -103,9 +103,7 @@ std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, i
     const vacli::GridSize grid{kSide, kSide, kSide};
     const vacli::PointMap points = vacli::affine_points(data.rotation);
     const vacli::PointSampler sampler = [map, hold](int32_t n, const double *x, const double *y, const double *z,
-                                                    double *values) {
-      resample(n, map, values, x, y, z, hold, 0.0);
-    };
+                                                    double *values) { resample(n, map, values, x, y, z, hold, 0.0); };
     const int64_t depth = vacli::slab_planes(grid);
     const auto plane = static_cast<std::size_t>(kSide) * kSide;
     for (int64_t k0 = 0; k0 < kSide; k0 += depth) {

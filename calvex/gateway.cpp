@@ -151,7 +151,8 @@ int ext_putsn(const char *text, int length) {
 int extCallCalvex(int nlhs, hxArray *plhs[], int nrhs, hxArray *prhs[], const char *name) {
   auto it = registry().find(name ? name : "");
   if (it == registry().end())
-    throw calvex::HostError{"Calvex:UndefinedFunction", std::string("Undefined function '") + (name ? name : "") + "'."};
+    throw calvex::HostError{"Calvex:UndefinedFunction",
+                            std::string("Undefined function '") + (name ? name : "") + "'."};
   it->second(nlhs, plhs, nrhs, prhs);
   return 0;
 }

@@ -28,22 +28,17 @@ hxSize element_size(hxClassID cls) {
   switch (cls) {
     case hxLOGICAL_CLASS:
     case hxINT8_CLASS:
-    case hxUINT8_CLASS:
-      return 1;
+    case hxUINT8_CLASS: return 1;
     case hxCHAR_CLASS:
     case hxINT16_CLASS:
-    case hxUINT16_CLASS:
-      return 2;
+    case hxUINT16_CLASS: return 2;
     case hxSINGLE_CLASS:
     case hxINT32_CLASS:
-    case hxUINT32_CLASS:
-      return 4;
+    case hxUINT32_CLASS: return 4;
     case hxDOUBLE_CLASS:
     case hxINT64_CLASS:
-    case hxUINT64_CLASS:
-      return 8;
-    default:
-      return 0;
+    case hxUINT64_CLASS: return 8;
+    default: return 0;
   }
 }
 
@@ -129,9 +124,7 @@ hxArray *hxGetField(const hxArray *a, hxSize index, const char *name) {
   return v;
 }
 
-int hxGetNumberOfFields(const hxArray *a) {
-  return hxIsStruct(a) ? static_cast<int>(a->field_names.size()) : 0;
-}
+int hxGetNumberOfFields(const hxArray *a) { return hxIsStruct(a) ? static_cast<int>(a->field_names.size()) : 0; }
 
 const char *hxGetFieldNameByNumber(const hxArray *a, int n) {
   if (!hxIsStruct(a) || n < 0 || n >= hxGetNumberOfFields(a)) return nullptr;

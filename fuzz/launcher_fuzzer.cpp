@@ -74,7 +74,8 @@ void joined(FuzzedDataProvider &in) {
 
 void matched(FuzzedDataProvider &in) {
   const std::string part1 = in.ConsumeRandomLengthString(12).c_str(), part2 = in.ConsumeRandomLengthString(12).c_str();
-  const std::string dir = in.ConsumeBool() ? listing_dir() : listing_dir() + "/" + in.ConsumeRandomLengthString(8).c_str();
+  const std::string dir =
+      in.ConsumeBool() ? listing_dir() : listing_dir() + "/" + in.ConsumeRandomLengthString(8).c_str();
   std::vector<std::string> names;
   const bool listed = get_filelist(dir, names);
   bool expected = false;

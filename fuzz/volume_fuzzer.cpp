@@ -20,13 +20,40 @@
 namespace {
 
 // Values that sit on the library's decision boundaries.
-const double kInteresting[] = {0,      1,      -1,     2,     3,     4,      8,       16,      64,
-                               128,    256,    512,    768,   1024,  1280,   0.5,     -0.5,    0.95,
-                               1.05,   352,    1e-5,   1e20,  -1e20, 2147483647.0, 2147483648.0,
-                               4294967296.0,   1.8446744073709552e19, NAN, INFINITY, -INFINITY};
+const double kInteresting[] = {0,
+                               1,
+                               -1,
+                               2,
+                               3,
+                               4,
+                               8,
+                               16,
+                               64,
+                               128,
+                               256,
+                               512,
+                               768,
+                               1024,
+                               1280,
+                               0.5,
+                               -0.5,
+                               0.95,
+                               1.05,
+                               352,
+                               1e-5,
+                               1e20,
+                               -1e20,
+                               2147483647.0,
+                               2147483648.0,
+                               4294967296.0,
+                               1.8446744073709552e19,
+                               NAN,
+                               INFINITY,
+                               -INFINITY};
 
 double fuzz_double(FuzzedDataProvider &in) {
-  if (in.ConsumeBool()) return in.PickValueInArray(kInteresting) + (in.ConsumeBool() ? in.ConsumeIntegralInRange(-3, 3) : 0);
+  if (in.ConsumeBool())
+    return in.PickValueInArray(kInteresting) + (in.ConsumeBool() ? in.ConsumeIntegralInRange(-3, 3) : 0);
   return in.ConsumeFloatingPoint<double>();
 }
 
@@ -46,15 +73,19 @@ std::vector<hxSize> fuzz_dims(FuzzedDataProvider &in, hxSize max_each) {
 // A value of a random class and shape; numeric elements from the input.
 hxArray *fuzz_value(FuzzedDataProvider &in, hxSize max_each) {
   const uint8_t kind = in.ConsumeIntegralInRange<uint8_t>(0, 9);
-  if (kind == 0) return hxCreateSparse(in.ConsumeIntegralInRange<hxSize>(0, 4), in.ConsumeIntegralInRange<hxSize>(0, 4));
+  if (kind == 0)
+    return hxCreateSparse(in.ConsumeIntegralInRange<hxSize>(0, 4), in.ConsumeIntegralInRange<hxSize>(0, 4));
   if (kind == 1) return hxCreateString(in.ConsumeRandomLengthString(16).c_str());
   if (kind == 2) return hxCreateStringScalar("x");
   const std::vector<hxSize> dims = fuzz_dims(in, max_each);
   const hxClassID cls = fuzz_class(in);
   hxArray *a;
-  if (cls == hxCHAR_CLASS) a = hxCreateCharArray(dims.size(), dims.data());
-  else if (cls == hxLOGICAL_CLASS) a = hxCreateLogicalArray(dims.size(), dims.data());
-  else a = hxCreateNumericArray(dims.size(), dims.data(), cls, kind == 3 ? hxCOMPLEX : hxREAL);
+  if (cls == hxCHAR_CLASS)
+    a = hxCreateCharArray(dims.size(), dims.data());
+  else if (cls == hxLOGICAL_CLASS)
+    a = hxCreateLogicalArray(dims.size(), dims.data());
+  else
+    a = hxCreateNumericArray(dims.size(), dims.data(), cls, kind == 3 ? hxCOMPLEX : hxREAL);
   auto *bytes = static_cast<unsigned char *>(hxGetPr(a));
   const std::size_t n = hxGetNumberOfElements(a), size = hxGetElementSize(a);
   for (std::size_t e = 0; e < n && bytes && in.remaining_bytes() > 0; ++e) {
@@ -101,9 +132,11 @@ hxArray *fuzz_struct(FuzzedDataProvider &in, const Backing &backing) {
     if (in.ConsumeBool()) hxSetField(s, e, "dim", fuzz_field(in, 1, 3));
     if (in.ConsumeBool()) hxSetField(s, e, "dt", fuzz_field(in, 1, in.ConsumeIntegralInRange<hxSize>(1, 2)));
     if (in.ConsumeBool())
-      hxSetField(s, e, "pinfo", fuzz_field(in, in.ConsumeIntegralInRange<hxSize>(2, 3), in.ConsumeIntegralInRange<hxSize>(1, 4)));
+      hxSetField(s, e, "pinfo",
+                 fuzz_field(in, in.ConsumeIntegralInRange<hxSize>(2, 3), in.ConsumeIntegralInRange<hxSize>(1, 4)));
     if (in.ConsumeBool()) hxSetField(s, e, "mat", fuzz_field(in, 4, 4));
-    if (in.ConsumeBool()) hxSetField(s, e, "fname", in.ConsumeBool() ? hxCreateString(backing.path.c_str()) : fuzz_value(in, 3));
+    if (in.ConsumeBool())
+      hxSetField(s, e, "fname", in.ConsumeBool() ? hxCreateString(backing.path.c_str()) : fuzz_value(in, 3));
     if (in.ConsumeIntegralInRange(0, 3) == 0) hxSetField(s, e, "dat", fuzz_value(in, 6));
   }
   return s;
@@ -135,8 +168,8 @@ void sample(FuzzedDataProvider &in, const VolumeMap &map) {
     for (int e = 0; e < 16; ++e) mat[e] = e % 5 == 0 ? 1.0 : 0.0;
     mat[14] = static_cast<double>(in.ConsumeIntegralInRange<uint64_t>(1, map.dim[2]));
     image.resize(map.dim[0] * map.dim[1]);
-    slice(mat, image.data(), static_cast<int32_t>(map.dim[0]), static_cast<int32_t>(map.dim[1]), &map,
-          fuzz_hold(in), 0.0);
+    slice(mat, image.data(), static_cast<int32_t>(map.dim[0]), static_cast<int32_t>(map.dim[1]), &map, fuzz_hold(in),
+          0.0);
   }
 }
 

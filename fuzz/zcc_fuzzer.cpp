@@ -35,7 +35,9 @@ std::u16string confined(std::u16string text) {
 std::u16string fuzz_text(FuzzedDataProvider &in) {
   if (in.ConsumeBool()) return calvex::utf8_to_utf16(in.PickValueInArray(kWords));
   std::u16string text(in.ConsumeIntegralInRange<std::size_t>(0, 12), u'\0');
-  for (char16_t &c : text) c = in.ConsumeBool() ? static_cast<char16_t>(in.ConsumeIntegral<uint16_t>()) : in.ConsumeIntegralInRange<char16_t>(0x20, 0x7e);
+  for (char16_t &c : text)
+    c = in.ConsumeBool() ? static_cast<char16_t>(in.ConsumeIntegral<uint16_t>())
+                         : in.ConsumeIntegralInRange<char16_t>(0x20, 0x7e);
   return confined(text);
 }
 
@@ -50,8 +52,7 @@ hxArray *char_array(const std::u16string &text, hxSize rows) {
 
 hxArray *fuzz_input(FuzzedDataProvider &in) {
   switch (in.ConsumeIntegralInRange(0, 9)) {
-    case 0:
-      return hxCreateDoubleScalar(in.ConsumeFloatingPoint<double>());
+    case 0: return hxCreateDoubleScalar(in.ConsumeFloatingPoint<double>());
     case 1: {
       const hxSize dims[] = {1, in.ConsumeIntegralInRange<hxSize>(0, 3)};
       return hxCreateNumericArray(2, dims, hxUINT16_CLASS, in.ConsumeBool() ? hxCOMPLEX : hxREAL);
@@ -60,13 +61,10 @@ hxArray *fuzz_input(FuzzedDataProvider &in) {
       const hxSize dims[] = {1, 1};
       return hxCreateStructArray(2, dims, 0, nullptr);
     }
-    case 3:
-      return char_array(fuzz_text(in), in.ConsumeIntegralInRange<hxSize>(0, 3));
+    case 3: return char_array(fuzz_text(in), in.ConsumeIntegralInRange<hxSize>(0, 3));
     case 4:
-    case 5:
-      return hxCreateStringScalar(calvex::utf16_to_utf8(fuzz_text(in)).c_str());
-    default:
-      return char_array(fuzz_text(in), 1);
+    case 5: return hxCreateStringScalar(calvex::utf16_to_utf8(fuzz_text(in)).c_str());
+    default: return char_array(fuzz_text(in), 1);
   }
 }
 

@@ -46,8 +46,8 @@ bool checkVXRVersion(std::string &root, OutputManager &out);
 // false, (4) any "libqvdeployrt*.dylib" in root/runtime/maca64. Traces each
 // try. On success sets `location` (and, in step 2, `root`) and returns true;
 // a miss returns false. The fifth argument is not consulted. Never throws.
-bool findLib(std::string &root, const std::string &libName, std::string &location,
-             bool exactName, bool, OutputManager &out);
+bool findLib(std::string &root, const std::string &libName, std::string &location, bool exactName,
+             bool, OutputManager &out);
 
 // ---- paths ------------------------------------------------------------------
 

@@ -25,8 +25,7 @@ void OutputManager::outputError(const char *message) {
       std::cerr << PREFIX << ": " << message << '\n';
       std::cerr.flush();
       return;
-    default:
-      return;
+    default: return;
   }
 }
 

@@ -50,7 +50,8 @@ bool getCurrentModulePath(void *address, char *buffer, unsigned long length) {
   for (const launcher_platform::LoadedImage &image : images)
     modules.insert(module_info(image.name.c_str(), reinterpret_cast<uintptr_t>(image.header)));
 
-  auto at_or_above = modules.lower_bound(module_info(nullptr, reinterpret_cast<uintptr_t>(address)));
+  auto at_or_above =
+      modules.lower_bound(module_info(nullptr, reinterpret_cast<uintptr_t>(address)));
   if (at_or_above == modules.end() || at_or_above == modules.begin()) return false;
   const module_info &holder = *std::prev(at_or_above);
   size_t size = std::strlen(holder.name) + 1;

@@ -42,8 +42,9 @@ int collect_image(dl_phdr_info *info, size_t, void *data) {
     if (start < lowest) lowest = start;
   }
   if (lowest == std::numeric_limits<uintptr_t>::max()) return 0;
-  std::string name = images->empty() ? executable_path()
-                                     : std::string(info->dlpi_name != nullptr ? info->dlpi_name : "");
+  std::string name = images->empty()
+                         ? executable_path()
+                         : std::string(info->dlpi_name != nullptr ? info->dlpi_name : "");
   images->push_back({std::move(name), reinterpret_cast<const void *>(lowest)});
   return 0;
 }

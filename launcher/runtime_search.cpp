@@ -38,7 +38,8 @@ bool search_library_path(const char *value, std::string &root, const std::string
   for (const std::string &entry : split_at(value, ":")) {
     std::string candidate = join_paths(2, entry.c_str(), libName.c_str());
     std::vector<std::string> components = split_at(candidate, "/");
-    const std::string parent = components.size() < 2 ? std::string() : components[components.size() - 2];
+    const std::string parent =
+        components.size() < 2 ? std::string() : components[components.size() - 2];
     if (parent == kPlatformDir && exists(candidate)) {
       trace_line(out, "Found ", libName, " in ", entry);
       location = entry;

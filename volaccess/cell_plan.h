@@ -139,7 +139,7 @@ struct RowWalk {
 //     of n stencils, in the order of lookup_gradient_sum, lane by lane.
 //   walk_rows: steps the rows of walk `columns` times (see RowWalk); true
 //     when W was exactly 1 throughout (so no step has a zero W).
-#define VOLACCESS_PLAN_FUNCTIONS(F)                                                                 \
+#define VOLACCESS_PLAN_FUNCTIONS(F)                                                                \
   F(void, nearest,                                                                                 \
     (const double *x, const double *y, const double *z, int32_t n, Dims d, NearestPlan *plan))     \
   F(void, trilinear,                                                                               \
@@ -171,7 +171,7 @@ struct RowWalk {
     (const GradientStencils<int32_t> *stencils, int32_t n, double *value, double *dx, double *dy,  \
      double *dz))                                                                                  \
   F(bool, walk_rows,                                                                               \
-    (RowWalk *walk, int32_t columns, double *qx, double *qy, double *qz, double *w))
+    (RowWalk * walk, int32_t columns, double *qx, double *qy, double *qz, double *w))
 
 // One instruction set's plan functions, and its name.
 struct PlanKernels {

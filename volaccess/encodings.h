@@ -49,11 +49,14 @@ constexpr bool twins_follow_the_rule() {
       if (e.swapped || e.bits > 8) return false;
       continue;
     }
-    if (other->bits != e.bits || other->host_class != e.host_class || other->nifti_code != e.nifti_code) return false;
+    if (other->bits != e.bits || other->host_class != e.host_class ||
+        other->nifti_code != e.nifti_code)
+      return false;
   }
   return true;
 }
-static_assert(twins_follow_the_rule(), "voxel_types.def: a byte-swapped twin breaks the rule of its code");
+static_assert(twins_follow_the_rule(),
+              "voxel_types.def: a byte-swapped twin breaks the rule of its code");
 
 }  // namespace volaccess
 

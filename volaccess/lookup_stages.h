@@ -99,7 +99,8 @@ void gather_stencil(const Volume &vol, const Run &rx, const Run &ry, const Run &
     for (int32_t b = 0; b < kStencilSide; ++b) {
       const std::ptrdiff_t row = vol.element(rx.first, ry.first + b);
       for (int32_t a = 0; a < kStencilSide; ++a) {
-        st.v[(c * kStencilSide + b) * kStencilSide + a][l] = static_cast<Value>(Voxel::read(plane, row + a));
+        st.v[(c * kStencilSide + b) * kStencilSide + a][l] =
+            static_cast<Value>(Voxel::read(plane, row + a));
       }
     }
     st.scale[c][l] = vol.scale[k];
@@ -117,7 +118,8 @@ inline void sum_stencils(const PlanKernels &k, const Stencils<double> &st, int32
   k.sum_stencils(&st, n, out);
 }
 
-inline void sum_stencils(const PlanKernels &k, const Stencils<int32_t> &st, int32_t n, double *out) {
+inline void sum_stencils(const PlanKernels &k, const Stencils<int32_t> &st, int32_t n,
+                         double *out) {
   k.sum_stencils_int(&st, n, out);
 }
 
@@ -176,8 +178,8 @@ inline int32_t stencil_ahead(int32_t q) {
 }
 
 // The plan stage's gradient sum of stencils kept as doubles or integers.
-inline void sum_gradient_stencils(const PlanKernels &k, const GradientStencils<double> &st, int32_t n,
-                                  double *value, double *dx, double *dy, double *dz) {
+inline void sum_gradient_stencils(const PlanKernels &k, const GradientStencils<double> &st,
+                                  int32_t n, double *value, double *dx, double *dy, double *dz) {
   k.sum_gradient_stencils(&st, n, value, dx, dy, dz);
 }
 
@@ -210,7 +212,8 @@ struct ValueRuns {
   static LookupBuilder builder(LookupKind kind) {
     return kind == LookupKind::kSinc ? make_lookup_sinc : make_lookup_poly;
   }
-  static Run build(LookupBuilder build, int32_t q, int32_t dim, Tables &tables, int axis, double c) {
+  static Run build(LookupBuilder build, int32_t q, int32_t dim, Tables &tables, int axis,
+                   double c) {
     return build_run(build, q, dim, tables.w[axis], c);
   }
   static Run copy(const Run &run, double *slot, int32_t /*width*/) { return copy_run(run, slot); }
@@ -220,8 +223,8 @@ struct ValueRuns {
     return lookup_sum<Voxel>(vol, rx, ry, rz);
   }
   template <class Value>
-  static void gather_derivatives(StencilBlock<Value> & /*st*/, const Run & /*rx*/, const Run & /*ry*/,
-                                 const Run & /*rz*/, int32_t /*lane*/) {}
+  static void gather_derivatives(StencilBlock<Value> & /*st*/, const Run & /*rx*/,
+                                 const Run & /*ry*/, const Run & /*rz*/, int32_t /*lane*/) {}
   template <class Value>
   static void sum_lanes(const PlanKernels &k, const StencilBlock<Value> &st, int32_t lanes,
                         const int32_t *lane_sample, Result *results) {
@@ -259,8 +262,8 @@ struct GradientRuns {
     return lookup_gradient_sum<Voxel>(vol, rx, ry, rz);
   }
   template <class Value>
-  static void gather_derivatives(StencilBlock<Value> &st, const Run &rx, const Run &ry, const Run &rz,
-                                 int32_t lane) {
+  static void gather_derivatives(StencilBlock<Value> &st, const Run &rx, const Run &ry,
+                                 const Run &rz, int32_t lane) {
     for (int32_t e = 0; e < kStencilSide; ++e) {
       st.dwx[e][lane] = rx.dw[e];
       st.dwy[e][lane] = ry.dw[e];
@@ -272,7 +275,8 @@ struct GradientRuns {
                         const int32_t *lane_sample, Result *results) {
     double value[kBlock], dx[kBlock], dy[kBlock], dz[kBlock];
     sum_gradient_stencils(k, st, lanes, value, dx, dy, dz);
-    for (int32_t l = 0; l < lanes; ++l) results[lane_sample[l]] = Gradient{value[l], dx[l], dy[l], dz[l]};
+    for (int32_t l = 0; l < lanes; ++l)
+      results[lane_sample[l]] = Gradient{value[l], dx[l], dy[l], dz[l]};
   }
 };
 
@@ -289,10 +293,11 @@ class LookupStage {
   using Run = typename Runs::Run;
   using Plan = PlannedRuns<Run>;
   using Result = typename Runs::Result;
-  LookupStage(const Volume &vol, const PlanKernels &plans, LookupKind kind, int32_t q, int64_t samples,
-              double background)
+  LookupStage(const Volume &vol, const PlanKernels &plans, LookupKind kind, int32_t q,
+              int64_t samples, double background)
       : vol_(vol), plans_(plans), kind_(kind), build_(Runs::builder(kind)), q_(q),
-        background_(background), weights_(run_capacity(q, vol), Runs::kArrays, block_slots(samples)) {}
+        background_(background),
+        weights_(run_capacity(q, vol), Runs::kArrays, block_slots(samples)) {}
 
   void plan(const Block &b, Plan &p) {
     plans_.lookup(b.x, b.y, b.z, b.n, dims_of(vol_), &p.cells);
@@ -317,7 +322,8 @@ class LookupStage {
   int32_t ahead() const { return stencil_ahead(q_); }
 
   void prefetch(const Plan &p, int32_t s) const {
-    if (p.cells.prefetch && p.cells.inside[s]) prefetch_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
+    if (p.cells.prefetch && p.cells.inside[s])
+      prefetch_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s]);
   }
 
   Result sample(const Plan &p, const Block & /*b*/, int32_t s) const {
@@ -341,19 +347,21 @@ class LookupStage {
   // copied into sample s's slot: the memo's table is rewritten by the next
   // build, the slot only by the block after next.
   Run run_into_slot(int axis, double c, int32_t s) {
-    const Run &run = memo_[axis].get(c, [&](double v) { return Runs::build(build_, q_, dim(axis), tables_, axis, v); });
+    const Run &run = memo_[axis].get(
+        c, [&](double v) { return Runs::build(build_, q_, dim(axis), tables_, axis, v); });
     return Runs::copy(run, weights_.slot(axis, s), weights_.width());
   }
 
   // Full four-node stencils are gathered into the lanes of one block of
   // stencils and summed across it; the other samples one by one.
-  void finish_stencils(const Plan &p, const Block &b, const Plan &next, int32_t next_n, Result *results) {
+  void finish_stencils(const Plan &p, const Block &b, const Plan &next, int32_t next_n,
+                       Result *results) {
     int32_t lane_sample[kBlock];
-    const int32_t lanes = fill_stencil_lanes(*this, p, b, next, next_n, results, lane_sample,
-                                             [&](int32_t s, int32_t lane) {
-      gather_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s], lane, stencils_);
-      Runs::gather_derivatives(stencils_, p.x[s], p.y[s], p.z[s], lane);
-    });
+    const int32_t lanes = fill_stencil_lanes(
+        *this, p, b, next, next_n, results, lane_sample, [&](int32_t s, int32_t lane) {
+          gather_stencil<Voxel>(vol_, p.x[s], p.y[s], p.z[s], lane, stencils_);
+          Runs::gather_derivatives(stencils_, p.x[s], p.y[s], p.z[s], lane);
+        });
     Runs::sum_lanes(plans_, stencils_, lanes, lane_sample, results);
   }
 
@@ -361,7 +369,8 @@ class LookupStage {
   // nodes has its weights formed across the block by the plan stage, with
   // the builder's own arithmetic; the rest (near a voxel centre, cut at a
   // rim, or beyond the 32-bit range) come from the builder itself.
-  void plan_lagrange_axis(const double *c, int32_t count, const LookupPlan &cells, int axis, Run *runs) {
+  void plan_lagrange_axis(const double *c, int32_t count, const LookupPlan &cells, int axis,
+                          Run *runs) {
     const int32_t m = std::min(count, kBlock);
     int32_t whole[kBlock];
     int32_t run_first[kBlock];

@@ -27,7 +27,8 @@ using volaccess::Encoding;
 constexpr uint64_t kMaxCount = 0x7FFFFFFFu;
 constexpr double kTwoTo64 = 18446744073709551616.0;
 
-const char kTooLarge[] = "Volume too large: each dimension and each plane must hold fewer than 2^31 voxels.";
+const char kTooLarge[] =
+    "Volume too large: each dimension and each plane must hold fewer than 2^31 voxels.";
 
 // The native encoding a host array of this class holds, or null.
 const Encoding *class_encoding(const hxArray *a) {
@@ -44,7 +45,8 @@ bool file_type_code(int dt, bool swapped, int32_t *type_code) {
   for (const Encoding &e : volaccess::kEncodings)
     if (!e.swapped && e.nifti_code == dt) native = &e;
   if (!native) return false;
-  const Encoding *twin = swapped ? volaccess::find_encoding(native->code | volaccess::kSwappedBit) : nullptr;
+  const Encoding *twin =
+      swapped ? volaccess::find_encoding(native->code | volaccess::kSwappedBit) : nullptr;
   *type_code = twin ? twin->code : native->code;
   return true;
 }
@@ -52,24 +54,65 @@ bool file_type_code(int dt, bool swapped, int32_t *type_code) {
 // Fields are read element by element in their own class, so a field of
 // any numeric, logical or char class is read within its bounds.
 bool readable(const hxArray *a) {
-  return (hxIsNumeric(a) || hxIsLogical(a) || hxIsChar(a)) && !hxIsSparse(a) && hxGetPr(a) != nullptr;
+  return (hxIsNumeric(a) || hxIsLogical(a) || hxIsChar(a)) && !hxIsSparse(a) &&
+         hxGetPr(a) != nullptr;
 }
 
 double element(const hxArray *a, hxSize i) {
   const unsigned char *p = static_cast<const unsigned char *>(hxGetPr(a)) + i * hxGetElementSize(a);
   switch (hxGetClassID(a)) {
-    case hxDOUBLE_CLASS: { double v; std::memcpy(&v, p, sizeof v); return v; }
-    case hxSINGLE_CLASS: { float v; std::memcpy(&v, p, sizeof v); return v; }
-    case hxINT8_CLASS: { int8_t v; std::memcpy(&v, p, sizeof v); return v; }
+    case hxDOUBLE_CLASS: {
+      double v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case hxSINGLE_CLASS: {
+      float v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case hxINT8_CLASS: {
+      int8_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
     case hxUINT8_CLASS:
-    case hxLOGICAL_CLASS: { uint8_t v; std::memcpy(&v, p, sizeof v); return v; }
-    case hxINT16_CLASS: { int16_t v; std::memcpy(&v, p, sizeof v); return v; }
+    case hxLOGICAL_CLASS: {
+      uint8_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case hxINT16_CLASS: {
+      int16_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
     case hxUINT16_CLASS:
-    case hxCHAR_CLASS: { uint16_t v; std::memcpy(&v, p, sizeof v); return v; }
-    case hxINT32_CLASS: { int32_t v; std::memcpy(&v, p, sizeof v); return v; }
-    case hxUINT32_CLASS: { uint32_t v; std::memcpy(&v, p, sizeof v); return v; }
-    case hxINT64_CLASS: { int64_t v; std::memcpy(&v, p, sizeof v); return static_cast<double>(v); }
-    case hxUINT64_CLASS: { uint64_t v; std::memcpy(&v, p, sizeof v); return static_cast<double>(v); }
+    case hxCHAR_CLASS: {
+      uint16_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case hxINT32_CLASS: {
+      int32_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case hxUINT32_CLASS: {
+      uint32_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case hxINT64_CLASS: {
+      int64_t v;
+      std::memcpy(&v, p, sizeof v);
+      return static_cast<double>(v);
+    }
+    case hxUINT64_CLASS: {
+      uint64_t v;
+      std::memcpy(&v, p, sizeof v);
+      return static_cast<double>(v);
+    }
     default: return 0.0;
   }
 }
@@ -91,10 +134,13 @@ bool truncated_u64(double v, uint64_t *out) {
 }
 
 bool add_u64(uint64_t a, uint64_t b, uint64_t *sum) { return !__builtin_add_overflow(a, b, sum); }
-bool mul_u64(uint64_t a, uint64_t b, uint64_t *product) { return !__builtin_mul_overflow(a, b, product); }
+bool mul_u64(uint64_t a, uint64_t b, uint64_t *product) {
+  return !__builtin_mul_overflow(a, b, product);
+}
 
 bool dims_fit_kernels(const uint64_t dim[3]) {
-  return dim[0] <= kMaxCount && dim[1] <= kMaxCount && dim[2] <= kMaxCount && dim[0] * dim[1] <= kMaxCount;
+  return dim[0] <= kMaxCount && dim[1] <= kMaxCount && dim[2] <= kMaxCount &&
+         dim[0] * dim[1] <= kMaxCount;
 }
 
 void set_identity(double mat[16]) {
@@ -123,8 +169,8 @@ bool allocate_planes(VolumeMap *map) {
   return map->data && map->scale && map->offset;
 }
 
-void contiguous_planes(VolumeMap *map, unsigned char *base, uint64_t first, uint64_t plane_bytes, double scale,
-                       double offset) {
+void contiguous_planes(VolumeMap *map, unsigned char *base, uint64_t first, uint64_t plane_bytes,
+                       double scale, double offset) {
   for (uint64_t k = 0; k < map->dim[2]; ++k) {
     map->scale[k] = scale;
     map->offset[k] = offset;
@@ -214,9 +260,11 @@ void memory_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo, unsigned ch
   contiguous_planes(map, base, 0, bytes, 1.0, 0.0);
   if (!pinfo) return;
   const hxSize rows = hxGetM(pinfo), cols = hxGetN(pinfo);
-  if ((rows != 2 && rows != 3) || (cols != 1 && cols != map->dim[2])) fail(maps, i, "Wrong sized pinfo.");
+  if ((rows != 2 && rows != 3) || (cols != 1 && cols != map->dim[2]))
+    fail(maps, i, "Wrong sized pinfo.");
   if (!readable(pinfo)) fail(maps, i, "pinfo must be numeric.");
-  if (rows == 3 && element(pinfo, 2) != 0.0) fail(maps, i, "pinfo(3) must equal 0 to read dat field.");
+  if (rows == 3 && element(pinfo, 2) != 0.0)
+    fail(maps, i, "pinfo(3) must equal 0 to read dat field.");
   for (uint64_t k = 0; k < map->dim[2]; ++k) {
     const hxSize column = cols == 1 ? 0 : k * rows;
     map->scale[k] = element(pinfo, column);
@@ -279,14 +327,16 @@ bool inside_mapping(const VolumeMap *map, uint64_t position, uint64_t length) {
 // The per-plane arrays grow with dim[2], which a description of a few bytes
 // can set near 2^31: here and below they are only made once the file, or
 // pinfo, is known to hold that many planes.
-void contiguous_file_planes(VolumeMap *maps, int32_t i, uint64_t position, double scale, double offset) {
+void contiguous_file_planes(VolumeMap *maps, int32_t i, uint64_t position, double scale,
+                            double offset) {
   VolumeMap *map = &maps[i];
   const uint64_t bytes = plane_bytes(map);
   uint64_t volume_bytes;
   if (!mul_u64(bytes, map->dim[2], &volume_bytes) || !inside_mapping(map, position, volume_bytes))
     fail(maps, i, "File too small.");
   if (!allocate_planes(map)) fail(maps, i, "Out of memory.");
-  contiguous_planes(map, static_cast<unsigned char *>(map->map_addr), position, bytes, scale, offset);
+  contiguous_planes(map, static_cast<unsigned char *>(map->map_addr), position, bytes, scale,
+                    offset);
 }
 
 // One column of "pinfo" per plane; each plane is checked before its
@@ -300,7 +350,8 @@ void scattered_file_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo) {
     map->scale[k] = element(pinfo, 3 * k);
     map->offset[k] = element(pinfo, 3 * k + 1);
     uint64_t position;
-    if (!truncated_u64(element(pinfo, 3 * k + 2), &position) || !inside_mapping(map, position, bytes))
+    if (!truncated_u64(element(pinfo, 3 * k + 2), &position) ||
+        !inside_mapping(map, position, bytes))
       fail(maps, i, "File too small.");
     map->data[k] = base + position;
   }
@@ -342,7 +393,8 @@ void read_file_dt(VolumeMap *maps, int32_t i, const hxArray *dt) {
   // A swap flag that is not a number is taken as set: it is not zero.
   const double flag = element(dt, 1);
   const bool swapped = !(std::fabs(flag) < 1.0);
-  if (!file_type_code(truncated_int(element(dt, 0)), swapped, &maps[i].dtype)) fail(maps, i, "Unknown datatype.");
+  if (!file_type_code(truncated_int(element(dt, 0)), swapped, &maps[i].dtype))
+    fail(maps, i, "Unknown datatype.");
 }
 
 // Element i of a struct array that describes an image file.

@@ -30,7 +30,8 @@ class NearestStage {
   static int32_t ahead() { return kBlock; }
 
   void prefetch(const Plan &p, int32_t s) const {
-    if (p.prefetch && p.inside[s]) prefetch_voxel<Voxel>(vol_, p.k[s], vol_.element(p.i[s], p.j[s]));
+    if (p.prefetch && p.inside[s])
+      prefetch_voxel<Voxel>(vol_, p.k[s], vol_.element(p.i[s], p.j[s]));
   }
 
   double sample(const Plan &p, const Block & /*b*/, int32_t s) const {

@@ -38,7 +38,8 @@ inline bool scattered(const double *y, const double *z, int32_t n) {
   };
   const int32_t mid = n / 2;
   const int32_t last = n - 1;
-  return !(near(y, 0, mid, 4.0) && near(y, 0, last, 4.0) && near(z, 0, mid, 2.0) && near(z, 0, last, 2.0));
+  return !(near(y, 0, mid, 4.0) && near(y, 0, last, 4.0) && near(z, 0, mid, 2.0) &&
+           near(z, 0, last, 2.0));
 }
 
 // Points given as three coordinate arrays of m entries.
@@ -85,7 +86,8 @@ void prefetch_ahead(const Stage &stage, const typename Stage::Plan &plan, int32_
 // keeps a steady number of misses in flight.
 template <class Stage>
 void finish_each(Stage &stage, const typename Stage::Plan &plan, const Block &block,
-                 const typename Stage::Plan &next, int32_t next_n, typename Stage::Result *results) {
+                 const typename Stage::Plan &next, int32_t next_n,
+                 typename Stage::Result *results) {
   for (int32_t s = 0; s < block.n; ++s) {
     prefetch_ahead(stage, plan, block.n, next, next_n, s);
     results[s] = stage.sample(plan, block, s);

@@ -32,7 +32,8 @@ class SliceWalk {
         lanes_(xdim1 <= kWalkColumns ? kWalkLanes : 1), finished_(xdim1 < 1 || ydim1 < 1) {
     if (finished_) return;
     chunk_capacity_ = std::min(columns_, kWalkColumns);
-    steps_.resize(static_cast<std::size_t>(4 * kWalkLanes) * static_cast<std::size_t>(chunk_capacity_));
+    steps_.resize(static_cast<std::size_t>(4 * kWalkLanes) *
+                  static_cast<std::size_t>(chunk_capacity_));
     walk_.dx = m[0];
     walk_.dy = m[1];
     walk_.dz = m[2];
@@ -53,7 +54,8 @@ class SliceWalk {
       const double *qy = qx + stride();
       const double *qz = qy + stride();
       for (int32_t t = 0; t < count; ++t) {
-        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(column_in_chunk_ + t) * kWalkLanes + lane_;
+        const std::ptrdiff_t at =
+            static_cast<std::ptrdiff_t>(column_in_chunk_ + t) * kWalkLanes + lane_;
         q.x[n + t] = qx[at];
         q.y[n + t] = qy[at];
         q.z[n + t] = qz[at];
@@ -84,7 +86,9 @@ class SliceWalk {
   };
 
   // Doubles per array of the step buffer: qx, qy, qz, then w.
-  std::ptrdiff_t stride() const { return static_cast<std::ptrdiff_t>(kWalkLanes) * chunk_capacity_; }
+  std::ptrdiff_t stride() const {
+    return static_cast<std::ptrdiff_t>(kWalkLanes) * chunk_capacity_;
+  }
 
   // Steps the current rows through their next chunk of columns, starting
   // the next group of rows first when the last one is done, and finds how
@@ -122,7 +126,8 @@ class SliceWalk {
   // The starts of the next group of rows, one per lane; lanes beyond the
   // last row are stepped too, and never handed out.
   void start_rows() {
-    group_ = static_cast<int32_t>(std::min<int64_t>(lanes_, static_cast<int64_t>(rows_) - rows_done_));
+    group_ =
+        static_cast<int32_t>(std::min<int64_t>(lanes_, static_cast<int64_t>(rows_) - rows_done_));
     for (int32_t r = 0; r < kWalkLanes; ++r) {
       const double j = static_cast<double>(rows_done_) + 1.0 + static_cast<double>(r);
       walk_.x[r] = (m_[8] * 0.0 + m_[12]) + j * m_[4];

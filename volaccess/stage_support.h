@@ -44,11 +44,11 @@ void prefetch_voxel(const Volume &vol, int32_t k, std::ptrdiff_t e) {
 // How a trilinear block keeps the corners of Voxel: as 32-bit integers
 // when every value of the element type is one, else as doubles.
 template <class Voxel>
-using CornerValue = std::conditional_t<
-    std::is_integral_v<typename Voxel::element_type> &&
-        (sizeof(typename Voxel::element_type) < 4 ||
-         (sizeof(typename Voxel::element_type) == 4 && std::is_signed_v<typename Voxel::element_type>)),
-    int32_t, double>;
+using CornerValue = std::conditional_t<std::is_integral_v<typename Voxel::element_type> &&
+                                           (sizeof(typename Voxel::element_type) < 4 ||
+                                            (sizeof(typename Voxel::element_type) == 4 &&
+                                             std::is_signed_v<typename Voxel::element_type>)),
+                                       int32_t, double>;
 
 // A value with its derivatives along x, y and z, in real value per voxel.
 struct Gradient {

@@ -146,7 +146,8 @@ class TrilinearCells {
 
  protected:
   // The corners of the block's cells, gathered one sample at a time.
-  const CellCorners<CornerValue<Voxel>> &gather(const Plan &p, int32_t n, const Plan &next, int32_t next_n) {
+  const CellCorners<CornerValue<Voxel>> &gather(const Plan &p, int32_t n, const Plan &next,
+                                                int32_t next_n) {
     gather_block<Voxel>(vol_, p, n, next, next_n, uniform_, corners_);
     return corners_;
   }
@@ -177,15 +178,15 @@ class TrilinearStage : public TrilinearCells<Voxel> {
 
 // The gradient blend of the plan stage for corners kept as doubles or
 // integers.
-inline void blend_gradients(const PlanKernels &k, const TrilinearPlan &p, const CellCorners<double> &c,
-                            int32_t n, double background, double *value,
-                            double *dx, double *dy, double *dz) {
+inline void blend_gradients(const PlanKernels &k, const TrilinearPlan &p,
+                            const CellCorners<double> &c, int32_t n, double background,
+                            double *value, double *dx, double *dy, double *dz) {
   k.blend_trilinear_gradient(&p, &c, n, background, value, dx, dy, dz);
 }
 
-inline void blend_gradients(const PlanKernels &k, const TrilinearPlan &p, const CellCorners<int32_t> &c,
-                            int32_t n, double background, double *value,
-                            double *dx, double *dy, double *dz) {
+inline void blend_gradients(const PlanKernels &k, const TrilinearPlan &p,
+                            const CellCorners<int32_t> &c, int32_t n, double background,
+                            double *value, double *dx, double *dy, double *dz) {
   k.blend_trilinear_gradient_int(&p, &c, n, background, value, dx, dy, dz);
 }
 

@@ -37,7 +37,8 @@ inline LookupKind lookup_kind_of(const HoldRule &rule) {
 
 // The scaled copy of one plane of count elements, in storage order.
 template <class Voxel>
-void copy_plane(double *image, const void *plane, std::ptrdiff_t count, double scale, double offset) {
+void copy_plane(double *image, const void *plane, std::ptrdiff_t count, double scale,
+                double offset) {
   for (std::ptrdiff_t e = 0; e < count; ++e) image[e] = Voxel::at(plane, e) * scale + offset;
 }
 
@@ -156,8 +157,8 @@ struct TypeUnit {
                               int32_t dim0, int32_t dim1, int32_t dim2, int32_t q,
                               double background, const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
-    LookupStage<Voxel, GradientRuns> stage(vol, plan_kernels(), gradient_lookup_kind, clamp_nodes(q),
-                                           m, background);
+    LookupStage<Voxel, GradientRuns> stage(vol, plan_kernels(), gradient_lookup_kind,
+                                           clamp_nodes(q), m, background);
     sample_points(stage, m, x, y, z, GradientStore{out, gradx, grady, gradz});
   }
 
@@ -219,7 +220,6 @@ struct TypeUnit {
     if (count <= 0) return;
     copy_plane<Voxel>(image, data[k - 1], count, scale[k - 1], offset[k - 1]);
   }
-
 };
 
 }  // namespace volaccess

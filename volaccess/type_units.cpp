@@ -15,10 +15,10 @@ namespace volaccess {
 #define VOLACCESS_WRAP_FUNCTION(result, name, member, parameters, arguments) \
   extern "C" result name parameters { return Unit::member arguments; }
 
-#define VOLACCESS_TYPE(t, code, element, reader)                   \
-  namespace unit_##t {                                             \
-  using Unit = TypeUnit<VoxelReader<element, reader>>;             \
-  VOLACCESS_UNIT_FUNCTIONS(VOLACCESS_WRAP_FUNCTION, t)             \
+#define VOLACCESS_TYPE(t, code, element, reader)         \
+  namespace unit_##t {                                   \
+    using Unit = TypeUnit<VoxelReader<element, reader>>; \
+    VOLACCESS_UNIT_FUNCTIONS(VOLACCESS_WRAP_FUNCTION, t) \
   }
 #include "voxel_types.def"
 #undef VOLACCESS_TYPE

@@ -114,67 +114,70 @@ void make_lookup_sinc_grad(int32_t q, int32_t d, int32_t *first, double *table, 
  * the type unit, parameters, arguments) to each: the declarations below,
  * the type units' exported wrappers and the dispatch table are all made
  * from this one list. */
-#define VOLACCESS_UNIT_FUNCTIONS(F, t)                                                                   \
-  F(void, resample_##t, resample,                                                                       \
-    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,            \
-     int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold, double background, const double *scale,    \
-     const double *offset),                                                                             \
-    (m, data, out, x, y, z, dim0, dim1, dim2, hold, background, scale, offset))                         \
-  F(void, resample_##t##_0, resample_0,                                                                 \
-    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,            \
-     int32_t dim0, int32_t dim1, int32_t dim2, double background, const double *scale,                  \
-     const double *offset),                                                                             \
-    (m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset))                               \
-  F(void, resample_##t##_1, resample_1,                                                                 \
-    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,            \
-     int32_t dim0, int32_t dim1, int32_t dim2, double background, const double *scale,                  \
-     const double *offset),                                                                             \
-    (m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset))                               \
-  F(void, resample_##t##_poly, resample_poly,                                                           \
-    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,            \
-     int32_t dim0, int32_t dim1, int32_t dim2, int32_t q, double background, const double *scale,       \
-     const double *offset),                                                                             \
-    (m, data, out, x, y, z, dim0, dim1, dim2, q, background, scale, offset))                            \
-  F(void, resample_d_##t, resample_d,                                                                   \
-    (int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz,                  \
-     const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1, int32_t dim2,       \
-     int32_t hold, double background, const double *scale, const double *offset),                      \
-    (m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, hold, background, scale, offset))    \
-  F(void, resample_d_##t##_1, resample_d_1,                                                             \
-    (int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz,                  \
-     const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1, int32_t dim2,       \
-     double background, const double *scale, const double *offset),                                     \
-    (m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, background, scale, offset))          \
-  F(void, resample_d_##t##_poly, resample_d_poly,                                                       \
-    (int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz,                  \
-     const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1, int32_t dim2,       \
-     int32_t q, double background, const double *scale, const double *offset),                          \
-    (m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, q, background, scale, offset))       \
-  F(int32_t, slice_##t, slice,                                                                          \
-    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,         \
-     int32_t dim1, int32_t dim2, int32_t hold, double background, const double *scale,                  \
-     const double *offset),                                                                             \
-    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, hold, background, scale, offset))                \
-  F(int32_t, slice_##t##_0, slice_0,                                                                    \
-    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,         \
-     int32_t dim1, int32_t dim2, double background, const double *scale, const double *offset),        \
-    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset))                      \
-  F(int32_t, slice_##t##_1, slice_1,                                                                    \
-    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,         \
-     int32_t dim1, int32_t dim2, double background, const double *scale, const double *offset),        \
-    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset))                      \
-  F(int32_t, slice_##t##_poly, slice_poly,                                                              \
-    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,         \
-     int32_t dim1, int32_t dim2, int32_t q, double background, const double *scale,                     \
-     const double *offset),                                                                             \
-    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, q, background, scale, offset))                   \
-  F(void, plane_##t, plane,                                                                             \
-    (int32_t k, double *image, void **data, int32_t dim0, int32_t dim1, const double *scale,            \
-     const double *offset),                                                                             \
+#define VOLACCESS_UNIT_FUNCTIONS(F, t)                                                            \
+  F(void, resample_##t, resample,                                                                 \
+    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,      \
+     int32_t dim0, int32_t dim1, int32_t dim2, int32_t hold, double background,                   \
+     const double *scale, const double *offset),                                                  \
+    (m, data, out, x, y, z, dim0, dim1, dim2, hold, background, scale, offset))                   \
+  F(void, resample_##t##_0, resample_0,                                                           \
+    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,      \
+     int32_t dim0, int32_t dim1, int32_t dim2, double background, const double *scale,            \
+     const double *offset),                                                                       \
+    (m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset))                         \
+  F(void, resample_##t##_1, resample_1,                                                           \
+    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,      \
+     int32_t dim0, int32_t dim1, int32_t dim2, double background, const double *scale,            \
+     const double *offset),                                                                       \
+    (m, data, out, x, y, z, dim0, dim1, dim2, background, scale, offset))                         \
+  F(void, resample_##t##_poly, resample_poly,                                                     \
+    (int32_t m, void **data, double *out, const double *x, const double *y, const double *z,      \
+     int32_t dim0, int32_t dim1, int32_t dim2, int32_t q, double background, const double *scale, \
+     const double *offset),                                                                       \
+    (m, data, out, x, y, z, dim0, dim1, dim2, q, background, scale, offset))                      \
+  F(void, resample_d_##t, resample_d,                                                             \
+    (int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz,            \
+     const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1, int32_t dim2, \
+     int32_t hold, double background, const double *scale, const double *offset),                 \
+    (m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, hold, background, scale,       \
+     offset))                                                                                     \
+  F(void, resample_d_##t##_1, resample_d_1,                                                       \
+    (int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz,            \
+     const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1, int32_t dim2, \
+     double background, const double *scale, const double *offset),                               \
+    (m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, background, scale, offset))    \
+  F(void, resample_d_##t##_poly, resample_d_poly,                                                 \
+    (int32_t m, void **data, double *out, double *gradx, double *grady, double *gradz,            \
+     const double *x, const double *y, const double *z, int32_t dim0, int32_t dim1, int32_t dim2, \
+     int32_t q, double background, const double *scale, const double *offset),                    \
+    (m, data, out, gradx, grady, gradz, x, y, z, dim0, dim1, dim2, q, background, scale, offset)) \
+  F(int32_t, slice_##t, slice,                                                                    \
+    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,   \
+     int32_t dim1, int32_t dim2, int32_t hold, double background, const double *scale,            \
+     const double *offset),                                                                       \
+    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, hold, background, scale, offset))          \
+  F(int32_t, slice_##t##_0, slice_0,                                                              \
+    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,   \
+     int32_t dim1, int32_t dim2, double background, const double *scale, const double *offset),   \
+    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset))                \
+  F(int32_t, slice_##t##_1, slice_1,                                                              \
+    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,   \
+     int32_t dim1, int32_t dim2, double background, const double *scale, const double *offset),   \
+    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, background, scale, offset))                \
+  F(int32_t, slice_##t##_poly, slice_poly,                                                        \
+    (const double *mat, double *image, int32_t xdim1, int32_t ydim1, void **data, int32_t dim0,   \
+     int32_t dim1, int32_t dim2, int32_t q, double background, const double *scale,               \
+     const double *offset),                                                                       \
+    (mat, image, xdim1, ydim1, data, dim0, dim1, dim2, q, background, scale, offset))             \
+  F(void, plane_##t, plane,                                                                       \
+    (int32_t k, double *image, void **data, int32_t dim0, int32_t dim1, const double *scale,      \
+     const double *offset),                                                                       \
     (k, image, data, dim0, dim1, scale, offset))
 
-#define VOLACCESS_DECLARE_FUNCTION(result, name, member, parameters, arguments) result name parameters;
-#define VOLACCESS_DECLARE_UNIT(t, code, element, reader) VOLACCESS_UNIT_FUNCTIONS(VOLACCESS_DECLARE_FUNCTION, t)
+#define VOLACCESS_DECLARE_FUNCTION(result, name, member, parameters, arguments) \
+  result name parameters;
+#define VOLACCESS_DECLARE_UNIT(t, code, element, reader) \
+  VOLACCESS_UNIT_FUNCTIONS(VOLACCESS_DECLARE_FUNCTION, t)
 #define VOLACCESS_TYPE VOLACCESS_DECLARE_UNIT
 #include "voxel_types.def"
 #undef VOLACCESS_TYPE

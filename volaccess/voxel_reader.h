@@ -24,12 +24,16 @@ struct VoxelReader {
   // The value of element e as the reader gives it.
   static Element read(const void *plane, std::ptrdiff_t e) {
     Element stored;
-    std::memcpy(&stored, static_cast<const unsigned char *>(plane) + e * static_cast<std::ptrdiff_t>(sizeof(Element)),
+    std::memcpy(&stored,
+                static_cast<const unsigned char *>(plane) +
+                    e * static_cast<std::ptrdiff_t>(sizeof(Element)),
                 sizeof(Element));
     return Read(stored);
   }
 
-  static double at(const void *plane, std::ptrdiff_t e) { return static_cast<double>(read(plane, e)); }
+  static double at(const void *plane, std::ptrdiff_t e) {
+    return static_cast<double>(read(plane, e));
+  }
 };
 
 }  // namespace volaccess

@@ -33,7 +33,8 @@ class CharArray {
 // "error" reads its message as a format: "\\" and "%%" stand for one
 // character. Backslashes go first so that the two doublings stay apart.
 fl::ustring escaped_for_error(fl::ustring text) {
-  if (text.find(u'\\') != fl::ustring::npos) boost::algorithm::replace_all(text, fl::ustring(u"\\"), fl::ustring(u"\\\\"));
+  if (text.find(u'\\') != fl::ustring::npos)
+    boost::algorithm::replace_all(text, fl::ustring(u"\\"), fl::ustring(u"\\\\"));
   if (text.find(u'%') != fl::ustring::npos) boost::algorithm::replace_all(text, fl::ustring(u"%"), fl::ustring(u"%%"));
   return text;
 }

@@ -15,11 +15,8 @@ DiagnosticLogger module_logger("deployment::zcc_ext");
 DiagnosticLogger &zcc_logger() { return module_logger; }
 
 TraceScope::TraceScope(DiagnosticLogger &logger, const char *signature, const char *file, int line)
-    : logger_(logger),
-      active_((logger.enabled_levels() & foundation::log::trace_entry) != 0),
-      signature_(signature),
-      file_(file),
-      line_(line) {
+    : logger_(logger), active_((logger.enabled_levels() & foundation::log::trace_entry) != 0), signature_(signature),
+      file_(file), line_(line) {
   if (!active_) return;
   write(foundation::log::trace_entry, false);
   logger_.increase_nesting();

@@ -104,7 +104,8 @@ void remove_quietly(const fl::ustring &dir) {
 }
 
 void store_project_file_path(compiler_args &args, const std::string &path) {
-  if (path.find('\0') != std::string::npos) throw std::invalid_argument("The project file path '" + path + "' contains a zero byte");
+  if (path.find('\0') != std::string::npos)
+    throw std::invalid_argument("The project file path '" + path + "' contains a zero byte");
   if (path.size() >= sizeof args.project_file)
     throw std::length_error("The project file path '" + path + "' is longer than " +
                             std::to_string(sizeof args.project_file - 1) + " bytes");
@@ -138,7 +139,8 @@ void run_steps(CallContexts &contexts, compiler_args &args, AnalysisFolder &fold
     } else {
       dir = com_ext_generate_unique_dir_name();
       dir_named = true;
-      if (do_requirements_analysis(contexts.errors(), args, dir)) do_packaging(args.project_file, false, ext_putsn, ext_putsn);
+      if (do_requirements_analysis(contexts.errors(), args, dir))
+        do_packaging(args.project_file, false, ext_putsn, ext_putsn);
       remove_quietly(dir);
     }
   } catch (...) {
@@ -179,7 +181,8 @@ bool do_requirements_analysis(error_context *errors, compiler_args &args, fl::us
   const CompilerResult result = compiler(input);
   if (result.failed) return false;
 
-  store_project_file_path(args, fl::i18n::to_string(fl::filesystem::detail::concatenate_pathname(base, u"kestrel_zcc_prj")));
+  store_project_file_path(args,
+                          fl::i18n::to_string(fl::filesystem::detail::concatenate_pathname(base, u"kestrel_zcc_prj")));
   const PathManagement::IPath current_folder = Cdispatcher::getDispatcher().GetCurrentPath();
   com_create_temporary_project_file(errors, args.project_file, input.argc, argv.data(), current_folder,
                                     result.verbose != 0, result.application_name, kApplicationNameSize, true,

@@ -23,8 +23,8 @@ constexpr std::size_t kProjectFilePathSize = 1024;
 
 // What one call of the command shares between its steps.
 struct compiler_args {
-  compiler_context *context = nullptr;  // in the call's basic contexts
-  std::vector<fl::ustring> arguments;   // "zcc", then the inputs
+  compiler_context *context = nullptr;           // in the call's basic contexts
+  std::vector<fl::ustring> arguments;            // "zcc", then the inputs
   char project_file[kProjectFilePathSize] = {};  // empty: no project file
 };
 

@@ -29,7 +29,8 @@ int utInitializeBasicContexts(BasicContexts *contexts, ut_fatal_callback fatal, 
   }
   const std::string folder = temporary_folder();
   if (!is_directory(folder)) {
-    contexts->error.message = "Cannot set up the basic contexts: the temporary folder '" + folder + "' is not a directory";
+    contexts->error.message =
+        "Cannot set up the basic contexts: the temporary folder '" + folder + "' is not a directory";
     return 1;
   }
   contexts->compiler.fatal = fatal;

@@ -89,7 +89,8 @@ std::vector<std::string> find_sources(const CommandLine &line, Reporter &reporte
   return found;
 }
 
-void write_requirements(const CompilerInputArgs &args, const CommandLine &line, const std::vector<std::string> &sources) {
+void write_requirements(const CompilerInputArgs &args, const CommandLine &line,
+                        const std::vector<std::string> &sources) {
   try {
     com_write_requirements(args.requirements_dir, Requirements{line.program, line.arguments, sources});
   } catch (const std::exception &e) {
@@ -131,7 +132,8 @@ CompilerResult analyse(const CompilerInputArgs &args) {
 }  // namespace
 
 CompilerResult compiler(const CompilerInputArgs &args) {
-  if (args.argc < 1 || !args.argv || args.requirements_dir.empty() || args.requirements_dir.find(u'\0') != fl::ustring::npos)
+  if (args.argc < 1 || !args.argv || args.requirements_dir.empty() ||
+      args.requirements_dir.find(u'\0') != fl::ustring::npos)
     throw std::invalid_argument("compiler: no program name, no arguments, or no usable requirements folder ('" +
                                 fl::i18n::to_string(args.requirements_dir) + "')");
   try {

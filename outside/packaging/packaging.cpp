@@ -5,8 +5,8 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <sys/stat.h>
+#include <system_error>
 
 #include "deployed_exception.h"
 #include "project_file.h"
@@ -47,7 +47,9 @@ std::string package_text(const ProjectDescription &project, const Requirements &
 }
 
 void write_package(const std::string &path, const std::string &text) {
-  const auto fail = [&] { throw std::system_error(errno, std::generic_category(), "Cannot write the package '" + path + "'"); };
+  const auto fail = [&] {
+    throw std::system_error(errno, std::generic_category(), "Cannot write the package '" + path + "'");
+  };
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "wb"), std::fclose);
   if (!file) fail();
   if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size()) fail();

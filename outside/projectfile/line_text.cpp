@@ -38,7 +38,9 @@ std::optional<std::string> unescape_line(const std::string &text) {
 }
 
 void write_text_file(const std::string &path, const std::string &text, const std::string &what) {
-  const auto fail = [&] { throw std::system_error(errno, std::generic_category(), "Cannot write the " + what + " '" + path + "'"); };
+  const auto fail = [&] {
+    throw std::system_error(errno, std::generic_category(), "Cannot write the " + what + " '" + path + "'");
+  };
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "wb"), std::fclose);
   if (!file) fail();
   if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size()) fail();

@@ -83,8 +83,8 @@ void com_create_temporary_project_file(error_context *errors, const char *projec
   const std::string app = name_length > 0 ? utf8(name, static_cast<std::size_t>(name_length)) : std::string();
   try {
     write_text_file(project_file,
-                    project_text(argc, argv, current_folder, verbose, app, temporary, requirements_dir,
-                                 output_folder, format_version),
+                    project_text(argc, argv, current_folder, verbose, app, temporary, requirements_dir, output_folder,
+                                 format_version),
                     "project file");
   } catch (const std::exception &e) {
     if (errors) errors->message = e.what();
@@ -106,7 +106,8 @@ ProjectDescription com_read_project_file(const std::string &path) {
       malformed(path, "line " + std::to_string(number) + " has a bad entry '" + text + "'");
   }
   if (project.format != kProjectFileFormat) malformed(path, "it does not give format 1");
-  if (!is_plain_file_name(project.name)) malformed(path, "the application name '" + project.name + "' is not a file name");
+  if (!is_plain_file_name(project.name))
+    malformed(path, "the application name '" + project.name + "' is not a file name");
   if (project.current_folder.empty()) malformed(path, "it gives no current folder");
   if (project.requirements_dir.empty()) malformed(path, "it gives no requirements folder");
   return project;

@@ -21,7 +21,8 @@ void com_write_requirements(const fl::ustring &dir, const Requirements &requirem
 Requirements com_read_requirements(const std::string &dir) {
   const std::string path = dir + "/" + kRequirementsFileName;
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw project_file_error(true, "The requirements file '" + path + "' cannot be read: " + std::strerror(errno));
+  if (!in)
+    throw project_file_error(true, "The requirements file '" + path + "' cannot be read: " + std::strerror(errno));
   Requirements requirements;
   std::string text;
   for (int number = 1; std::getline(in, text); ++number) {

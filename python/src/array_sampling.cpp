@@ -23,8 +23,8 @@ int32_t type_code(const py::dtype &type) {
     char kind;
     int size;
     int32_t code;
-  } kCodes[] = {{'u', 1, 2},    {'i', 1, 130},  {'i', 2, 4},  {'u', 2, 132}, {'i', 4, 8},
-                {'u', 4, 136},  {'i', 8, 1024}, {'u', 8, 1280}, {'f', 4, 16}, {'f', 8, 64}};
+  } kCodes[] = {{'u', 1, 2},   {'i', 1, 130},  {'i', 2, 4},    {'u', 2, 132}, {'i', 4, 8},
+                {'u', 4, 136}, {'i', 8, 1024}, {'u', 8, 1280}, {'f', 4, 16},  {'f', 8, 64}};
   constexpr int32_t kSwapped = 0x8000;
   for (const auto &c : kCodes) {
     if (c.kind != type.kind() || c.size != type.itemsize()) continue;

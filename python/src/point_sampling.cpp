@@ -37,17 +37,13 @@ double coordinate(const PointArray &p, py::ssize_t i, int axis) {
   return v;
 }
 
-void convert_block(const PointArray &p, py::ssize_t first, py::ssize_t n, const SampleSettings &s, double *x,
-                   double *y, double *z) {
+void convert_block(const PointArray &p, py::ssize_t first, py::ssize_t n, const SampleSettings &s, double *x, double *y,
+                   double *z) {
   for (py::ssize_t i = 0; i < n; ++i) {
     const vacli::Vec3 q{coordinate(p, first + i, 0), coordinate(p, first + i, 1), coordinate(p, first + i, 2)};
     switch (s.frame) {
-      case Frame::Voxel1:
-        x[i] = q[0], y[i] = q[1], z[i] = q[2];
-        break;
-      case Frame::Voxel0:
-        x[i] = q[0] + 1.0, y[i] = q[1] + 1.0, z[i] = q[2] + 1.0;
-        break;
+      case Frame::Voxel1: x[i] = q[0], y[i] = q[1], z[i] = q[2]; break;
+      case Frame::Voxel0: x[i] = q[0] + 1.0, y[i] = q[1] + 1.0, z[i] = q[2] + 1.0; break;
       case Frame::World: {
         const vacli::Vec3 v = vacli::apply_point(s.world_to_voxel, q);
         x[i] = v[0], y[i] = v[1], z[i] = v[2];
@@ -65,10 +61,9 @@ int32_t sample_range(const VolumeMap &map, const PointArray &p, const SampleSett
     const py::ssize_t n = std::min(kBlock, end - first);
     convert_block(p, first, n, s, x, y, z);
     const auto m = static_cast<int32_t>(n);
-    const int32_t status =
-        s.gradient ? resample_d(m, &map, out.value + first, out.dx + first, out.dy + first, out.dz + first, x, y,
-                                z, s.hold, s.background)
-                   : resample(m, &map, out.value + first, x, y, z, s.hold, s.background);
+    const int32_t status = s.gradient ? resample_d(m, &map, out.value + first, out.dx + first, out.dy + first,
+                                                   out.dz + first, x, y, z, s.hold, s.background)
+                                      : resample(m, &map, out.value + first, x, y, z, s.hold, s.background);
     if (status != 0) return status;
   }
   return 0;
@@ -108,11 +103,9 @@ PointArray point_array(py::handle points) {
   py::array a = py::array::ensure(points);
   if (!a) value_error("points", "not an array of numbers");
   const py::dtype type = a.dtype();
-  if (!is_real_kind(type.kind()))
-    value_error("points", "dtype " + text_of(type) + " is not a real number type");
+  if (!is_real_kind(type.kind())) value_error("points", "dtype " + text_of(type) + " is not a real number type");
   if (!type.is(py::dtype::of<double>())) a = a.attr("astype")(py::dtype::of<double>());
-  if (a.ndim() != 2 || a.shape(1) != 3)
-    value_error("points", "expected an (N, 3) array, got shape " + shape_text(a));
+  if (a.ndim() != 2 || a.shape(1) != 3) value_error("points", "expected an (N, 3) array, got shape " + shape_text(a));
   PointArray p;
   p.base = static_cast<const char *>(a.data());
   p.count = a.shape(0);

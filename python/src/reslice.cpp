@@ -65,8 +65,8 @@ void reslice_to_file(const Volume &source, py::handle like, py::handle affine, p
 }  // namespace
 
 void bind_reslice(py::module_ &m) {
-  m.def("_reslice_to_file", &reslice_to_file, py::arg("source"), py::arg("like"), py::arg("affine"),
-        py::arg("hold"), py::arg("background"), py::arg("dtype"), py::arg("threads"), py::arg("out"),
+  m.def("_reslice_to_file", &reslice_to_file, py::arg("source"), py::arg("like"), py::arg("affine"), py::arg("hold"),
+        py::arg("background"), py::arg("dtype"), py::arg("threads"), py::arg("out"),
         "The program's reslice of an open source onto the grid of `like` (a path or a Volume), written to out.");
 }
 

@@ -23,9 +23,9 @@ py::array_t<double> rows_of(const vacli::Mat4 &m) {
 }
 
 py::dtype numpy_dtype(const vacli::NiftiHeader &h) {
-  static const std::pair<int, const char *> kinds[] = {{2, "u1"},   {256, "i1"},  {4, "i2"},  {512, "u2"},
-                                                       {8, "i4"},   {768, "u4"},  {1024, "i8"}, {1280, "u8"},
-                                                       {16, "f4"},  {64, "f8"}};
+  static const std::pair<int, const char *> kinds[] = {{2, "u1"},  {256, "i1"}, {4, "i2"},    {512, "u2"},
+                                                       {8, "i4"},  {768, "u4"}, {1024, "i8"}, {1280, "u8"},
+                                                       {16, "f4"}, {64, "f8"}};
   for (const auto &k : kinds)
     if (k.first == h.datatype->code) {
       const bool little = (kNativeOrder == '<') != h.swapped;
@@ -138,8 +138,7 @@ py::object Volume::path() const { return path_.empty() ? py::object(py::none()) 
 
 std::string Volume::repr() const {
   const std::string where = path_.empty() ? "in memory" : "'" + path_ + "'";
-  return "<volaccess.Volume " + where + " " + text_of(shape_) + " " + text_of(dtype_) +
-         (closed() ? " closed>" : ">");
+  return "<volaccess.Volume " + where + " " + text_of(shape_) + " " + text_of(dtype_) + (closed() ? " closed>" : ">");
 }
 
 const vacli::Mat4 &Volume::world_to_voxel() const {
@@ -158,11 +157,9 @@ ValueError. Each call checks that the file still covers what was mapped:
 a file truncated after loading raises OSError naming it. A file truncated
 *during* a call cannot be caught soundly: the process receives SIGBUS.)")
       .def_static("_open", &Volume::open, py::arg("path"), py::arg("volume") = py::none())
-      .def_static("_from_bytes", &Volume::from_bytes, py::arg("data"), py::arg("name"),
-                  py::arg("volume") = py::none())
-      .def("sample", &Volume::sample, py::arg("points"), py::kw_only(), py::arg("space") = "world",
-           py::arg("hold") = 1, py::arg("background") = 0.0, py::arg("gradient") = false,
-           py::arg("threads") = py::none(),
+      .def_static("_from_bytes", &Volume::from_bytes, py::arg("data"), py::arg("name"), py::arg("volume") = py::none())
+      .def("sample", &Volume::sample, py::arg("points"), py::kw_only(), py::arg("space") = "world", py::arg("hold") = 1,
+           py::arg("background") = 0.0, py::arg("gradient") = false, py::arg("threads") = py::none(),
            R"(Values of the volume at points.
 
 points: (N, 3) array-like of coordinates (float64 used as is, in any

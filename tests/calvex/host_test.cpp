@@ -41,15 +41,15 @@ TEST(Values, NumericArraysAreColumnMajorWithNormalisedSizes) {
 TEST(Values, EveryClassAnswersOnlyItsOwnTest) {
   using ClassTest = bool (*)(const hxArray *);
   const std::array<std::pair<hxClassID, ClassTest>, 10> classes = {{{hxDOUBLE_CLASS, hxIsDouble},
-                                                               {hxSINGLE_CLASS, hxIsSingle},
-                                                               {hxINT8_CLASS, hxIsInt8},
-                                                               {hxUINT8_CLASS, hxIsUint8},
-                                                               {hxINT16_CLASS, hxIsInt16},
-                                                               {hxUINT16_CLASS, hxIsUint16},
-                                                               {hxINT32_CLASS, hxIsInt32},
-                                                               {hxUINT32_CLASS, hxIsUint32},
-                                                               {hxINT64_CLASS, hxIsInt64},
-                                                               {hxUINT64_CLASS, hxIsUint64}}};
+                                                                    {hxSINGLE_CLASS, hxIsSingle},
+                                                                    {hxINT8_CLASS, hxIsInt8},
+                                                                    {hxUINT8_CLASS, hxIsUint8},
+                                                                    {hxINT16_CLASS, hxIsInt16},
+                                                                    {hxUINT16_CLASS, hxIsUint16},
+                                                                    {hxINT32_CLASS, hxIsInt32},
+                                                                    {hxUINT32_CLASS, hxIsUint32},
+                                                                    {hxINT64_CLASS, hxIsInt64},
+                                                                    {hxUINT64_CLASS, hxIsUint64}}};
   const hxSize dims[2] = {1, 1};
   for (auto [cls, own] : classes) {
     hxArray *a = hxCreateNumericArray(2, dims, cls, hxREAL);
@@ -95,7 +95,9 @@ TEST(Values, CharArraysHoldUtf16AndConvertBack) {
 }
 
 TEST(Values, MalformedUtf8BecomesReplacementCharacters) {
-  EXPECT_EQ(calvex::utf8_to_utf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(calvex::utf8_to_utf16("a\xFF"
+                                  "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(calvex::utf8_to_utf16("\xC3"), u"\uFFFD");
   EXPECT_EQ(calvex::utf16_to_utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
@@ -111,8 +113,8 @@ TEST(Values, StructFieldsAreNullWhenMissingOrEmpty) {
   hxSetField(s, 0, "c", hxCreateString("new field"));
   EXPECT_EQ(hxGetNumberOfFields(s), 3);
   EXPECT_STREQ(hxGetFieldNameByNumber(s, 2), "c");
-  EXPECT_EQ(hxGetField(s, 0, "a"), nullptr);       // never set
-  EXPECT_EQ(hxGetField(s, 0, "b"), nullptr);       // empty value
+  EXPECT_EQ(hxGetField(s, 0, "a"), nullptr);        // never set
+  EXPECT_EQ(hxGetField(s, 0, "b"), nullptr);        // empty value
   EXPECT_EQ(hxGetField(s, 0, "missing"), nullptr);  // no such field
   EXPECT_EQ(hxGetField(s, 2, "a"), nullptr);        // no such element
   ASSERT_NE(hxGetField(s, 1, "a"), nullptr);

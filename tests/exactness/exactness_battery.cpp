@@ -95,8 +95,8 @@ struct Encoding {
 };
 
 const Encoding kEncodings[] = {
-#define VOLACCESS_TYPE(t, code, element, reader)                                                \
-  {#t, (code), static_cast<int32_t>(sizeof(element)), ((code) & 0x8000) != 0,                     \
+#define VOLACCESS_TYPE(t, code, element, reader)                            \
+  {#t, (code), static_cast<int32_t>(sizeof(element)), ((code)&0x8000) != 0, \
    static_cast<element>(0.5) != static_cast<element>(0)},
 #include "voxel_types.def"
 #undef VOLACCESS_TYPE
@@ -118,8 +118,22 @@ struct Volume {
 // signed zeros, denormals, infinities, and the machine's own NaN pattern.
 double special_value(uint64_t r, bool single) {
   const double denormal = single ? 1.4e-45 : 4.9406564584124654e-324;
-  const double values[] = {0.0,   -0.0,      1.0,   -2.5,     1e-3, 65504.0, 3.0e38, -3.0e38,
-                           kInf,  -kInf,     denormal, -denormal, 123.456, 1e10, -7.75, 0.1,
+  const double values[] = {0.0,
+                           -0.0,
+                           1.0,
+                           -2.5,
+                           1e-3,
+                           65504.0,
+                           3.0e38,
+                           -3.0e38,
+                           kInf,
+                           -kInf,
+                           denormal,
+                           -denormal,
+                           123.456,
+                           1e10,
+                           -7.75,
+                           0.1,
                            from_bits(0xFFF8000000000000u)};
   return values[r % (sizeof values / sizeof values[0])];
 }
@@ -199,11 +213,40 @@ std::vector<int32_t> hold_codes() {
 // of random ones inside.
 std::vector<double> axis_coordinates(int32_t d, Sequence &seq) {
   const double n = static_cast<double>(d);
-  std::vector<double> c = {0.5, 0.49, 0.94, 0.95, 0.951, 0.96, 1.0, 1.000004, 0.999996, 1.00002,
-                           1.5, n, n + 0.04, n + 0.0499, n + 0.05, n + 0.06, n + 0.49, n + 0.5,
-                           n - 0.5, 2.000009, 1.99999, 2.0000101,
-                           std::numeric_limits<double>::quiet_NaN(), kInf, -kInf, 3e9, -3e9, 1e300,
-                           -1e300, 2147483647.5, -2147483648.5, 2147483648.0, -0.0, 1e-300};
+  std::vector<double> c = {0.5,
+                           0.49,
+                           0.94,
+                           0.95,
+                           0.951,
+                           0.96,
+                           1.0,
+                           1.000004,
+                           0.999996,
+                           1.00002,
+                           1.5,
+                           n,
+                           n + 0.04,
+                           n + 0.0499,
+                           n + 0.05,
+                           n + 0.06,
+                           n + 0.49,
+                           n + 0.5,
+                           n - 0.5,
+                           2.000009,
+                           1.99999,
+                           2.0000101,
+                           std::numeric_limits<double>::quiet_NaN(),
+                           kInf,
+                           -kInf,
+                           3e9,
+                           -3e9,
+                           1e300,
+                           -1e300,
+                           2147483647.5,
+                           -2147483648.5,
+                           2147483648.0,
+                           -0.0,
+                           1e-300};
   for (int i = 0; i < 12; ++i) c.push_back(seq.grid(0.9, n + 0.1) + 1.0 / 3.0 * static_cast<double>(i % 2));
   return c;
 }
@@ -235,8 +278,8 @@ void points(Output &out, const Volume &vol, Sequence &seq, bool payload_nan) {
     std::vector<double> value(x.size()), gx(x.size()), gy(x.size()), gz(x.size());
     out.put(resample(m, &vol.map, value.data(), x.data(), y.data(), z.data(), hold, -1234.5));
     out.put(value);
-    out.put(resample_d(m, &vol.map, value.data(), gx.data(), gy.data(), gz.data(), x.data(), y.data(),
-                       z.data(), hold, 0.125));
+    out.put(resample_d(m, &vol.map, value.data(), gx.data(), gy.data(), gz.data(), x.data(), y.data(), z.data(), hold,
+                       0.125));
     out.put(value);
     out.put(gx);
     out.put(gy);
@@ -307,8 +350,9 @@ void builders(Output &out) {
   static double table[300];
   static double dtable[300];
   const int32_t counts[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 17, 64, 171, 172, 255, 256, 300, 0, -1};
-  const double coords[] = {1.0, 1.3, 2.5, 0.999995, 1.000004, 1.00002, 4.7, 9.99, -10.0, -10.5, 20.5,
-                           0.95, 10.05, std::numeric_limits<double>::quiet_NaN(), kInf, 3e9, 5.0001};
+  const double coords[] = {1.0,  1.3,   2.5,   0.999995, 1.000004, 1.00002, 4.7,
+                           9.99, -10.0, -10.5, 20.5,     0.95,     10.05,   std::numeric_limits<double>::quiet_NaN(),
+                           kInf, 3e9,   5.0001};
   for (int32_t q : counts) {
     for (double c : coords) {
       for (int32_t d : {1, 2, 10, 400}) {
@@ -321,9 +365,10 @@ void builders(Output &out) {
           if (builder == 1) make_lookup_sinc(q, d, &first, table, &last, c);
           if (builder == 2) make_lookup_poly_grad(q, d, &first, table, dtable, &last, c);
           if (builder == 3) make_lookup_sinc_grad(q, d, &first, table, dtable, &last, c);
-          const auto n = static_cast<int32_t>(
-              (static_cast<intptr_t>(reinterpret_cast<uintptr_t>(last)) -
-               static_cast<intptr_t>(reinterpret_cast<uintptr_t>(table))) / 8 + 1);
+          const auto n = static_cast<int32_t>((static_cast<intptr_t>(reinterpret_cast<uintptr_t>(last)) -
+                                               static_cast<intptr_t>(reinterpret_cast<uintptr_t>(table))) /
+                                                  8 +
+                                              1);
           out.put(first);
           out.put(n);
           for (int32_t e = 0; e < n; ++e) {
@@ -362,8 +407,8 @@ void long_requests(Output &out, const Volume &vol, Sequence &seq) {
     std::vector<double> value(x.size()), gx(x.size()), gy(x.size()), gz(x.size());
     out.put(resample(m, &vol.map, value.data(), x.data(), y.data(), z.data(), hold, -7.0));
     out.put(value);
-    out.put(resample_d(m, &vol.map, value.data(), gx.data(), gy.data(), gz.data(), x.data(), y.data(),
-                       z.data(), hold, 0.5));
+    out.put(resample_d(m, &vol.map, value.data(), gx.data(), gy.data(), gz.data(), x.data(), y.data(), z.data(), hold,
+                       0.5));
     out.put(value);
     out.put(gx);
     out.put(gy);

@@ -69,8 +69,8 @@ class LargeFile : public ::testing::Test {
       VolumeMap *maps = get_maps(volume_, &n);
       if (position) {
         const VolumeMap &last = maps[0];
-        *position = static_cast<unsigned char *>(last.data[last.dim[2] - 1]) -
-                    static_cast<unsigned char *>(last.map_addr);
+        *position =
+            static_cast<unsigned char *>(last.data[last.dim[2] - 1]) - static_cast<unsigned char *>(last.map_addr);
         *length = last.map_len;
       }
       EXPECT_EQ(resample(1, &maps[0], &out, &x, &y, &z, 0, -7.0), 0);

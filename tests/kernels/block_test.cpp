@@ -47,7 +47,8 @@ Points grid_and_rims() {
       }
     }
   }
-  const double rims[] = {0.94, 0.95, 0.951, 1.0, 2.0000004, 9.05, 9.06, 14.0499, 19.05, NAN, -1e300, 3e9};
+  const double rims[] = {0.94, 0.95,    0.951, 1.0, 2.0000004, 9.05,
+                         9.06, 14.0499, 19.05, NAN, -1e300,    3e9};
   for (int n = 0; n < 15; ++n) {
     p.x.push_back(rims[n % 12]);
     p.y.push_back(rims[(n * 5 + 3) % 12] < 0.96 ? 2.5 : 4.75);
@@ -63,7 +64,8 @@ struct Samples {
 // All points in one call, or one call per point.
 Samples sample_all(TestVolume &vol, const Points &p, int32_t hold, bool one_call) {
   const std::size_t n = p.x.size();
-  Samples s{std::vector<double>(n), std::vector<double>(n), std::vector<double>(n), std::vector<double>(n)};
+  Samples s{std::vector<double>(n), std::vector<double>(n), std::vector<double>(n),
+            std::vector<double>(n)};
   const VolumeMap map = vol.map();
   const std::size_t calls = one_call ? 1 : n;
   const auto m = static_cast<int32_t>(n / calls);
@@ -131,7 +133,8 @@ TEST(Blocks, RunsReusedAcrossBlocksKeepTheirWeights) {
 TEST(Blocks, SliceStopsAtZeroWBeyondTheFirstBlocks) {
   TestVolume vol = field_volume("short");
   const VolumeMap map = vol.map();
-  const double mat[16] = {0.3, 0.3, 0.1, 0.125, 0.2, 0.35, 0.1, -2.5, 0, 0, 1, 0, 0.1, 0.2, 0.3, 5.0};
+  const double mat[16] = {0.3, 0.3, 0.1, 0.125, 0.2, 0.35, 0.1, -2.5,
+                          0,   0,   1,   0,     0.1, 0.2,  0.3, 5.0};
   for (int32_t hold : {0, 1, -3}) {
     std::vector<double> image(25 * 41, 12345.0);
     EXPECT_EQ(slice(mat, image.data(), 25, 41, &map, hold, -3.0), -1);
@@ -153,7 +156,8 @@ TEST(VectorPaths, BaselineIsAlwaysAvailableAndCanBeForced) {
 TEST(VectorPaths, UnavailablePathIsRefusedAndLeavesTheChoice) {
   volaccess::choose_best_vector_path();
   const char *best = volaccess::plan_kernels().name;
-  for (volaccess::VectorPath path : {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
+  for (volaccess::VectorPath path :
+       {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
     if (volaccess::vector_path_available(path)) continue;
     EXPECT_FALSE(volaccess::force_vector_path(path));
     EXPECT_STREQ(volaccess::plan_kernels().name, best);
@@ -166,12 +170,14 @@ TEST(VectorPaths, EveryAvailablePathGivesTheBaselineBits) {
   TestVolume vol = field_volume("ushort_s");
   const VolumeMap map = vol.map();
   const Points p = grid_and_rims();
-  const double tilt[16] = {0.43, 0.21, 0.37, 0.001, -0.18, 0.38, 0.11, 0.0, 0, 0, 1, 0, 0.4, -0.3, 0.7, 1};
+  const double tilt[16] = {0.43, 0.21, 0.37, 0.001, -0.18, 0.38, 0.11, 0.0,
+                           0,    0,    1,    0,     0.4,   -0.3, 0.7,  1};
   auto run = [&] {
     std::vector<double> all;
     for (int32_t hold : {0, 1, 3, -3}) {
       const Samples s = sample_all(vol, p, hold, true);
-      for (const auto *v : {&s.value, &s.gx, &s.gy, &s.gz}) all.insert(all.end(), v->begin(), v->end());
+      for (const auto *v : {&s.value, &s.gx, &s.gy, &s.gz})
+        all.insert(all.end(), v->begin(), v->end());
       std::vector<double> image(47 * 33);
       EXPECT_EQ(slice(tilt, image.data(), 47, 33, &map, hold, -3.0), 0);
       all.insert(all.end(), image.begin(), image.end());
@@ -180,7 +186,8 @@ TEST(VectorPaths, EveryAvailablePathGivesTheBaselineBits) {
   };
   ASSERT_TRUE(volaccess::force_vector_path(volaccess::VectorPath::kBaseline));
   const std::vector<double> baseline = run();
-  for (volaccess::VectorPath path : {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
+  for (volaccess::VectorPath path :
+       {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
     if (!volaccess::force_vector_path(path)) continue;
     EXPECT_TRUE(same_bits(run(), baseline)) << volaccess::plan_kernels().name;
   }

@@ -52,8 +52,11 @@ struct Request {
 std::vector<double> coordinates(int32_t dim, uint32_t seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> within(0.5, dim + 0.5);
-  std::vector<double> c = {1.0, static_cast<double>(dim), 0.96, dim + 0.04, 1.5, 1.5, -3.0,
-                           std::numeric_limits<double>::quiet_NaN(), 2.000001};
+  std::vector<double> c = {1.0,     static_cast<double>(dim),
+                           0.96,    dim + 0.04,
+                           1.5,     1.5,
+                           -3.0,    std::numeric_limits<double>::quiet_NaN(),
+                           2.000001};
   while (c.size() < 45) c.push_back(within(random));
   return c;
 }
@@ -126,8 +129,8 @@ class Hammer {
 
   std::string describe(std::size_t r) const {
     std::ostringstream text;
-    text << "request " << r << ": volume " << volumes_.unit(requests_[r].volume).suffix << ", kernel "
-         << static_cast<int>(requests_[r].kernel) << ", hold " << requests_[r].hold;
+    text << "request " << r << ": volume " << volumes_.unit(requests_[r].volume).suffix
+         << ", kernel " << static_cast<int>(requests_[r].kernel) << ", hold " << requests_[r].hold;
     return text.str();
   }
 
@@ -142,7 +145,8 @@ class Hammer {
     std::vector<double> out(x.size()), gx(x.size()), gy(x.size()), gz(x.size());
     std::vector<double> image(9 * 7);
     // A rotation about z with a shift, and one with a W that varies.
-    const double rotation[16] = {0.8, 0.6, 0.05, 0, -0.6, 0.8, 0.02, 0, 0, 0, 1, 0, 1.3, -0.7, 1.4, 1};
+    const double rotation[16] = {0.8, 0.6, 0.05, 0, -0.6, 0.8,  0.02, 0,
+                                 0,   0,   1,    0, 1.3,  -0.7, 1.4,  1};
     const double projective[16] = {1, 0, 0, 0.01, 0, 1, 0, 0.02, 0, 0, 1, 0, 0.2, 0.1, 2.0, 1};
     const double *mat = q.hold % 2 == 0 ? rotation : projective;
     std::vector<uint64_t> result;
@@ -154,9 +158,9 @@ class Hammer {
         append(result, out);
         break;
       case Kernel::kResampleGradient:
-        result.push_back(static_cast<uint64_t>(resample_d(m, &map, out.data(), gx.data(), gy.data(),
-                                                          gz.data(), x.data(), y.data(), z.data(),
-                                                          q.hold, -2.5)));
+        result.push_back(
+            static_cast<uint64_t>(resample_d(m, &map, out.data(), gx.data(), gy.data(), gz.data(),
+                                             x.data(), y.data(), z.data(), q.hold, -2.5)));
         for (const auto *values : {&out, &gx, &gy, &gz}) append(result, *values);
         break;
       case Kernel::kSlice:
@@ -170,9 +174,9 @@ class Hammer {
         append(result, out);
         break;
       case Kernel::kChoiceThenGradientPoly:
-        unit.resample_d(1, vol.data(), out.data(), gx.data(), gy.data(), gz.data(), x.data(), y.data(),
-                        z.data(), vol.dim(0), vol.dim(1), vol.dim(2), q.hold, -2.5, vol.scale(),
-                        vol.offset());
+        unit.resample_d(1, vol.data(), out.data(), gx.data(), gy.data(), gz.data(), x.data(),
+                        y.data(), z.data(), vol.dim(0), vol.dim(1), vol.dim(2), q.hold, -2.5,
+                        vol.scale(), vol.offset());
         unit.resample_d_poly(m, vol.data(), out.data(), gx.data(), gy.data(), gz.data(), x.data(),
                              y.data(), z.data(), vol.dim(0), vol.dim(1), vol.dim(2), 4, -2.5,
                              vol.scale(), vol.offset());
@@ -180,9 +184,9 @@ class Hammer {
         break;
       case Kernel::kChoiceThenSlicePoly:
         vol.sample(2.5, 2.5, 2.5, q.hold);
-        result.push_back(static_cast<uint64_t>(unit.slice_poly(
-            rotation, image.data(), 9, 7, vol.data(), vol.dim(0), vol.dim(1), vol.dim(2), 4, -2.5,
-            vol.scale(), vol.offset())));
+        result.push_back(static_cast<uint64_t>(
+            unit.slice_poly(rotation, image.data(), 9, 7, vol.data(), vol.dim(0), vol.dim(1),
+                            vol.dim(2), 4, -2.5, vol.scale(), vol.offset())));
         append(result, image);
         break;
       case Kernel::kMapSampleRelease: {
@@ -224,7 +228,8 @@ TEST(ConcurrentCalls, EveryThreadGetsTheBitsOfOneThreadAlone) {
         std::shuffle(order.begin(), order.end(), random);
         for (std::size_t r : order) {
           if (hammer.run(r) == expected[r]) continue;
-          if (mismatches[static_cast<std::size_t>(t)]++ == 0) first[static_cast<std::size_t>(t)] = r;
+          if (mismatches[static_cast<std::size_t>(t)]++ == 0)
+            first[static_cast<std::size_t>(t)] = r;
         }
       }
     });

@@ -63,7 +63,8 @@ TEST(Dispatch, PassesTheRecordAndArgumentsToTheKernel) {
   TestVolume vol(unit, 5, 4, 3, [](int i, int j, int k) { return i + 5.0 * j + 20.0 * k; });
   vol.set_plane_scaling(1, 2.0, -3.0);
   const VolumeMap map = vol.map();
-  const std::vector<double> x = {1.3, 2.5, 9.0, 4.2}, y = {1.1, 3.9, 1.0, 2.0}, z = {2.5, 1.2, 1.0, 2.9};
+  const std::vector<double> x = {1.3, 2.5, 9.0, 4.2}, y = {1.1, 3.9, 1.0, 2.0},
+                            z = {2.5, 1.2, 1.0, 2.9};
   for (int32_t hold : {0, 1, 3, -2}) {
     std::vector<double> via(4), direct(4), dvia(12), ddirect(12);
     resample(4, &map, via.data(), x.data(), y.data(), z.data(), hold, -9.0);
@@ -110,7 +111,8 @@ TEST(Dispatch, ResampleSucceedsForEmptyRequests) {
   double out = 5.0;
   EXPECT_EQ(resample(0, &map, &out, nullptr, nullptr, nullptr, 1, 0.0), 0);
   EXPECT_EQ(resample(-4, &map, &out, nullptr, nullptr, nullptr, -3, 0.0), 0);
-  EXPECT_EQ(resample_d(0, &map, &out, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1, 0.0), 0);
+  EXPECT_EQ(resample_d(0, &map, &out, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 1, 0.0),
+            0);
   EXPECT_EQ(out, 5.0);
 }
 

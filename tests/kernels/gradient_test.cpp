@@ -169,12 +169,12 @@ TEST(GradientEntry, EachTypeUnitKeepsTheGradientBuilderItsLastEntryChose) {
   const Sample sinc = sample_d("uint", vol, 2.3, 1, 1, -1);
   const double x = 2.3, y = 1, z = 1;
   Sample direct{};
-  unit.resample_d_poly(1, vol.data(), &direct.value, &direct.gx, &direct.gy, &direct.gz, &x, &y,
-                       &z, 5, 1, 1, 2, kBackground, vol.scale(), vol.offset());
+  unit.resample_d_poly(1, vol.data(), &direct.value, &direct.gx, &direct.gy, &direct.gz, &x, &y, &z,
+                       5, 1, 1, 2, kBackground, vol.scale(), vol.offset());
   EXPECT_EQ(bits(direct.value), bits(sinc.value));
   sample_d("uint", vol, 2.3, 1, 1, 1);  // trilinear chooses the Lagrange builder again
-  unit.resample_d_poly(1, vol.data(), &direct.value, &direct.gx, &direct.gy, &direct.gz, &x, &y,
-                       &z, 5, 1, 1, 2, kBackground, vol.scale(), vol.offset());
+  unit.resample_d_poly(1, vol.data(), &direct.value, &direct.gx, &direct.gy, &direct.gz, &x, &y, &z,
+                       5, 1, 1, 2, kBackground, vol.scale(), vol.offset());
   EXPECT_NEAR(direct.value, 0.7 * 1.0 + 0.3 * 4.0, 1e-12);
   EXPECT_NEAR(direct.gx, 3.0, 1e-8);
 }
@@ -183,8 +183,8 @@ TEST(GradientEntry, EmptyRequestWritesNothing) {
   TestVolume vol = linear_volume();
   Sample s{1.0, 2.0, 3.0, 4.0};
   const double x = 2, y = 2, z = 2;
-  unit_named("int").resample_d(0, vol.data(), &s.value, &s.gx, &s.gy, &s.gz, &x, &y, &z, 6, 5, 4,
-                               1, 0.0, vol.scale(), vol.offset());
+  unit_named("int").resample_d(0, vol.data(), &s.value, &s.gx, &s.gy, &s.gz, &x, &y, &z, 6, 5, 4, 1,
+                               0.0, vol.scale(), vol.offset());
   EXPECT_EQ(s.value, 1.0);
   EXPECT_EQ(s.gz, 4.0);
 }

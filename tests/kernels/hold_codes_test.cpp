@@ -18,12 +18,12 @@ TEST(HoldCodes, EachCodeSelectsItsKernelAndNodeCount) {
     int32_t nodes;
   };
   const Case cases[] = {
-      {0, HoldKernel::kNearest, 1},       {1, HoldKernel::kTrilinear, 2},
-      {2, HoldKernel::kLagrange, 3},      {3, HoldKernel::kLagrange, 4},
-      {170, HoldKernel::kLagrange, 171},  {254, HoldKernel::kLagrange, 255},
-      {255, HoldKernel::kLagrange, 255},  {INT32_MAX, HoldKernel::kLagrange, 255},
-      {-1, HoldKernel::kSinc, 2},         {-3, HoldKernel::kSinc, 4},
-      {-254, HoldKernel::kSinc, 255},     {-255, HoldKernel::kSinc, 255},
+      {0, HoldKernel::kNearest, 1},        {1, HoldKernel::kTrilinear, 2},
+      {2, HoldKernel::kLagrange, 3},       {3, HoldKernel::kLagrange, 4},
+      {170, HoldKernel::kLagrange, 171},   {254, HoldKernel::kLagrange, 255},
+      {255, HoldKernel::kLagrange, 255},   {INT32_MAX, HoldKernel::kLagrange, 255},
+      {-1, HoldKernel::kSinc, 2},          {-3, HoldKernel::kSinc, 4},
+      {-254, HoldKernel::kSinc, 255},      {-255, HoldKernel::kSinc, 255},
       {INT32_MIN, HoldKernel::kSinc, 255},
   };
   for (const Case &c : cases) {

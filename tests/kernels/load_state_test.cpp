@@ -15,7 +15,8 @@ TEST(LoadState, EveryTypeUnitStartsWithTheLagrangeBuilders) {
     // the windowed sinc would not.
     const double x = 2.5, y = 1, z = 1;
     double value = 0.0, gx = 0.0, gy = 0.0, gz = 0.0;
-    unit.resample_poly(1, vol.data(), &value, &x, &y, &z, 4, 1, 1, 2, 0.0, vol.scale(), vol.offset());
+    unit.resample_poly(1, vol.data(), &value, &x, &y, &z, 4, 1, 1, 2, 0.0, vol.scale(),
+                       vol.offset());
     EXPECT_EQ(value, 2.5) << unit.suffix;
     unit.resample_d_poly(1, vol.data(), &value, &gx, &gy, &gz, &x, &y, &z, 4, 1, 1, 2, 0.0,
                          vol.scale(), vol.offset());
@@ -23,7 +24,9 @@ TEST(LoadState, EveryTypeUnitStartsWithTheLagrangeBuilders) {
     EXPECT_NEAR(gx, 3.0, 1e-9) << unit.suffix;
     double image[2] = {0.0, 0.0};
     const double mat[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1.5, 0, 1, 1};
-    EXPECT_EQ(unit.slice_poly(mat, image, 1, 1, vol.data(), 4, 1, 1, 2, 0.0, vol.scale(), vol.offset()), 0);
+    EXPECT_EQ(
+        unit.slice_poly(mat, image, 1, 1, vol.data(), 4, 1, 1, 2, 0.0, vol.scale(), vol.offset()),
+        0);
     EXPECT_EQ(image[0], 2.5) << unit.suffix;
   }
 }

@@ -224,7 +224,8 @@ TEST(SincBuilder, WeightsAreTheHannWindowedSincNormalised) {
     raw.push_back(std::sin(a) / a * 0.5 * (std::cos((a + a) / q) + 1.0));
     sum += raw.back();
   }
-  for (int e = 0; e < 4; ++e) EXPECT_EQ(bits(w.w[static_cast<std::size_t>(e)]), bits(raw[static_cast<std::size_t>(e)] / sum));
+  for (int e = 0; e < 4; ++e)
+    EXPECT_EQ(bits(w.w[static_cast<std::size_t>(e)]), bits(raw[static_cast<std::size_t>(e)] / sum));
 }
 
 TEST(SincBuilder, ShortcutComesBeforeTheCacheCheck) {

@@ -69,7 +69,8 @@ TEST(Trilinear, WholeNumberCoordinatesGiveTheVoxelExactly) {
   for (int k = 1; k <= 5; ++k) {
     for (int j = 1; j <= 3; ++j) {
       for (int i = 1; i <= 4; ++i) {
-        const double expected = vol.scale()[k - 1] * ramp(i - 1, j - 1, k - 1) + vol.offset()[k - 1];
+        const double expected =
+            vol.scale()[k - 1] * ramp(i - 1, j - 1, k - 1) + vol.offset()[k - 1];
         EXPECT_EQ(bits(vol.sample(i, j, k, 1)), bits(expected)) << i << j << k;
       }
     }
@@ -214,7 +215,8 @@ TEST(HoldCodes, ExportedLookupKernelClampsItsNodeCount) {
                 vol.offset());
   const double x = 2.3, y = 2.2, z = 3.4;
   double big = 0.0, clamped = 0.0, zero = 0.0, one = 0.0;
-  unit.resample_poly(1, vol.data(), &big, &x, &y, &z, 4, 3, 5, 100000, 0.0, vol.scale(), vol.offset());
+  unit.resample_poly(1, vol.data(), &big, &x, &y, &z, 4, 3, 5, 100000, 0.0, vol.scale(),
+                     vol.offset());
   unit.resample_poly(1, vol.data(), &clamped, &x, &y, &z, 4, 3, 5, 255, 0.0, vol.scale(),
                      vol.offset());
   unit.resample_poly(1, vol.data(), &zero, &x, &y, &z, 4, 3, 5, -5, 0.0, vol.scale(), vol.offset());
@@ -283,7 +285,8 @@ TEST(AllEncodings, EveryKernelGivesTheSameBitsForTheSameValues) {
       unit.resample(m, vol.data(), got.data(), xs.data(), ys.data(), zs.data(), 4, 3, 5, hold,
                     kBackground, vol.scale(), vol.offset());
       for (std::size_t p = 0; p < xs.size(); ++p) {
-        EXPECT_EQ(bits(got[p]), bits(expected[p])) << unit.suffix << " hold " << hold << " point " << p;
+        EXPECT_EQ(bits(got[p]), bits(expected[p]))
+            << unit.suffix << " hold " << hold << " point " << p;
       }
     }
   }

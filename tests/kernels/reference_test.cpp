@@ -32,9 +32,12 @@ struct Kind {
   const char *suffix;
   bool uniform;
 };
-constexpr Kind kKinds[] = {{"short", false}, {"double_s", false}, {"short", true}, {"double_s", true}};
+constexpr Kind kKinds[] = {
+    {"short", false}, {"double_s", false}, {"short", true}, {"double_s", true}};
 
-std::string describe(const Kind &kind) { return std::string(kind.suffix) + (kind.uniform ? " uniform" : ""); }
+std::string describe(const Kind &kind) {
+  return std::string(kind.suffix) + (kind.uniform ? " uniform" : "");
+}
 
 // Planes are scaled each their own way, or all alike when uniform.
 TestVolume reference_volume(const char *suffix, bool uniform) {
@@ -56,8 +59,10 @@ struct Run {
 // A builder's run; its length comes from the address of its last weight,
 // which is one before the table for an empty run.
 int32_t run_length(const double *table, const double *last) {
-  return static_cast<int32_t>((reinterpret_cast<intptr_t>(last) - reinterpret_cast<intptr_t>(table)) /
-                              static_cast<intptr_t>(sizeof(double))) + 1;
+  return static_cast<int32_t>(
+             (reinterpret_cast<intptr_t>(last) - reinterpret_cast<intptr_t>(table)) /
+             static_cast<intptr_t>(sizeof(double))) +
+         1;
 }
 
 Run value_run(bool sinc, int32_t q, int32_t d, double c) {
@@ -210,7 +215,8 @@ TEST(Reference, LookupValuesAreTheBuildersRunsSummedInOrder) {
       const int32_t q = sinc ? 1 - hold : hold + 1;
       for (int32_t n = 0; n < m; ++n) {
         const double expected = reference_value(vol, sinc, q, p.x[n], p.y[n], p.z[n]);
-        ASSERT_EQ(bits(out[n]), bits(expected)) << describe(kind) << " hold " << hold << " point " << n;
+        ASSERT_EQ(bits(out[n]), bits(expected))
+            << describe(kind) << " hold " << hold << " point " << n;
       }
     }
   }
@@ -245,8 +251,8 @@ TEST(Reference, LookupGradientsAreTheBuildersRunsSummedInOrder) {
       const int32_t q = sinc ? 1 - hold : hold + 1;
       for (int32_t n = 0; n < m; ++n) {
         const Gradient g = reference_gradient(vol, sinc, q, p.x[n], p.y[n], p.z[n]);
-        const std::string where = describe(kind) + " hold " + std::to_string(hold) + " point " +
-                                  std::to_string(n);
+        const std::string where =
+            describe(kind) + " hold " + std::to_string(hold) + " point " + std::to_string(n);
         ASSERT_EQ(bits(value[n]), bits(g.value)) << where;
         ASSERT_EQ(bits(dx[n]), bits(g.dx)) << where;
         ASSERT_EQ(bits(dy[n]), bits(g.dy)) << where;

@@ -50,9 +50,9 @@ Slice run_slice(TestVolume &vol, const Matrix &m, int32_t xdim1, int32_t ydim1, 
                 const char *suffix = "short") {
   Slice s;
   s.image.assign(static_cast<std::size_t>(std::max(xdim1, 0) * std::max(ydim1, 0)) + 1, kUnwritten);
-  s.status = unit_named(suffix).slice(m.data(), s.image.data(), xdim1, ydim1, vol.data(), vol.dim(0),
-                                      vol.dim(1), vol.dim(2), hold, kBackground, vol.scale(),
-                                      vol.offset());
+  s.status = unit_named(suffix).slice(m.data(), s.image.data(), xdim1, ydim1, vol.data(),
+                                      vol.dim(0), vol.dim(1), vol.dim(2), hold, kBackground,
+                                      vol.scale(), vol.offset());
   return s;
 }
 
@@ -128,10 +128,12 @@ TEST(SliceShortcut, IdentityAtAPlaneCopiesItForEveryHoldCode) {
 
 TEST(SliceShortcut, ToleratesTranslationErrorsBelowOneTenBillionth) {
   TestVolume vol = sentinel_volume();
-  expect_image(run_slice(vol, translation(0, 0, 3 + 5e-11), 4, 3, 1, "double"), copied_plane(vol, 3));
+  expect_image(run_slice(vol, translation(0, 0, 3 + 5e-11), 4, 3, 1, "double"),
+               copied_plane(vol, 3));
   EXPECT_TRUE(std::isnan(run_slice(vol, translation(0, 0, 3 + 2e-10), 4, 3, 1, "double").image[0]));
   // Nearest neighbour samples the same plane, voxel for voxel.
-  expect_image(run_slice(vol, translation(0, 0, 3 + 2e-10), 4, 3, 0, "double"), copied_plane(vol, 3));
+  expect_image(run_slice(vol, translation(0, 0, 3 + 2e-10), 4, 3, 0, "double"),
+               copied_plane(vol, 3));
 }
 
 TEST(SliceShortcut, EveryEntryHasItsTolerance) {
@@ -297,8 +299,10 @@ TEST(SliceWalk, HugeCoordinatesAreOutside) {
   for (double shift : {3e9, -3e9, 1e300, -1e300}) {
     const Slice s = run_kernel(vol, translation(shift, 0, 2), 4, 3, 0);
     expect_image(s, std::vector<double>(12, kBackground));
-    expect_image(run_kernel(vol, translation(0, shift, 2), 4, 3, 1), std::vector<double>(12, kBackground));
-    expect_image(run_kernel(vol, translation(0, 0, shift), 4, 3, 5), std::vector<double>(12, kBackground));
+    expect_image(run_kernel(vol, translation(0, shift, 2), 4, 3, 1),
+                 std::vector<double>(12, kBackground));
+    expect_image(run_kernel(vol, translation(0, 0, shift), 4, 3, 5),
+                 std::vector<double>(12, kBackground));
   }
 }
 
@@ -338,7 +342,8 @@ TEST(SliceWalk, GroupedAndWideRowsKeepEachRowsChain) {
           x = x + m[0];
           y = y + m[1];
           z = z + m[2];
-          const std::size_t e = static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(columns) * (j - 1);
+          const std::size_t e =
+              static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(columns) * (j - 1);
           ASSERT_EQ(bits(s.image[e]), bits(vol.sample(x / w, y / w, z / w, 1, kBackground)))
               << columns << " x " << rows << " at " << i << "," << j;
         }
@@ -356,7 +361,8 @@ TEST(SliceWalk, ZeroWStopsAtItsPixelInAnyRowOrPiece) {
   struct Case {
     int32_t columns, rows, i0, j0;
   };
-  for (const Case c : {Case{6, 9, 4, 7}, Case{1030, 3, 1027, 2}, Case{5, 4, 1, 4}, Case{2, 6, 2, 3}}) {
+  for (const Case c :
+       {Case{6, 9, 4, 7}, Case{1030, 3, 1027, 2}, Case{5, 4, 1, 4}, Case{2, 6, 2, 3}}) {
     Matrix m = translation(0, 0, 2);
     m[3] = 0.25;
     m[7] = 0.25 * (c.columns + 1);
@@ -364,9 +370,11 @@ TEST(SliceWalk, ZeroWStopsAtItsPixelInAnyRowOrPiece) {
     for (int kernel : {0, 1, 3}) {
       const Slice s = run_kernel(vol, m, c.columns, c.rows, kernel);
       EXPECT_EQ(s.status, -1);
-      const auto stop = static_cast<std::size_t>(c.i0 - 1) + static_cast<std::size_t>(c.columns) * (c.j0 - 1);
+      const auto stop =
+          static_cast<std::size_t>(c.i0 - 1) + static_cast<std::size_t>(c.columns) * (c.j0 - 1);
       for (std::size_t e = 0; e < s.image.size(); ++e) {
-        ASSERT_EQ(s.image[e] == kUnwritten, e >= stop) << c.columns << " x " << c.rows << " pixel " << e;
+        ASSERT_EQ(s.image[e] == kUnwritten, e >= stop)
+            << c.columns << " x " << c.rows << " pixel " << e;
       }
     }
   }
@@ -395,7 +403,8 @@ TEST(SliceTrilinear, PlaneRimsOpenJustAbove095AndBelowDimPlus005) {
 TEST(SliceTrilinear, WholeNumberCoordinatesGiveTheVoxelExactly) {
   TestVolume vol = ramp_volume();
   for (int k = 1; k <= 5; ++k) {
-    EXPECT_EQ(bits(pixel_at(vol, 3, 2, k, 1)), bits(ramp(2, 1, k - 1) * vol.scale()[k - 1] + vol.offset()[k - 1]));
+    EXPECT_EQ(bits(pixel_at(vol, 3, 2, k, 1)),
+              bits(ramp(2, 1, k - 1) * vol.scale()[k - 1] + vol.offset()[k - 1]));
   }
 }
 

@@ -41,9 +41,10 @@ TEST(Symbols, EveryTypeUnitExportsItsTwelveFunctions) {
   ASSERT_EQ(suffixes().size(), 18u);
   for (const std::string &t : suffixes()) {
     for (const std::string &name :
-         {"resample_" + t, "resample_" + t + "_0", "resample_" + t + "_1", "resample_" + t + "_poly",
-          "resample_d_" + t, "resample_d_" + t + "_1", "resample_d_" + t + "_poly", "slice_" + t,
-          "slice_" + t + "_0", "slice_" + t + "_1", "slice_" + t + "_poly", "plane_" + t}) {
+         {"resample_" + t, "resample_" + t + "_0", "resample_" + t + "_1",
+          "resample_" + t + "_poly", "resample_d_" + t, "resample_d_" + t + "_1",
+          "resample_d_" + t + "_poly", "slice_" + t, "slice_" + t + "_0", "slice_" + t + "_1",
+          "slice_" + t + "_poly", "plane_" + t}) {
       EXPECT_EQ(names.count(name), 1u) << name;
     }
   }
@@ -51,9 +52,9 @@ TEST(Symbols, EveryTypeUnitExportsItsTwelveFunctions) {
 
 TEST(Symbols, LibraryExportsItsEntryPointsAndBuilders) {
   const std::set<std::string> names = defined_functions();
-  for (const char *name : {"get_maps", "free_maps", "get_dtype", "get_datasize", "voxdim", "resample",
-                           "resample_d", "slice", "make_lookup_poly", "make_lookup_poly_grad",
-                           "make_lookup_sinc", "make_lookup_sinc_grad"}) {
+  for (const char *name : {"get_maps", "free_maps", "get_dtype", "get_datasize", "voxdim",
+                           "resample", "resample_d", "slice", "make_lookup_poly",
+                           "make_lookup_poly_grad", "make_lookup_sinc", "make_lookup_sinc_grad"}) {
     EXPECT_EQ(names.count(name), 1u) << name;
   }
 }
@@ -75,7 +76,8 @@ TEST(Symbols, ByteOrderReadersAreLeftToTheModule) {
 // prefetch (nearest, trilinear, trilinear gradient, lookup tables).
 TEST(Symbols, OptimisedPointKernelsKeepTheirPrefetches) {
 #if defined(__x86_64__) && defined(__OPTIMIZE__)
-  const std::string command = std::string("objdump -d --no-show-raw-insn '") + VOLACCESS_ARCHIVE + "'";
+  const std::string command =
+      std::string("objdump -d --no-show-raw-insn '") + VOLACCESS_ARCHIVE + "'";
   FILE *pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   int prefetches = 0;

@@ -58,13 +58,13 @@ struct Unit {
 };
 
 #define UNIT_TABLE_FUNCTION(result, name, member, parameters, arguments) name,
-#define VOLACCESS_TYPE(t, code, element, reader)                                  \
-  Unit{#t,                                                                        \
-       (code),                                                                    \
-       sizeof(element),                                                           \
-       ((code) & 0x8000) != 0,                                                    \
-       ((code) & 0x8000) != 0 ? encode_swapped<element> : encode_native<element>, \
-       ((code) & 0x8000) != 0 ? decode_swapped<element> : decode_native<element>, \
+#define VOLACCESS_TYPE(t, code, element, reader)                                \
+  Unit{#t,                                                                      \
+       (code),                                                                  \
+       sizeof(element),                                                         \
+       ((code)&0x8000) != 0,                                                    \
+       ((code)&0x8000) != 0 ? encode_swapped<element> : encode_native<element>, \
+       ((code)&0x8000) != 0 ? decode_swapped<element> : decode_native<element>, \
        VOLACCESS_UNIT_FUNCTIONS(UNIT_TABLE_FUNCTION, t)},
 inline const std::vector<Unit> &all_units() {
   static const std::vector<Unit> units = {
@@ -126,7 +126,8 @@ class TestVolume {
   // Stores raw bytes (already in the unit's stored form) at element e of
   // plane k.
   void put_raw(int32_t k, std::size_t e, const void *bytes) {
-    std::memcpy(planes_[static_cast<std::size_t>(k)].data() + 1 + e * unit_.size, bytes, unit_.size);
+    std::memcpy(planes_[static_cast<std::size_t>(k)].data() + 1 + e * unit_.size, bytes,
+                unit_.size);
   }
 
   void set_plane_scaling(int32_t k, double scale, double offset) {

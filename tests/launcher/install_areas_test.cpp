@@ -41,9 +41,9 @@ TEST(ParseInstallAreas, ReadsTheSameFromTheBinaryFormat) {
 }
 
 TEST(ParseInstallAreas, BytesThatAreNoPropertyListDoNotParse) {
-  for (const std::string &bytes : {std::string(), std::string("not a property list"),
-                                   std::string("bplist00\x01\x02", 10), std::string("<plist><dict>"),
-                                   std::string("\0\0\0", 3)}) {
+  for (const std::string &bytes :
+       {std::string(), std::string("not a property list"), std::string("bplist00\x01\x02", 10),
+        std::string("<plist><dict>"), std::string("\0\0\0", 3)}) {
     InstallAreaList list = parse(bytes);
     EXPECT_FALSE(list.parsed) << bytes;
     EXPECT_TRUE(list.areas.empty());
@@ -52,9 +52,8 @@ TEST(ParseInstallAreas, BytesThatAreNoPropertyListDoNotParse) {
 
 TEST(ParseInstallAreas, MissingKeyOrOtherTopLevelGivesNoAreas) {
   for (const std::string &body :
-       {std::string("<dict><key>Other</key><array><string>/x</string></array></dict>"),
-        std::string("<dict/>"), std::string("<array><string>/x</string></array>"),
-        std::string("<string>/x</string>")}) {
+       {std::string("<dict><key>Other</key><array><string>/x</string></array></dict>"), std::string("<dict/>"),
+        std::string("<array><string>/x</string></array>"), std::string("<string>/x</string>")}) {
     InstallAreaList list = parse(xml_plist(body));
     EXPECT_TRUE(list.parsed) << body;
     EXPECT_TRUE(list.areas.empty()) << body;
@@ -62,9 +61,9 @@ TEST(ParseInstallAreas, MissingKeyOrOtherTopLevelGivesNoAreas) {
 }
 
 TEST(ParseInstallAreas, AValueThatIsNoArrayGivesNoAreas) {
-  for (const std::string &value : {std::string("<string>/opt/a</string>"), std::string("<integer>3</integer>"),
-                                   std::string("<dict><key>a</key><string>/x</string></dict>"),
-                                   std::string("<true/>")}) {
+  for (const std::string &value :
+       {std::string("<string>/opt/a</string>"), std::string("<integer>3</integer>"),
+        std::string("<dict><key>a</key><string>/x</string></dict>"), std::string("<true/>")}) {
     InstallAreaList list = parse(xml_plist("<dict><key>InstallAreas</key>" + value + "</dict>"));
     EXPECT_TRUE(list.parsed) << value;
     EXPECT_TRUE(list.areas.empty()) << value;
@@ -72,10 +71,10 @@ TEST(ParseInstallAreas, AValueThatIsNoArrayGivesNoAreas) {
 }
 
 TEST(ParseInstallAreas, ElementsThatAreNoStringsAreLeftOut) {
-  InstallAreaList list = parse(xml_plist(
-      "<dict><key>InstallAreas</key><array>"
-      "<integer>1</integer><string>/first</string><array><string>/nested</string></array>"
-      "<data>AAEC</data><string>/second</string><true/></array></dict>"));
+  InstallAreaList list =
+      parse(xml_plist("<dict><key>InstallAreas</key><array>"
+                      "<integer>1</integer><string>/first</string><array><string>/nested</string></array>"
+                      "<data>AAEC</data><string>/second</string><true/></array></dict>"));
   EXPECT_TRUE(list.parsed);
   EXPECT_EQ(list.areas, (Areas{"/first", "/second"}));
 }
@@ -119,8 +118,10 @@ class HomeDirectory : public ::testing::Test {
     if (const char *home = std::getenv("HOME")) saved_ = home;
   }
   void TearDown() override {
-    if (saved_) setenv("HOME", saved_->c_str(), 1);
-    else unsetenv("HOME");
+    if (saved_)
+      setenv("HOME", saved_->c_str(), 1);
+    else
+      unsetenv("HOME");
   }
   static std::optional<std::string> from_password_database() {
     const passwd *entry = getpwuid(getuid());

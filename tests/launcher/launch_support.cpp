@@ -22,9 +22,7 @@ extern char **environ;
 namespace launcher_test {
 namespace {
 
-[[noreturn]] void fail(const std::string &what) {
-  throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+[[noreturn]] void fail(const std::string &what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 std::string first_component(const std::string &absolute) {
   if (absolute.empty() || absolute[0] != '/') return std::string();
@@ -54,8 +52,7 @@ std::string enter_private_root(const std::string &new_root, const std::set<std::
       if (symlink(link, target.c_str()) != 0) return "symlink " + target;
     } else if (S_ISDIR(st.st_mode)) {
       if (mkdir(target.c_str(), 0755) != 0) return "mkdir " + target;
-      if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
-        return "bind " + source;
+      if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return "bind " + source;
     }
   }
   for (const Bind &bind : binds) {
@@ -166,10 +163,8 @@ bool private_root_available() {
     std::string probe = test_support::temp_folder() + "/launcher_probe.XXXXXX";
     if (mkdtemp(probe.data()) == nullptr) return false;
     test_support::Captured c = test_support::fork_captured([&] {
-      bool ok = unshare(CLONE_NEWNS) == 0 &&
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                mount("tmpfs", probe.c_str(), "tmpfs", 0, "mode=0755") == 0 &&
-                chroot(probe.c_str()) == 0;
+      bool ok = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                mount("tmpfs", probe.c_str(), "tmpfs", 0, "mode=0755") == 0 && chroot(probe.c_str()) == 0;
       _exit(ok ? 0 : 1);
     });
     rmdir(probe.c_str());

@@ -26,9 +26,9 @@ struct Bind {
 };
 
 struct Launch {
-  std::string program;             // the file executed
-  std::vector<std::string> argv;   // argv as the program sees it (may be empty)
-  std::string cwd;                 // empty: the test's own
+  std::string program;            // the file executed
+  std::vector<std::string> argv;  // argv as the program sees it (may be empty)
+  std::string cwd;                // empty: the test's own
   // Variable changes on top of the test's environment, from which the
   // launcher's switches, DYLD_LIBRARY_PATH and the stand-in's controls are
   // removed first. A value of none unsets the variable.

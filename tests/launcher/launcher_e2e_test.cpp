@@ -40,27 +40,20 @@ const std::string kSystemPreferences = "/Library/Preferences/org.volaccess.app_l
 // ---- expected trace lines ---------------------------------------------------
 
 std::string head(const std::string &root) {
-  return "Status: " + root + "\nbuild library name=" + kLib + "\n1. search " + root + "/runtime/maca64/" +
-         kLib + "\n";
+  return "Status: " + root + "\nbuild library name=" + kLib + "\n1. search " + root + "/runtime/maca64/" + kLib + "\n";
 }
-std::string found_beside(const std::string &root) {
-  return "Find " + kLib + " in " + root + "/runtime/maca64\n";
-}
+std::string found_beside(const std::string &root) { return "Find " + kLib + " in " + root + "/runtime/maca64\n"; }
 std::string own_path(const std::string &path) {
   return "Module path returned from GetCurrentModulePath=" + path + "\nStatus: " + path + "\n";
 }
 std::string library_path(const std::string &value) { return "2. search " + value + "\n"; }
-std::string found_on_library_path(const std::string &entry) {
-  return "Found " + kLib + " in " + entry + "\n";
-}
+std::string found_on_library_path(const std::string &entry) { return "Found " + kLib + " in " + entry + "\n"; }
 const std::string kStep3 = "3. Try to find " + kLib + " in registry and preference settings\n";
 std::string looking(const std::string &file) { return "Looking for preferences at: " + file + "\n"; }
 std::string trying(const std::string &area) {
   return "Looking for installed Calvex Runtime at:  " + area + "/runtime/maca64/" + kLib + "\n";
 }
-std::string using_area(const std::string &area) {
-  return "Using preference list install area:  " + area + "\n";
-}
+std::string using_area(const std::string &area) { return "Using preference list install area:  " + area + "\n"; }
 
 // ---- the fixture --------------------------------------------------------------
 
@@ -140,10 +133,9 @@ class Launcher : public ::testing::Test {
   bool system_file_existed_ = false;
 };
 
-#define SKIP_WITHOUT_PRIVATE_ROOT()                                                         \
-  do {                                                                                      \
-    if (skip_without_private_root())                                                        \
-      GTEST_SKIP() << "needs a private mount namespace (root, unshare) for /Library"; \
+#define SKIP_WITHOUT_PRIVATE_ROOT()                                                                                  \
+  do {                                                                                                               \
+    if (skip_without_private_root()) GTEST_SKIP() << "needs a private mount namespace (root, unshare) for /Library"; \
   } while (0)
 
 void expect_run(const Captured &c, const std::string &out, const std::string &err, int status) {
@@ -164,8 +156,7 @@ TEST_F(Launcher, VerboseTraceOfAStartWithTheRuntimeBesideTheBundle) {
   add_runtime(t_.path());
   Launch l = verbose(launch());
   l.env["STANDIN_LAUNCHERMAIN_SAY"] = "the application speaks";
-  expect_run(run(l), head(root()) + found_beside(root()) + own_path(launcher()) + "the application speaks\n", "",
-             0);
+  expect_run(run(l), head(root()) + found_beside(root()) + own_path(launcher()) + "the application speaks\n", "", 0);
 }
 
 TEST_F(Launcher, OnlyTheProgramNameGivesAVectorOfOneElement) {
@@ -236,9 +227,8 @@ TEST_F(Launcher, MissingRuntimeGivesTheFourLineError) {
 }
 
 TEST_F(Launcher, MissingRuntimeTracesEveryPlaceItLooked) {
-  expect_run(run(verbose(launch())),
-             head(root()) + kStep3 + looking(user_preferences()) + looking(kSystemPreferences), kMissingRuntime,
-             255);
+  expect_run(run(verbose(launch())), head(root()) + kStep3 + looking(user_preferences()) + looking(kSystemPreferences),
+             kMissingRuntime, 255);
 }
 
 TEST_F(Launcher, ARuntimeOfAnotherVersionIsNotEnough) {
@@ -255,7 +245,7 @@ struct SwitchValue {
 };
 
 std::vector<SwitchValue> switch_values() {
-  return {{std::nullopt, false}, {"", false},  {"0", false},     {"00", false}, {"0x", false},
+  return {{std::nullopt, false}, {"", false},   {"0", false},    {"00", false}, {"0x", false},
           {"1", true},           {"yes", true}, {"false", true}, {" 0", true},  {"on", true}};
 }
 
@@ -274,8 +264,7 @@ TEST_F(Launcher, VerboseSwitchInEveryFormOnAFailedStart) {
     Launch l = launch();
     l.env["ARCX_VERBOSE"] = v.value;
     SCOPED_TRACE("ARCX_VERBOSE=" + v.value.value_or("(unset)"));
-    expect_run(run(l),
-               v.on ? head(root()) + kStep3 + looking(user_preferences()) + looking(kSystemPreferences) : "",
+    expect_run(run(l), v.on ? head(root()) + kStep3 + looking(user_preferences()) + looking(kSystemPreferences) : "",
                kMissingRuntime, 255);
   }
 }
@@ -304,12 +293,12 @@ TEST_F(Launcher, LibraryPathAcceptsOnlyAMaca64Directory) {
   write_file(t_ / "dl/maca64x/" + kLib, "");
   write_file(t_.path() + "/" + kLib, "");  // found by the empty entry, relative to the cwd
   make_dirs(t_ / "dl2/maca64");
-  const std::string value = t_ / "dl/MACA64:" + t_ / "dl/maca64x:" + good + "//:" + ":" + t_ / "dl2/maca64:" +
-                            good + "/:" + good;
+  const std::string value =
+      t_ / "dl/MACA64:" + t_ / "dl/maca64x:" + good + "//:" + ":" + t_ / "dl2/maca64:" + good + "/:" + good;
   Launch l = verbose(launch({"p"}));
   l.env["DYLD_LIBRARY_PATH"] = value;
-  expect_run(run(l), head(root()) + library_path(value) + found_on_library_path(good + "/") + own_path(launcher()),
-             "", 0);
+  expect_run(run(l), head(root()) + library_path(value) + found_on_library_path(good + "/") + own_path(launcher()), "",
+             0);
   EXPECT_EQ(received(), received_expected({"p"}));
 }
 
@@ -318,8 +307,7 @@ TEST_F(Launcher, LibraryPathEntryWithoutTrailingSlashIsAccepted) {
   write_file(good + "/" + kLib, "");
   Launch l = verbose(launch());
   l.env["DYLD_LIBRARY_PATH"] = good;
-  expect_run(run(l), head(root()) + library_path(good) + found_on_library_path(good) + own_path(launcher()), "",
-             0);
+  expect_run(run(l), head(root()) + library_path(good) + found_on_library_path(good) + own_path(launcher()), "", 0);
   l.env.erase("ARCX_VERBOSE");
   expect_run(run(l), "", "", 0);
 }
@@ -340,8 +328,8 @@ TEST_F(Launcher, EmptyLibraryPathIsStillSearched) {
   write_file(t_.path() + "/" + kLib, "");
   Launch l = verbose(launch());
   l.env["DYLD_LIBRARY_PATH"] = "";
-  expect_run(run(l), head(root()) + library_path("") + kStep3 + looking(user_preferences()) +
-                         looking(kSystemPreferences),
+  expect_run(run(l),
+             head(root()) + library_path("") + kStep3 + looking(user_preferences()) + looking(kSystemPreferences),
              kMissingRuntime, 255);
 }
 
@@ -373,8 +361,8 @@ TEST_F(Launcher, UserPreferencesInTheBinaryFormListTheInstallArea) {
   add_runtime(t_ / "area");
   write_file(user_preferences(), to_binary_plist(xml_install_areas({t_ / "none", t_ / "area"})));
   expect_run(run(verbose(launch())),
-             head(root()) + kStep3 + looking(user_preferences()) + kLoaded + trying(t_ / "none") +
-                 trying(t_ / "area") + using_area(t_ / "area") + own_path(launcher()),
+             head(root()) + kStep3 + looking(user_preferences()) + kLoaded + trying(t_ / "none") + trying(t_ / "area") +
+                 using_area(t_ / "area") + own_path(launcher()),
              "", 0);
 }
 
@@ -387,8 +375,8 @@ TEST_F(Launcher, UserPreferencesThatDoNotParseAreSkippedAfterLoading) {
 
 TEST_F(Launcher, UserPreferencesThatCannotBeReadAreSkippedWithoutLoading) {
   make_dirs(user_preferences());  // a directory is no file to read, even for root
-  expect_run(run(verbose(launch())),
-             head(root()) + kStep3 + looking(user_preferences()) + looking(kSystemPreferences), kMissingRuntime, 255);
+  expect_run(run(verbose(launch())), head(root()) + kStep3 + looking(user_preferences()) + looking(kSystemPreferences),
+             kMissingRuntime, 255);
 }
 
 TEST_F(Launcher, UserPreferencesWithoutReadPermissionAreSkippedWithoutLoading) {
@@ -399,14 +387,14 @@ TEST_F(Launcher, UserPreferencesWithoutReadPermissionAreSkippedWithoutLoading) {
   Launch l = verbose(launch());
   l.env["STANDIN_LAUNCHERMAIN_RECORD"] = std::nullopt;  // the other user may not write here
   l.uid = 54321;
-  expect_run(run(l), head(root()) + kStep3 + looking(user_preferences()) + looking(kSystemPreferences),
-             kMissingRuntime, 255);
+  expect_run(run(l), head(root()) + kStep3 + looking(user_preferences()) + looking(kSystemPreferences), kMissingRuntime,
+             255);
 }
 
 TEST_F(Launcher, UserPreferencesWithoutTheKeyListNoArea) {
   add_runtime(t_ / "area");
-  write_file(user_preferences(), xml_plist("<dict><key>Areas</key><array><string>" + t_ / "area" +
-                                           "</string></array></dict>"));
+  write_file(user_preferences(),
+             xml_plist("<dict><key>Areas</key><array><string>" + t_ / "area" + "</string></array></dict>"));
   expect_run(run(verbose(launch())),
              head(root()) + kStep3 + looking(user_preferences()) + kLoaded + looking(kSystemPreferences),
              kMissingRuntime, 255);
@@ -414,8 +402,7 @@ TEST_F(Launcher, UserPreferencesWithoutTheKeyListNoArea) {
 
 TEST_F(Launcher, InstallAreasThatAreNoArrayListNoArea) {
   add_runtime(t_ / "area");
-  write_file(user_preferences(), xml_plist("<dict><key>InstallAreas</key><string>" + t_ / "area" +
-                                           "</string></dict>"));
+  write_file(user_preferences(), xml_plist("<dict><key>InstallAreas</key><string>" + t_ / "area" + "</string></dict>"));
   expect_run(run(verbose(launch())),
              head(root()) + kStep3 + looking(user_preferences()) + kLoaded + looking(kSystemPreferences),
              kMissingRuntime, 255);
@@ -481,8 +468,8 @@ TEST_F(Launcher, UnparsableAndUnreadableUserFilesGiveWayToTheSystems) {
   add_runtime(t_ / "sysarea");
   write_file(system_preferences_here(), xml_install_areas({t_ / "sysarea"}));
   write_file(user_preferences(), "\x00\x01 garbage");
-  const std::string tail =
-      looking(kSystemPreferences) + kLoaded + trying(t_ / "sysarea") + using_area(t_ / "sysarea") + own_path(launcher());
+  const std::string tail = looking(kSystemPreferences) + kLoaded + trying(t_ / "sysarea") + using_area(t_ / "sysarea") +
+                           own_path(launcher());
   expect_run(run(verbose(with_system_library(launch()))),
              head(root()) + kStep3 + looking(user_preferences()) + kLoaded + tail, "", 0);
   std::filesystem::remove(user_preferences());
@@ -495,8 +482,8 @@ TEST_F(Launcher, SystemPreferencesThatDoNotParseOrLackTheKeyFindNothing) {
   SKIP_WITHOUT_PRIVATE_ROOT();
   add_runtime(t_ / "sysarea");
   for (const std::string &content :
-       {std::string("bplist00 broken"), xml_plist("<dict><key>installareas</key><array><string>" +
-                                                  t_ / "sysarea" + "</string></array></dict>")}) {
+       {std::string("bplist00 broken"),
+        xml_plist("<dict><key>installareas</key><array><string>" + t_ / "sysarea" + "</string></array></dict>")}) {
     write_file(system_preferences_here(), content);
     expect_run(run(verbose(with_system_library(launch()))),
                head(root()) + kStep3 + looking(user_preferences()) + looking(kSystemPreferences) + kLoaded,

@@ -122,8 +122,8 @@ TEST(LauncherSwitch, EnvironmentFillsBothSwitchesAndFixesModeAndSilence) {
     setenv("ARCX_VERBOSE", "0", 1);
     setenv("ARCX_DISABLE_MSGBOX", "1", 1);
     OutputManager b = launcher_output_from_environment();
-    bool ok = a.verbose && !a.disableMessageBox && a.outputMode == 2 && !a.silent &&
-              !b.verbose && b.disableMessageBox && b.outputMode == 2 && !b.silent;
+    bool ok = a.verbose && !a.disableMessageBox && a.outputMode == 2 && !a.silent && !b.verbose &&
+              b.disableMessageBox && b.outputMode == 2 && !b.silent;
     return ok ? 0 : 1;
   });
   EXPECT_EQ(c.status, 0);

@@ -26,16 +26,13 @@ namespace {
 
 std::string own_executable() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
 
-void *address_of(void (*function)()) {
-  return reinterpret_cast<void *>(reinterpret_cast<uintptr_t>(function));
-}
+void *address_of(void (*function)()) { return reinterpret_cast<void *>(reinterpret_cast<uintptr_t>(function)); }
 
 TEST(GetAppDir, TakesEverythingBeforeTheLastSlash) {
   struct Case {
     std::string path, dir;
   } cases[] = {
-      {"/a/b/c", "/a/b"}, {"c", "."}, {"/c", ""}, {"a/b/", "a/b"},
-      {"", "."},          {"/", ""},  {"a//b", "a/"}, {"./app", "."},
+      {"/a/b/c", "/a/b"}, {"c", "."}, {"/c", ""}, {"a/b/", "a/b"}, {"", "."}, {"/", ""}, {"a//b", "a/"}, {"./app", "."},
   };
   for (Case &c : cases) {
     std::string path = c.path;
@@ -145,7 +142,12 @@ TEST(LoadedImages, MainProgramComesFirstUnderItsExecutablePath) {
 
 TEST(LoadedImages, EveryHeaderAddressPointsAtAnElfHeader) {
   for (const auto &image : launcher_platform::loaded_images()) {
-    EXPECT_EQ(std::memcmp(image.header, "\x7f" "ELF", 4), 0) << image.name;
+    EXPECT_EQ(std::memcmp(image.header,
+                          "\x7f"
+                          "ELF",
+                          4),
+              0)
+        << image.name;
   }
 }
 

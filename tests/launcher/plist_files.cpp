@@ -20,10 +20,14 @@ std::string xml_install_areas(const std::vector<std::string> &areas) {
   for (const std::string &area : areas) {
     std::string escaped;
     for (char c : area) {
-      if (c == '&') escaped += "&amp;";
-      else if (c == '<') escaped += "&lt;";
-      else if (c == '>') escaped += "&gt;";
-      else escaped += c;
+      if (c == '&')
+        escaped += "&amp;";
+      else if (c == '<')
+        escaped += "&lt;";
+      else if (c == '>')
+        escaped += "&gt;";
+      else
+        escaped += c;
     }
     body += "    <string>" + escaped + "</string>\n";
   }

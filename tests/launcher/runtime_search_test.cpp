@@ -33,8 +33,10 @@ class RuntimeSearch : public ::testing::Test {
   }
   void TearDown() override {
     for (const auto &[name, value] : saved_) {
-      if (value) setenv(name.c_str(), value->c_str(), 1);
-      else unsetenv(name.c_str());
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
     }
   }
   void save(const char *name) {
@@ -42,8 +44,7 @@ class RuntimeSearch : public ::testing::Test {
     saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
   }
   // Runs findLib with tracing on; returns its result and keeps what it wrote.
-  bool find(std::string &root, const std::string &lib, std::string &location, bool exact,
-            bool flag = false) {
+  bool find(std::string &root, const std::string &lib, std::string &location, bool exact, bool flag = false) {
     OutputManager out;
     out.verbose = true;
     testing::internal::CaptureStdout();
@@ -96,8 +97,8 @@ TEST_F(RuntimeSearch, BesideTheLauncherLocationIsTheRuntimeDirectory) {
   EXPECT_TRUE(find(root, kLib, location, true));
   EXPECT_EQ(location, t_ / "runtime/maca64");
   EXPECT_EQ(root, t_.path());
-  EXPECT_EQ(trace_, "1. search " + t_ / "runtime/maca64/" + kLib + "\nFind " + kLib + " in " +
-                        t_ / "runtime/maca64" + "\n");
+  EXPECT_EQ(trace_,
+            "1. search " + t_ / "runtime/maca64/" + kLib + "\nFind " + kLib + " in " + t_ / "runtime/maca64" + "\n");
 }
 
 TEST_F(RuntimeSearch, LibraryPathEntryBecomesLocationAndItsGrandparentTheRoot) {
@@ -109,8 +110,8 @@ TEST_F(RuntimeSearch, LibraryPathEntryBecomesLocationAndItsGrandparentTheRoot) {
   EXPECT_TRUE(find(root, kLib, location, true));
   EXPECT_EQ(location, entry);
   EXPECT_EQ(root, entry + "/../..");
-  EXPECT_EQ(trace_, "1. search " + t_ / "elsewhere/runtime/maca64/" + kLib + "\n2. search /nowhere:" +
-                        entry + "\nFound " + kLib + " in " + entry + "\n");
+  EXPECT_EQ(trace_, "1. search " + t_ / "elsewhere/runtime/maca64/" + kLib + "\n2. search /nowhere:" + entry +
+                        "\nFound " + kLib + " in " + entry + "\n");
 }
 
 TEST_F(RuntimeSearch, PreferenceAreaBecomesLocationAndTheRootStays) {

@@ -53,7 +53,8 @@ std::optional<std::string> read_file(const std::string &path) {
 std::vector<std::string> entries(const std::string &dir) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto &entry : std::filesystem::directory_iterator(dir, ec)) names.push_back(entry.path().filename().string());
+  for (const auto &entry : std::filesystem::directory_iterator(dir, ec))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }

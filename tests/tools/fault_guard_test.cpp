@@ -1,7 +1,7 @@
 // A mapped image that shrinks on disk: the program reports it, exits with
 // status 1 and leaves no partial output behind, instead of dying of SIGBUS.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <csignal>

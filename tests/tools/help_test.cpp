@@ -28,8 +28,9 @@ TEST_P(CommandHelp, NamesEveryOptionOnceUnderTheUsageLine) {
   const std::string help = vacli::help_text(command);
   EXPECT_EQ(help.rfind(std::string("usage: volaccess ") + command.name + " ", 0), 0u) << help;
   for (const vacli::OptionDef &option : command.options) {
-    const std::string line = std::string("\n  ") + (option.short_name ? std::string("-") + option.short_name + ", " : "") +
-                             std::string("--") + option.name + (option.value ? std::string(" ") + option.value : "") + "  ";
+    const std::string line =
+        std::string("\n  ") + (option.short_name ? std::string("-") + option.short_name + ", " : "") +
+        std::string("--") + option.name + (option.value ? std::string(" ") + option.value : "") + "  ";
     const std::size_t at = help.find(line);
     ASSERT_NE(at, std::string::npos) << line << " missing from\n" << help;
     EXPECT_EQ(help.find(line, at + 1), std::string::npos) << line << " twice in\n" << help;

@@ -1,8 +1,8 @@
 // Opening images (plain, compressed, pairs, from memory), building the
 // host volume struct, and mapping it through the volume library.
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstring>

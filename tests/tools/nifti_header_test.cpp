@@ -17,7 +17,9 @@ using vacli_test::basic_v1;
 using vacli_test::basic_v2;
 using vacli_test::bytes_of;
 
-NiftiHeader parse(const std::vector<unsigned char> &b) { return vacli::parse_nifti_header(b.data(), b.size(), "img.nii"); }
+NiftiHeader parse(const std::vector<unsigned char> &b) {
+  return vacli::parse_nifti_header(b.data(), b.size(), "img.nii");
+}
 
 std::string error_of(const std::vector<unsigned char> &b) {
   try {
@@ -258,9 +260,10 @@ TEST(NiftiHeader, QformValuesThatNifticlibWouldMakeUpAreRefusedByName) {
        "img.nii: quatern_c is not finite (nan)"},
       {"offset", 1, 0, [](nifti_1_header *h, double v) { h->qoffset_x = static_cast<float>(v); }, -inf,
        "img.nii: qoffset_x is not finite (-inf)"},
-      {"long quaternion", 1, 0, [](nifti_1_header *h, double v) { h->quatern_b = h->quatern_d = static_cast<float>(v); },
-       0.75, "img.nii: the qform quaternion (quatern_b, quatern_c, quatern_d) has b^2 + c^2 + d^2 = 1.125000, "
-             "more than 1: it is no rotation"},
+      {"long quaternion", 1, 0,
+       [](nifti_1_header *h, double v) { h->quatern_b = h->quatern_d = static_cast<float>(v); }, 0.75,
+       "img.nii: the qform quaternion (quatern_b, quatern_c, quatern_d) has b^2 + c^2 + d^2 = 1.125000, "
+       "more than 1: it is no rotation"},
       {"unit quaternion", 1, 0, [](nifti_1_header *h, double v) { h->quatern_d = static_cast<float>(v); }, 1.0,
        "no error"},
       {"rounded unit quaternion", 1, 0,

@@ -34,10 +34,30 @@ double read_back(double v, const vacli::NiftiDatatype &type, const StoredScaling
   switch (type.code) {
     case 2: stored = bytes[0]; break;
     case 256: stored = static_cast<int8_t>(bytes[0]); break;
-    case 4: { int16_t x; std::memcpy(&x, bytes.data(), 2); stored = x; break; }
-    case 512: { uint16_t x; std::memcpy(&x, bytes.data(), 2); stored = x; break; }
-    case 8: { int32_t x; std::memcpy(&x, bytes.data(), 4); stored = x; break; }
-    case 768: { uint32_t x; std::memcpy(&x, bytes.data(), 4); stored = x; break; }
+    case 4: {
+      int16_t x;
+      std::memcpy(&x, bytes.data(), 2);
+      stored = x;
+      break;
+    }
+    case 512: {
+      uint16_t x;
+      std::memcpy(&x, bytes.data(), 2);
+      stored = x;
+      break;
+    }
+    case 8: {
+      int32_t x;
+      std::memcpy(&x, bytes.data(), 4);
+      stored = x;
+      break;
+    }
+    case 768: {
+      uint32_t x;
+      std::memcpy(&x, bytes.data(), 4);
+      stored = x;
+      break;
+    }
     default: ADD_FAILURE() << type.name;
   }
   return s.scale * static_cast<double>(stored) + s.offset;
@@ -45,15 +65,15 @@ double read_back(double v, const vacli::NiftiDatatype &type, const StoredScaling
 
 TEST(IntegerScaling, StoresTheBackgroundExactlyAndTheRangeWithinHalfAStep) {
   const ScalingCase cases[] = {
-      {"int8", {0, 100}, 0, true},          {"uint8", {-5, 100}, 0, true},
-      {"int16", {-1000.5, 3000.25}, -2000, true}, {"uint16", {0.1, 0.9}, 0.3, false},
-      {"int32", {-1e6, 1e6}, 0, true},      {"uint32", {0, 4e9}, 7, true},
-      {"int16", {-3.5, 2.25}, 2.25, true},  {"uint8", {17, 17}, 17, true},
+      {"int8", {0, 100}, 0, true},         {"uint8", {-5, 100}, 0, true},   {"int16", {-1000.5, 3000.25}, -2000, true},
+      {"uint16", {0.1, 0.9}, 0.3, false},  {"int32", {-1e6, 1e6}, 0, true}, {"uint32", {0, 4e9}, 7, true},
+      {"int16", {-3.5, 2.25}, 2.25, true}, {"uint8", {17, 17}, 17, true},
   };
   for (const ScalingCase &c : cases) {
     SCOPED_TRACE(std::string(c.type) + " background " + std::to_string(c.background));
     const vacli::NiftiDatatype &type = *vacli::find_nifti_datatype(std::string(c.type));
-    const StoredScaling s = vacli::choose_integer_scaling(type, c.range, c.background, std::nullopt, c.float_fields, "o");
+    const StoredScaling s =
+        vacli::choose_integer_scaling(type, c.range, c.background, std::nullopt, c.float_fields, "o");
     const double got = read_back(c.background, type, s);
     EXPECT_EQ(std::memcmp(&got, &c.background, sizeof got), 0) << got;
     for (double v : {c.range.low, c.range.high}) EXPECT_LE(std::fabs(read_back(v, type, s) - v), s.scale / 2 * 1.0001);
@@ -89,8 +109,9 @@ TEST(IntegerScaling, ABackgroundThatIsNotANumberCannotBeStored) {
     vacli::choose_integer_scaling(int16, {0, 1}, std::nan(""), std::nullopt, true, "out.nii");
     FAIL() << "no error";
   } catch (const vacli::CliError &e) {
-    EXPECT_EQ(std::string(e.what()),
-              "out.nii: the background nan cannot be stored in int16: give --background a number, or --datatype float32");
+    EXPECT_EQ(
+        std::string(e.what()),
+        "out.nii: the background nan cannot be stored in int16: give --background a number, or --datatype float32");
   }
 }
 
@@ -101,7 +122,8 @@ vacli::NiftiHeader oblique_source(int version) {
   h.geometry.sform_code = 1;
   // 1 x 1.2 x 1.5 mm voxels, the second and third axes turned about x.
   const double c = std::cos(0.3), s = std::sin(0.3);
-  h.voxel_to_world = vacli::from_rows({1, 0, 0, -128, 0, 1.2 * c, -1.5 * s, -100, 0, 1.2 * s, 1.5 * c, -70, 0, 0, 0, 1});
+  h.voxel_to_world =
+      vacli::from_rows({1, 0, 0, -128, 0, 1.2 * c, -1.5 * s, -100, 0, 1.2 * s, 1.5 * c, -70, 0, 0, 0, 1});
   return h;
 }
 
@@ -123,8 +145,8 @@ TEST(OutputGrid, NewVoxelSizesCoverTheSourceAlongItsOwnAxesAboutItsCentre) {
 }
 
 TEST(OutputGrid, AShapeIsCentredAndNiftiOneGridsSampleThroughFloatFields) {
-  const vacli::NiftiHeader grid = vacli::grid_from_source(oblique_source(1), "src", {3, 3, 3},
-                                                          std::array<int64_t, 3>{10, 20, 30});
+  const vacli::NiftiHeader grid =
+      vacli::grid_from_source(oblique_source(1), "src", {3, 3, 3}, std::array<int64_t, 3>{10, 20, 30});
   EXPECT_EQ(grid.dim, (std::array<int64_t, 3>{10, 20, 30}));
   for (double e : grid.voxel_to_world) EXPECT_EQ(e, static_cast<double>(static_cast<float>(e)));
   for (std::size_t i = 0; i < 12; ++i)
@@ -140,16 +162,16 @@ TEST(PlaneView, VoxelPlanesAtTheirOwnSizeAreTheExactPlaneTransforms) {
     EXPECT_EQ(std::memcmp(view.transform.data(), expected.data(), sizeof expected), 0) << vacli::plane_name(plane);
     EXPECT_EQ((std::array<int32_t, 2>{view.width, view.height}), vacli::plane_size(plane, dim));
   }
-  const vacli::PlaneView mid = vacli::plane_view({vacli::Plane::Axial, std::nullopt, false, std::nullopt}, dim,
-                                                 vacli::identity4());
+  const vacli::PlaneView mid =
+      vacli::plane_view({vacli::Plane::Axial, std::nullopt, false, std::nullopt}, dim, vacli::identity4());
   EXPECT_EQ(vacli::at(mid.transform, 2, 3), 2.5);
 }
 
 TEST(PlaneView, SizeZoomsToFitAndWorldPlanesHaveSquareMillimetrePixels) {
   const uint64_t dim[3] = {10, 20, 8};
   // Zoom: a 10 x 20 axial plane into 40 x 40 pixels steps half a voxel.
-  const vacli::PlaneView zoomed = vacli::plane_view(
-      {vacli::Plane::Axial, 1.0, false, std::array<int32_t, 2>{40, 40}}, dim, vacli::identity4());
+  const vacli::PlaneView zoomed =
+      vacli::plane_view({vacli::Plane::Axial, 1.0, false, std::array<int32_t, 2>{40, 40}}, dim, vacli::identity4());
   EXPECT_EQ(vacli::at(zoomed.transform, 0, 0), 0.5);
   EXPECT_EQ(vacli::at(zoomed.transform, 1, 1), 0.5);
   // World: 1 x 1 x 3 mm voxels give a coronal plane 8 * 3 mm high in 1 mm pixels.

@@ -48,7 +48,7 @@ TEST(TextNumbers, CommasWithNothingBetweenThemMarkEmptyFields) {
     const char *line;
     std::vector<std::string> fields;
   } cases[] = {
-      {"2,,3,4", {"2", "", "3", "4"}}, {"2, ,3", {"2", "", "3"}}, {",1,2", {"", "1", "2"}},
+      {"2,,3,4", {"2", "", "3", "4"}}, {"2, ,3", {"2", "", "3"}},     {",1,2", {"", "1", "2"}},
       {"1,2,3,", {"1", "2", "3", ""}}, {"1 ,2 , 3", {"1", "2", "3"}}, {",", {"", ""}},
   };
   for (const auto &c : cases) EXPECT_EQ(vacli::split_fields(c.line), c.fields) << c.line;
@@ -83,7 +83,9 @@ TEST(Messages, UserDataIsShownEscapedAndLongTokensCut) {
       {"\x1b]0;owned\x07\x1b[2J", "\\x1b]0;owned\\x07\\x1b[2J"},
       {std::string("a\0b", 3), "a\\x00b"},
       {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},
-      {"\xc2\x9b" "31m", "\\xc2\\x9b31m"},
+      {"\xc2\x9b"
+       "31m",
+       "\\xc2\\x9b31m"},
       {"\xff\xc3", "\\xff\\xc3"},
       {"del\x7f", "del\\x7f"},
   };
@@ -157,17 +159,27 @@ TEST(Arguments, OptionsInBothFormsAndPositionals) {
 TEST(Arguments, UnknownRepeatedAndValuelessOptionsAreUsageErrors) {
   EXPECT_EQ(usage_error([] { Arguments("info", {"--bogus"}, {}); }),
             "unknown option --bogus for 'info' (see 'volaccess info --help')");
-  EXPECT_EQ(usage_error([] { Arguments("info", {"--volume", "1", "--volume", "2"}, {{"volume", "T", "volume"}}); }),
+  EXPECT_EQ(usage_error([] {
+              Arguments("info", {"--volume", "1", "--volume", "2"}, {{"volume", "T", "volume"}});
+            }),
             "option --volume given twice");
-  EXPECT_EQ(usage_error([] { Arguments("info", {"--volume"}, {{"volume", "T", "volume"}}); }),
+  EXPECT_EQ(usage_error([] {
+              Arguments("info", {"--volume"}, {{"volume", "T", "volume"}});
+            }),
             "option --volume needs a value (see 'volaccess info --help')");
-  EXPECT_EQ(usage_error([] { Arguments("info", {"a", "b"}, {}).only_positional("an IMAGE"); }),
+  EXPECT_EQ(usage_error([] {
+              Arguments("info", {"a", "b"}, {}).only_positional("an IMAGE");
+            }),
             "unexpected argument 'b' (see 'volaccess info --help')");
   EXPECT_EQ(usage_error([] { Arguments("info", {""}, {}).only_positional("an IMAGE"); }),
             "'info' was given an empty name for an IMAGE (see 'volaccess info --help')");
-  EXPECT_EQ(usage_error([] { Arguments("sample", {"a", "--points="}, {{"points", "FILE", "points"}}); }),
+  EXPECT_EQ(usage_error([] {
+              Arguments("sample", {"a", "--points="}, {{"points", "FILE", "points"}});
+            }),
             "option --points has an empty value (see 'volaccess sample --help')");
-  EXPECT_EQ(usage_error([] { Arguments("sample", {"a", "--points", ""}, {{"points", "FILE", "points"}}); }),
+  EXPECT_EQ(usage_error([] {
+              Arguments("sample", {"a", "--points", ""}, {{"points", "FILE", "points"}});
+            }),
             "option --points has an empty value (see 'volaccess sample --help')");
 }
 

@@ -171,10 +171,22 @@ TEST(AffinePoints, SumsInTheDocumentedOrder) {
 // An oblique transform with entries that round differently in any other
 // order of sums.
 Mat4 oblique() {
-  return Mat4{0.8660254037844387, -0.3535533905932738, 0.3535533905932738, 0,  //
-              0.25, 0.6123724356957945, 0.75, 0,                               //
-              -0.4330127018922193, -0.7071067811865476, 0.5590169943749475, 0,  //
-              3.3, -1.7, 0.1, 1};
+  return Mat4{0.8660254037844387,
+              -0.3535533905932738,
+              0.3535533905932738,
+              0,  //
+              0.25,
+              0.6123724356957945,
+              0.75,
+              0,  //
+              -0.4330127018922193,
+              -0.7071067811865476,
+              0.5590169943749475,
+              0,  //
+              3.3,
+              -1.7,
+              0.1,
+              1};
 }
 
 TEST(AffinePoints, APointDependsOnlyOnItsVoxel) {
@@ -187,8 +199,7 @@ TEST(AffinePoints, APointDependsOnlyOnItsVoxel) {
       double px, py, pz;
       points(Tile{big.i0 + a, big.j0 + b, big.k0, 1, 1, 1}, &px, &py, &pz);
       const auto n = static_cast<std::size_t>(a + big.ni * b);
-      EXPECT_TRUE(std::memcmp(&px, &x[n], 8) == 0 && std::memcmp(&py, &y[n], 8) == 0 &&
-                  std::memcmp(&pz, &z[n], 8) == 0)
+      EXPECT_TRUE(std::memcmp(&px, &x[n], 8) == 0 && std::memcmp(&py, &y[n], 8) == 0 && std::memcmp(&pz, &z[n], 8) == 0)
           << a << "," << b;
     }
   }

@@ -48,20 +48,48 @@ TEST(ItkTransform, MapsPointsAboutTheirCentreAsItkDefinesThem) {
   const ItkCase cases[] = {
       {"translation", "TranslationTransform_double_3_3", {2, -3, 1}, {}, {1, 1, 1}, {3, -2, 2}},
       {"identity", "IdentityTransform_double_3", {}, {}, {4, 5, 6}, {4, 5, 6}},
-      {"euler about z, centred", "Euler3DTransform_double_3_3", {0, 0, quarter, 0, 0, 0}, {1, 0, 0}, {2, 0, 0},
+      {"euler about z, centred",
+       "Euler3DTransform_double_3_3",
+       {0, 0, quarter, 0, 0, 0},
+       {1, 0, 0},
+       {2, 0, 0},
        {1, 1, 0}},
-      {"euler x then y, default order Rz Rx Ry", "Euler3DTransform_double_3_3", {quarter, quarter, 0, 0, 0, 0},
-       {0, 0, 0, 0}, {1, 0, 0}, {0, 1, 0}},
-      {"euler with the ZYX flag, Rz Ry Rx", "Euler3DTransform_double_3_3", {quarter, quarter, 0, 0, 0, 0},
-       {0, 0, 0, 1}, {1, 0, 0}, {0, 0, -1}},
-      {"versor of a quarter turn about z", "VersorRigid3DTransform_float_3_3", {0, 0, s45, 1, 0, 0}, {0, 0, 0},
-       {1, 0, 0}, {1, 1, 0}},
-      {"similarity scales about its centre", "Similarity3DTransform_double_3_3", {0, 0, 0, 0, 0, 0, 2}, {1, 1, 1},
-       {2, 1, 1}, {3, 1, 1}},
-      {"affine with centre and translation", "AffineTransform_double_3_3", {2, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0, 0},
-       {1, 0, 0}, {0, 0, 0}, {0, 0, 0}},
-      {"matrix-offset base like affine", "MatrixOffsetTransformBase_double_3_3",
-       {0, -1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 5}, {0, 0, 0}, {1, 2, 3}, {-2, 1, 8}},
+      {"euler x then y, default order Rz Rx Ry",
+       "Euler3DTransform_double_3_3",
+       {quarter, quarter, 0, 0, 0, 0},
+       {0, 0, 0, 0},
+       {1, 0, 0},
+       {0, 1, 0}},
+      {"euler with the ZYX flag, Rz Ry Rx",
+       "Euler3DTransform_double_3_3",
+       {quarter, quarter, 0, 0, 0, 0},
+       {0, 0, 0, 1},
+       {1, 0, 0},
+       {0, 0, -1}},
+      {"versor of a quarter turn about z",
+       "VersorRigid3DTransform_float_3_3",
+       {0, 0, s45, 1, 0, 0},
+       {0, 0, 0},
+       {1, 0, 0},
+       {1, 1, 0}},
+      {"similarity scales about its centre",
+       "Similarity3DTransform_double_3_3",
+       {0, 0, 0, 0, 0, 0, 2},
+       {1, 1, 1},
+       {2, 1, 1},
+       {3, 1, 1}},
+      {"affine with centre and translation",
+       "AffineTransform_double_3_3",
+       {2, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0, 0},
+       {1, 0, 0},
+       {0, 0, 0},
+       {0, 0, 0}},
+      {"matrix-offset base like affine",
+       "MatrixOffsetTransformBase_double_3_3",
+       {0, -1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 5},
+       {0, 0, 0},
+       {1, 2, 3},
+       {-2, 1, 8}},
   };
   for (const ItkCase &c : cases) {
     const Mat4 m = vacli::itk_transform_lps(c.type, c.parameters, c.fixed, "t");
@@ -72,11 +100,15 @@ TEST(ItkTransform, MapsPointsAboutTheirCentreAsItkDefinesThem) {
 
 TEST(ItkTransform, RefusesWrongCountsOtherDimensionsAndUnknownTypes) {
   const std::pair<std::function<void()>, const char *> cases[] = {
-      {[] { vacli::itk_transform_lps("AffineTransform_double_3_3", std::vector<double>(9), {0, 0, 0}, "f"); },
+      {[] {
+         vacli::itk_transform_lps("AffineTransform_double_3_3", std::vector<double>(9), {0, 0, 0}, "f");
+       },
        "needs 12 parameters"},
       {[] { vacli::itk_transform_lps("Euler3DTransform_double_3_3", std::vector<double>(6), {0}, "f"); },
        "fixed parameters"},
-      {[] { vacli::itk_transform_lps("AffineTransform_double_2_2", std::vector<double>(6), {0, 0}, "f"); },
+      {[] {
+         vacli::itk_transform_lps("AffineTransform_double_2_2", std::vector<double>(6), {0, 0}, "f");
+       },
        "not a 3-D transform"},
       {[] { vacli::itk_transform_lps("BSplineTransform_double_3_3", {}, {}, "f"); }, "not supported"},
       {[] { vacli::itk_transform_lps("Affine", {}, {}, "f"); }, "not an ITK transform type name"},
@@ -219,13 +251,13 @@ TEST(TouchedRange, CoversTheVoxelsEachKernelReads) {
     int32_t hold;
     double low, high;
   } cases[] = {
-      {4.4, 0, 9, 9},       // nearest: voxel 4 (0-based 3)
-      {4.4, 1, 9, 16},      // trilinear: voxels 3 and 4
-      {4.4, 3, 4, 25},      // four nodes from the voxel below: 2..5
-      {4.4, 2, 4, 16},      // three nodes round the nearest: 2..4
-      {1.5, 3, 0, 4},       // cut at the rim: 0..2
-      {4.000001, -5, 9, 9}, // within 0.00001 of a centre: that voxel alone
-      {4.4, -5, 1, 36},     // six sinc nodes: 1..6
+      {4.4, 0, 9, 9},        // nearest: voxel 4 (0-based 3)
+      {4.4, 1, 9, 16},       // trilinear: voxels 3 and 4
+      {4.4, 3, 4, 25},       // four nodes from the voxel below: 2..5
+      {4.4, 2, 4, 16},       // three nodes round the nearest: 2..4
+      {1.5, 3, 0, 4},        // cut at the rim: 0..2
+      {4.000001, -5, 9, 9},  // within 0.00001 of a centre: that voxel alone
+      {4.4, -5, 1, 36},      // six sinc nodes: 1..6
   };
   for (const Case &c : cases) {
     double low = 0, high = 0;
@@ -240,8 +272,8 @@ TEST(TouchedRange, CoversTheVoxelsEachKernelReads) {
 TEST(StoredRange, ReadsBackScaledValuesAndSkipsNotANumber) {
   const int16_t stored[] = {-4, 10, 3};
   vacli::StoredRange range;
-  vacli::add_stored_range(reinterpret_cast<const unsigned char *>(stored), 3, *vacli::find_nifti_datatype(4), -0.5,
-                          1, &range);
+  vacli::add_stored_range(reinterpret_cast<const unsigned char *>(stored), 3, *vacli::find_nifti_datatype(4), -0.5, 1,
+                          &range);
   EXPECT_FALSE(range.empty);
   EXPECT_EQ(range.low, -4);
   EXPECT_EQ(range.high, 3);

@@ -84,8 +84,8 @@ class Mapping : public ::testing::Test {
 
   std::string write_file(const std::string &name, const std::vector<unsigned char> &bytes) {
     const fs::path p = dir_ / name;
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                             static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return p.string();
   }
 
@@ -190,9 +190,9 @@ TEST_F(Mapping, PlainArrayPlanesFollowEachOther) {
     int32_t code;
     std::size_t bytes;
   };
-  const Case cases[] = {{hxDOUBLE_CLASS, 64, 8}, {hxSINGLE_CLASS, 16, 4}, {hxINT32_CLASS, 8, 4},
-                        {hxUINT32_CLASS, 136, 4}, {hxINT16_CLASS, 4, 2},  {hxUINT16_CLASS, 132, 2},
-                        {hxINT8_CLASS, 130, 1},   {hxUINT8_CLASS, 2, 1},  {hxINT64_CLASS, 1024, 8},
+  const Case cases[] = {{hxDOUBLE_CLASS, 64, 8},  {hxSINGLE_CLASS, 16, 4}, {hxINT32_CLASS, 8, 4},
+                        {hxUINT32_CLASS, 136, 4}, {hxINT16_CLASS, 4, 2},   {hxUINT16_CLASS, 132, 2},
+                        {hxINT8_CLASS, 130, 1},   {hxUINT8_CLASS, 2, 1},   {hxINT64_CLASS, 1024, 8},
                         {hxUINT64_CLASS, 1280, 8}};
   for (const Case &c : cases) {
     hxArray *a = keep(numeric({3, 5, 4}, c.cls));
@@ -234,10 +234,9 @@ TEST_F(Mapping, FileOfEveryDtCodeInBothByteOrders) {
     int32_t plain, swapped;
     int bytes;
   };
-  const Case cases[] = {{2, 2, 2, 1},           {256, 130, 130, 1},     {4, 4, 32772, 2},
-                        {512, 132, 32900, 2},   {8, 8, 32776, 4},       {768, 136, 32904, 4},
-                        {1024, 1024, 33792, 8}, {1280, 1280, 34048, 8}, {16, 16, 32784, 4},
-                        {64, 64, 32832, 8}};
+  const Case cases[] = {{2, 2, 2, 1},       {256, 130, 130, 1},   {4, 4, 32772, 2},       {512, 132, 32900, 2},
+                        {8, 8, 32776, 4},   {768, 136, 32904, 4}, {1024, 1024, 33792, 8}, {1280, 1280, 34048, 8},
+                        {16, 16, 32784, 4}, {64, 64, 32832, 8}};
   for (const Case &c : cases) {
     const std::string path = write_zeros("v" + std::to_string(c.dt), 4 * 3 * 2 * c.bytes);
     for (int flag : {0, 1}) {
@@ -451,8 +450,8 @@ TEST_F(Mapping, InMemoryDtOfEveryClassIsItsFileCode) {
     int dt;
     int32_t code;
   };
-  const Case cases[] = {{hxUINT8_CLASS, 2, 2},      {hxINT8_CLASS, 256, 130},   {hxINT16_CLASS, 4, 4},
-                        {hxUINT16_CLASS, 512, 132}, {hxINT32_CLASS, 8, 8},      {hxUINT32_CLASS, 768, 136},
+  const Case cases[] = {{hxUINT8_CLASS, 2, 2},       {hxINT8_CLASS, 256, 130},     {hxINT16_CLASS, 4, 4},
+                        {hxUINT16_CLASS, 512, 132},  {hxINT32_CLASS, 8, 8},        {hxUINT32_CLASS, 768, 136},
                         {hxINT64_CLASS, 1024, 1024}, {hxUINT64_CLASS, 1280, 1280}, {hxSINGLE_CLASS, 16, 16},
                         {hxDOUBLE_CLASS, 64, 64}};
   for (const Case &c : cases) {

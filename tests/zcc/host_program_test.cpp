@@ -25,7 +25,8 @@ class HostProgram : public ::testing::Test {
   Captured run(const std::vector<std::string> &args, const Env &env = {}) {
     std::vector<std::string> argv{CALVEX_HOST_PATH, ZCC_MODULE_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    Env all{{"TMPDIR", tmp.path()}, {"CALVEX_DIAGNOSTIC_LEVELS", std::nullopt}, {"CALVEX_DIAGNOSTIC_LOG", std::nullopt}};
+    Env all{
+        {"TMPDIR", tmp.path()}, {"CALVEX_DIAGNOSTIC_LEVELS", std::nullopt}, {"CALVEX_DIAGNOSTIC_LOG", std::nullopt}};
     all.insert(all.end(), env.begin(), env.end());
     return test_support::run_program(argv, all, work.path());
   }

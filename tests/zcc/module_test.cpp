@@ -79,7 +79,8 @@ TEST_F(ZccModule, SuccessfulCallPackagesIntoCurrentFolderAndRemovesItsTemporaryF
   const calvex::CallResult r = call(in);
   ASSERT_TRUE(r.ok) << r.identifier << ": " << r.message;
   EXPECT_EQ(test_support::read_file(work / "a.pkg").value_or("").rfind("package a\n", 0), 0u);
-  EXPECT_NE(calvex::take_console().find("Packaging 'a' into '" + std::filesystem::canonical(work.path()).string() + "/a.pkg'"),
+  EXPECT_NE(calvex::take_console().find("Packaging 'a' into '" + std::filesystem::canonical(work.path()).string() +
+                                        "/a.pkg'"),
             std::string::npos);
   expect_nothing_left_in_tmpdir();
 }

@@ -40,10 +40,9 @@ class Packaging : public ::testing::Test {
 
   void write_project(bool verbose, const std::string &output_folder = "") {
     const char16_t *argv[] = {u"zcc", u"a.m"};
-    com_create_temporary_project_file(nullptr, project().c_str(), 2, argv,
-                                      PathManagement::IPath(fl::i18n::to_ustring(dir.path())), verbose, u"app", 128,
-                                      true, fl::i18n::to_ustring(dir / "reqs"), fl::i18n::to_ustring(output_folder),
-                                      kProjectFileFormat);
+    com_create_temporary_project_file(
+        nullptr, project().c_str(), 2, argv, PathManagement::IPath(fl::i18n::to_ustring(dir.path())), verbose, u"app",
+        128, true, fl::i18n::to_ustring(dir / "reqs"), fl::i18n::to_ustring(output_folder), kProjectFileFormat);
   }
 
   std::string project() const { return dir / "prj"; }

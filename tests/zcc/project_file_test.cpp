@@ -79,8 +79,11 @@ TEST(ProjectFile, MissingFileIsReportedAsMissing) {
 TEST(ProjectFile, MalformedContentIsReportedAsMalformed) {
   const std::string good = "format=1\nname=a\ncurrent_folder=/w\nrequirements=/r\n";
   const std::string bad[] = {
-      good + "no equals sign\n",  good + "colour=red\n",    good + "verbose=2\n",
-      good + "argument=a\\qb\n",  "name=a\ncurrent_folder=/w\nrequirements=/r\n",
+      good + "no equals sign\n",
+      good + "colour=red\n",
+      good + "verbose=2\n",
+      good + "argument=a\\qb\n",
+      "name=a\ncurrent_folder=/w\nrequirements=/r\n",
       "format=2\nname=a\ncurrent_folder=/w\nrequirements=/r\n",
       "format=1\nname=a/b\ncurrent_folder=/w\nrequirements=/r\n",
       "format=1\nname=\ncurrent_folder=/w\nrequirements=/r\n",

@@ -24,7 +24,9 @@ TEST(I18n, Utf8AndUtf16RoundTripIncludingSurrogatePairs) {
 }
 
 TEST(I18n, MalformedUtf8BecomesReplacementCharacter) {
-  EXPECT_EQ(fl::i18n::utf8_to_ustring("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(fl::i18n::utf8_to_ustring("a\xFF"
+                                      "b"),
+            u"a\uFFFDb");
 }
 
 struct NativeFormCase {
@@ -35,8 +37,12 @@ struct NativeFormCase {
 
 TEST(FileSystem, NativeFormCollapsesSeparatorsAndStripsTrailingOne) {
   const NativeFormCase cases[] = {
-      {u"/a//b///c/", true, u"/a/b/c"}, {u"/a//b/", false, u"/a/b/"}, {u"/", true, u"/"},
-      {u"//", true, u"/"},              {u"rel/x", true, u"rel/x"},   {u"", true, u""},
+      {u"/a//b///c/", true, u"/a/b/c"},
+      {u"/a//b/", false, u"/a/b/"},
+      {u"/", true, u"/"},
+      {u"//", true, u"/"},
+      {u"rel/x", true, u"rel/x"},
+      {u"", true, u""},
   };
   for (const auto &c : cases)
     EXPECT_EQ(fl::filesystem::detail::make_native_form(c.in, c.strip), c.out) << fl::i18n::to_string(c.in);

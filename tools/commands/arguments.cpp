@@ -140,7 +140,8 @@ int64_t parse_integer(const std::string &option, const std::string &text, int64_
   const std::optional<int64_t> v = to_integer(text);
   if (!v) usage("--" + option + ": " + quoted(text) + " is not a whole number");
   if (*v < low || *v > high)
-    usage("--" + option + " " + shortened(text) + " is out of range " + std::to_string(low) + " to " + std::to_string(high));
+    usage("--" + option + " " + shortened(text) + " is out of range " + std::to_string(low) + " to " +
+          std::to_string(high));
   return *v;
 }
 
@@ -149,7 +150,8 @@ std::pair<int32_t, int32_t> parse_size(const std::string &text) {
   const std::optional<int64_t> w = x == std::string::npos ? std::nullopt : to_integer(text.substr(0, x));
   const std::optional<int64_t> h = x == std::string::npos ? std::nullopt : to_integer(text.substr(x + 1));
   if (!w || !h || *w < 1 || *h < 1) usage("--size: " + quoted(text) + " is not WIDTHxHEIGHT with both at least 1");
-  if (*w > std::numeric_limits<int32_t>::max() / *h) usage("--size " + shortened(text) + " is too large: at most 2^31 - 1 pixels");
+  if (*w > std::numeric_limits<int32_t>::max() / *h)
+    usage("--size " + shortened(text) + " is too large: at most 2^31 - 1 pixels");
   return {static_cast<int32_t>(*w), static_cast<int32_t>(*h)};
 }
 

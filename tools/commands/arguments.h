@@ -17,10 +17,10 @@ namespace vacli {
 
 // One option of a command and its line in the command's help.
 struct OptionDef {
-  const char *name;        // long name without dashes
-  const char *value;       // the value's name in the help ("N", "FILE"), nullptr for a flag
-  const char *help;        // what it does; further lines after '\n'
-  char short_name = 0;     // e.g. 'o' for -o, 0 for none
+  const char *name;     // long name without dashes
+  const char *value;    // the value's name in the help ("N", "FILE"), nullptr for a flag
+  const char *help;     // what it does; further lines after '\n'
+  char short_name = 0;  // e.g. 'o' for -o, 0 for none
   bool takes_value() const { return value != nullptr; }
   bool repeatable = false;  // may be given more than once
 };
@@ -68,10 +68,10 @@ std::pair<int32_t, int32_t> parse_size(const std::string &text);
 Mat4 parse_matrix_text(const std::string &option, const std::string &text);
 
 // The options several commands share, with their defaults.
-int64_t volume_option(const Arguments &args);      // --volume, 1
-int32_t hold_option(const Arguments &args);        // --hold, 1; no labels
+int64_t volume_option(const Arguments &args);         // --volume, 1
+int32_t hold_option(const Arguments &args);           // --hold, 1; no labels
 int32_t hold_or_label_option(const Arguments &args);  // --hold, 1; labels too
-double background_option(const Arguments &args);  // --background, 0
+double background_option(const Arguments &args);      // --background, 0
 // The value of an option the command cannot do without.
 std::string required_option(const Arguments &args, const std::string &name);
 

@@ -97,7 +97,8 @@ void draw_overview(const std::vector<SliceImage> &top, const std::vector<SliceIm
     for (const SliceImage &s : panels) {
       for (int32_t j = 0; j < zoom * s.height; ++j)
         for (int32_t i = 0; i < zoom * s.width; ++i)
-          pixels[static_cast<std::size_t>(i0 + i) + static_cast<std::size_t>(width) * static_cast<std::size_t>(j0 + j)] =
+          pixels[static_cast<std::size_t>(i0 + i) +
+                 static_cast<std::size_t>(width) * static_cast<std::size_t>(j0 + j)] =
               s.pixels[static_cast<std::size_t>(i / zoom) +
                        static_cast<std::size_t>(s.width) * static_cast<std::size_t>(j / zoom)];
       i0 += zoom * s.width + gap;
@@ -160,8 +161,7 @@ const CommandDef &demo_command() {
       "Synthesises a 3-D phantom with an oblique voxel-to-world matrix and scaled int16\n"
       "voxels, writes it as NIfTI, reslices it under a rotation with windowed-sinc\n"
       "interpolation, and draws axial, coronal and sagittal slices of both as PNG pictures.\n",
-      {{"out", "DIR", "the folder for the results (default: volaccess-demo)"},
-       kThreadsOption},
+      {{"out", "DIR", "the folder for the results (default: volaccess-demo)"}, kThreadsOption},
       run_demo};
   return command;
 }

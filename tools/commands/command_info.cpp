@@ -44,7 +44,8 @@ void run_info(const Arguments &args) {
               static_cast<long long>(h.volumes), h.volumes == 1 ? "" : "s");
   std::printf("datatype:    %s (code %d), %s%s\n", h.datatype->name, h.datatype->code, byte_order(h.swapped),
               h.swapped ? " (swapped on this machine)" : "");
-  std::printf("voxel sizes: %s %s %s\n", shortest_text(vox[0]).c_str(), shortest_text(vox[1]).c_str(), shortest_text(vox[2]).c_str());
+  std::printf("voxel sizes: %s %s %s\n", shortest_text(vox[0]).c_str(), shortest_text(vox[1]).c_str(),
+              shortest_text(vox[2]).c_str());
   std::printf("scale:       %s\noffset:      %s\n", shortest_text(h.scale).c_str(), shortest_text(h.offset).c_str());
   std::printf("matrix:      from %s, 1-based voxel coordinates to world\n", h.matrix_source);
   for (int r = 0; r < 4; ++r) {

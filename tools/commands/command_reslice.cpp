@@ -66,7 +66,8 @@ GridChoice grid_choice(const Arguments &args) {
   const std::optional<std::string> like = args.value("like");
   const std::optional<std::string> size = args.value("voxel-size");
   const std::optional<std::string> shape = args.value("shape");
-  if (like && (size || shape)) throw UsageError("'reslice' takes either --like or --voxel-size (with --shape), not both");
+  if (like && (size || shape))
+    throw UsageError("'reslice' takes either --like or --voxel-size (with --shape), not both");
   if (shape && !size) throw UsageError("--shape needs --voxel-size: the grid's voxel sizes in mm");
   GridChoice choice;
   choice.like = like;

@@ -89,9 +89,9 @@ std::optional<Window> window_option(const Arguments &args) {
 // pictures of images that say how they lie in the world.
 Picture slice_picture(const Arguments &args, const SliceImage &cut, const std::optional<Window> &window,
                       const NiftiHeader &header, const Mat4 &voxel_to_world, const Mat4 &transform) {
-  Picture picture = args.has("labels") ? label_picture(cut.pixels, cut.width, cut.height)
-                                       : grey_picture(cut.pixels, cut.width, cut.height,
-                                                      window ? *window : robust_window(cut.pixels));
+  Picture picture = args.has("labels")
+                        ? label_picture(cut.pixels, cut.width, cut.height)
+                        : grey_picture(cut.pixels, cut.width, cut.height, window ? *window : robust_window(cut.pixels));
   const bool oriented = header.geometry.qform_code != 0 || header.geometry.sform_code != 0;
   if (oriented && !args.has("no-letters")) draw_letters(&picture, edge_letters(voxel_to_world, transform));
   return picture;
@@ -103,7 +103,8 @@ void run_slice(const Arguments &args) {
   const bool png = ends_with(out, ".png") || ends_with(out, ".PNG");
   if (!png && !ends_with(out, ".npy")) throw UsageError(out + ": the output must end in .png or .npy");
   if (!png && args.has("labels")) throw UsageError("--labels colours a .png picture; " + out + " is an array");
-  if (args.has("labels") && args.has("window")) throw UsageError("--labels takes no --window: labels have fixed colours");
+  if (args.has("labels") && args.has("window"))
+    throw UsageError("--labels takes no --window: labels have fixed colours");
   const int32_t hold = args.has("labels") && !args.has("hold") ? 0 : hold_option(args);
   const double background = background_option(args);
   const std::optional<Window> window = window_option(args);

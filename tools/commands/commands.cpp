@@ -16,8 +16,7 @@ using Words = std::vector<std::string>;
 constexpr std::size_t kSummaryColumn = 33;
 constexpr std::size_t kOptionHelpColumn = 21;
 
-const CommandDef &(*const kCommands[])() = {info_command, sample_command, slice_command, reslice_command,
-                                             demo_command};
+const CommandDef &(*const kCommands[])() = {info_command, sample_command, slice_command, reslice_command, demo_command};
 
 const CommandDef *find_command(const std::string &name) {
   for (const auto command : kCommands)
@@ -94,8 +93,8 @@ std::string overview_text() {
 }
 
 std::string help_text(const CommandDef &command) {
-  std::string text = std::string("usage: volaccess ") + command.name + " " + command.usage + "\n\n" +
-                     command.description + "\n";
+  std::string text =
+      std::string("usage: volaccess ") + command.name + " " + command.usage + "\n\n" + command.description + "\n";
   for (const OptionDef &option : command.options) text += columns(option_label(option), option.help, kOptionHelpColumn);
   return text;
 }

@@ -11,7 +11,7 @@
 namespace vacli {
 
 struct Phantom {
-  NiftiLayout layout;        // int16 voxels, scaled, with an oblique sform
+  NiftiLayout layout;          // int16 voxels, scaled, with an oblique sform
   std::vector<double> values;  // real values, x fastest, then y, then z
 };
 

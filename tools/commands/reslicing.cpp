@@ -31,7 +31,8 @@ NiftiLayout output_layout(const NiftiHeader &source, const NiftiHeader &referenc
   layout.version = reference.version;
   layout.dim = reference.dim;
   layout.geometry = reference.geometry;
-  layout.geometry.xyzt_units = (reference.geometry.xyzt_units & kSpaceUnits) | (source.geometry.xyzt_units & kTimeUnits);
+  layout.geometry.xyzt_units =
+      (reference.geometry.xyzt_units & kSpaceUnits) | (source.geometry.xyzt_units & kTimeUnits);
   layout.description = description;
   layout.series.intent_code = source.series.intent_code;
   layout.series.intent_p = source.series.intent_p;
@@ -209,9 +210,8 @@ void choose_scaling(NiftiLayout *layout, const NiftiHeader &source_header, const
     layout->offset = own->offset;
     return;
   }
-  const StoredScaling chosen =
-      choose_integer_scaling(*layout->datatype, output_range(planes, reference, b), b, own, layout->version == 1,
-                             out_path);
+  const StoredScaling chosen = choose_integer_scaling(*layout->datatype, output_range(planes, reference, b), b, own,
+                                                      layout->version == 1, out_path);
   layout->scale = chosen.scale;
   layout->offset = chosen.offset;
 }

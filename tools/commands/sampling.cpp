@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
-#include <memory>
 #include <exception>
+#include <memory>
 #include <vector>
 
 #include "arguments.h"
@@ -47,8 +47,7 @@ struct VolumeColumn {
 Vec3 to_voxel1(const Vec3 &p, const SampleOptions &options, const Mat4 &world_to_voxel) {
   switch (options.frame) {
     case PointFrame::Voxel0: return Vec3{p[0] + 1, p[1] + 1, p[2] + 1};
-    case PointFrame::World:
-      return apply_point(world_to_voxel, options.lps ? Vec3{-p[0], -p[1], p[2]} : p);
+    case PointFrame::World: return apply_point(world_to_voxel, options.lps ? Vec3{-p[0], -p[1], p[2]} : p);
     case PointFrame::Voxel1: break;
   }
   return p;
@@ -98,8 +97,8 @@ bool sample_volume(const VolumeColumn &column, Batch &b, const SampleOptions &op
     b.dx.assign(n, 0);
     b.dy.assign(n, 0);
     b.dz.assign(n, 0);
-    status = resample_d(m, &volume.map(), b.value.data(), b.dx.data(), b.dy.data(), b.dz.data(), b.x.data(),
-                        b.y.data(), b.z.data(), options.hold, options.background);
+    status = resample_d(m, &volume.map(), b.value.data(), b.dx.data(), b.dy.data(), b.dz.data(), b.x.data(), b.y.data(),
+                        b.z.data(), options.hold, options.background);
   } else {
     status = resample(m, &volume.map(), b.value.data(), b.x.data(), b.y.data(), b.z.data(), options.hold,
                       options.background);
@@ -168,9 +167,7 @@ std::vector<std::string> split_table_row(const std::string &line) {
 }
 
 // Lines that hold no point: blank ones, and in a point file comments too.
-bool skipped(const std::string &line, bool table) {
-  return table ? trimmed(line).empty() : is_blank_or_comment(line);
-}
+bool skipped(const std::string &line, bool table) { return table ? trimmed(line).empty() : is_blank_or_comment(line); }
 
 // The header row of a table with the new columns: "value" (and "dx", "dy",
 // "dz"), numbered from 1 when there is a column per volume.
@@ -349,8 +346,7 @@ std::string outside_note(const SampleCount &count, const SampleOptions &options,
   if (count.outside == 0) return "";
   const std::string background = format_double(options.background);
   if (count.outside == count.points && !options.frame_given)
-    return "every point lies outside " + image +
-           " (values are the background, " + background +
+    return "every point lies outside " + image + " (values are the background, " + background +
            "); points are read as 1-based voxel coordinates: for millimetres add --coords world";
   return "points outside " + image + ": " + std::to_string(count.outside) + " of " + std::to_string(count.points) +
          " (their values are the background, " + background + ")";

@@ -20,13 +20,13 @@ enum class PointFrame { Voxel1, Voxel0, World };
 
 struct SampleOptions {
   PointFrame frame = PointFrame::Voxel1;
-  bool lps = false;       // world points in LPS (x left, y back), as ITK and ANTs write them
-  int32_t hold = 1;       // a hold code of the volume library, or kLabelHold
+  bool lps = false;  // world points in LPS (x left, y back), as ITK and ANTs write them
+  int32_t hold = 1;  // a hold code of the volume library, or kLabelHold
   double background = 0;
-  bool gradient = false;  // value and its derivatives along x, y, z per voxel
-  bool echo = false;      // each line starts with the point's three numbers as read
+  bool gradient = false;     // value and its derivatives along x, y, z per voxel
+  bool echo = false;         // each line starts with the point's three numbers as read
   bool frame_given = false;  // --coords was on the command line
-  bool table = false;     // the input is a CSV table with a header row
+  bool table = false;        // the input is a CSV table with a header row
 };
 
 // One line of a point file: blank and comment lines are skipped; any
@@ -34,7 +34,7 @@ struct SampleOptions {
 struct PointLine {
   bool skip = false;
   Vec3 point{};
-  std::string text;  // the three numbers as written, separated by blanks
+  std::string text;     // the three numbers as written, separated by blanks
   std::string problem;  // empty when the line is good
 };
 PointLine parse_point_line(const std::string &line);

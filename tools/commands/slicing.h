@@ -10,7 +10,6 @@
 #include "matrix.h"
 #include "volume_description.h"
 #include "workers.h"
-#include "workers.h"
 
 namespace vacli {
 

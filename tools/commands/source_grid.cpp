@@ -57,8 +57,8 @@ SourceGrid::SourceGrid(const VolumeMapping &volume) {
     }
   for (int64_t k = 0; k < dim_[2]; ++k) {
     std::fill(z.begin(), z.end(), static_cast<double>(k + 1));
-    if (resample(static_cast<int32_t>(plane), &map, values_.data() + k * plane, x.data(), y.data(), z.data(), 0,
-                 0.0) != 0)
+    if (resample(static_cast<int32_t>(plane), &map, values_.data() + k * plane, x.data(), y.data(), z.data(), 0, 0.0) !=
+        0)
       fail(volume.name(), "the volume library does not know its datatype");
   }
 }

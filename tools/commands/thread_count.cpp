@@ -25,8 +25,7 @@ int affinity_cpu_count() {
     const std::unique_ptr<cpu_set_t, void (*)(cpu_set_t *)> mask(CPU_ALLOC(cpus), [](cpu_set_t *m) { CPU_FREE(m); });
     if (!mask) break;
     const std::size_t size = CPU_ALLOC_SIZE(cpus);
-    if (sched_getaffinity(0, size, mask.get()) == 0)
-      return std::clamp(CPU_COUNT_S(size, mask.get()), 1, kMaxThreads);
+    if (sched_getaffinity(0, size, mask.get()) == 0) return std::clamp(CPU_COUNT_S(size, mask.get()), 1, kMaxThreads);
     if (errno != EINVAL) break;
   }
   return 1;

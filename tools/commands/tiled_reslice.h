@@ -43,8 +43,7 @@ constexpr int64_t kTileZ = 16;
 using PointMap = std::function<void(const Tile &plane, double *x, double *y, double *z)>;
 
 // The values of the source at n points, into values.
-using PointSampler =
-    std::function<void(int32_t n, const double *x, const double *y, const double *z, double *values)>;
+using PointSampler = std::function<void(int32_t n, const double *x, const double *y, const double *z, double *values)>;
 
 // Output voxel (i, j, k), counted from 1, samples the source at M * (i, j,
 // k, 1): x = ((M00 i + M01 j) + M02 k) + M03, and y and z alike, each

@@ -83,8 +83,9 @@ TransformChain TransformChain::from_options(const std::vector<TransformOption> &
     for (const FileTransform &e : entries) {
       if (e.kind == FileTransform::Kind::Field) {
         if (option->inverse)
-          fail(e.name, "a displacement field cannot be inverted here; give the inverse field that the "
-                       "registration wrote beside it");
+          fail(e.name,
+               "a displacement field cannot be inverted here; give the inverse field that the "
+               "registration wrote beside it");
         chain.then_field(e.field_path);
         continue;
       }

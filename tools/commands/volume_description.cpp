@@ -54,8 +54,7 @@ HostArray make_volume_struct(const NiftiImage &image, int64_t volume) {
   hxSetField(s.get(), 0, "dim",
              row({static_cast<double>(h.dim[0]), static_cast<double>(h.dim[1]), static_cast<double>(h.dim[2])}, 1, 3));
   hxSetField(s.get(), 0, "dt", row({static_cast<double>(h.datatype->code), h.swapped ? 1.0 : 0.0}, 1, 2));
-  hxSetField(s.get(), 0, "pinfo",
-             row({h.scale, h.offset, static_cast<double>(volume_position(h, volume))}, 3, 1));
+  hxSetField(s.get(), 0, "pinfo", row({h.scale, h.offset, static_cast<double>(volume_position(h, volume))}, 3, 1));
   hxSetField(s.get(), 0, "mat", matrix_value(one_based_matrix(h)));
   hxSetField(s.get(), 0, "fname", hxCreateString(descriptor_path(image.data_fd()).c_str()));
   return s;
@@ -68,11 +67,9 @@ VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : data_fd_
   // The library keeps a plane address, scale and offset per plane: a legal
   // header can ask for tens of gigabytes of them before a voxel is read.
   const uint64_t planes = static_cast<uint64_t>(image.header().dim[2]);
-  check_memory_share(planes * kRecordBytesPerPlane, image.name(),
-                     "mapping its " + std::to_string(planes) + " planes");
+  check_memory_share(planes * kRecordBytesPerPlane, image.name(), "mapping its " + std::to_string(planes) + " planes");
   const HostArray description = make_volume_struct(image, volume);
-  const calvex::CallResult result =
-      calvex::call_boundary([&] { maps_ = get_maps(description.get(), &count_); });
+  const calvex::CallResult result = calvex::call_boundary([&] { maps_ = get_maps(description.get(), &count_); });
   if (!result.ok) fail(image.data_name(), result.message);
 }
 

@@ -14,8 +14,8 @@ namespace vacli {
 // the global limit lets a user ask for more threads than that.
 struct Workers::Arena {
   explicit Arena(int threads)
-      : limit(oneapi::tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads)),
-        arena(threads) {}
+      : limit(oneapi::tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads)), arena(threads) {
+  }
   oneapi::tbb::global_control limit;
   oneapi::tbb::task_arena arena;
 };

@@ -15,18 +15,21 @@ std::size_t printable_character(const std::string &text, std::size_t i) {
   const auto c = static_cast<unsigned char>(text[i]);
   if (c >= 0x20 && c < 0x7F) return 1;
   std::size_t length = 0;
-  if (c >= 0xC2 && c <= 0xDF) length = 2;
-  else if (c >= 0xE0 && c <= 0xEF) length = 3;
-  else if (c >= 0xF0 && c <= 0xF4) length = 4;
+  if (c >= 0xC2 && c <= 0xDF)
+    length = 2;
+  else if (c >= 0xE0 && c <= 0xEF)
+    length = 3;
+  else if (c >= 0xF0 && c <= 0xF4)
+    length = 4;
   if (length == 0 || i + length > text.size()) return 0;
   for (std::size_t k = 1; k < length; ++k)
     if (!is_continuation(static_cast<unsigned char>(text[i + k]))) return 0;
   const auto second = static_cast<unsigned char>(text[i + 1]);
-  if (c == 0xC2 && second < 0xA0) return 0;                 // C1 controls
-  if (c == 0xE0 && second < 0xA0) return 0;                 // overlong
-  if (c == 0xED && second >= 0xA0) return 0;                // surrogates
-  if (c == 0xF0 && second < 0x90) return 0;                 // overlong
-  if (c == 0xF4 && second >= 0x90) return 0;                // beyond U+10FFFF
+  if (c == 0xC2 && second < 0xA0) return 0;   // C1 controls
+  if (c == 0xE0 && second < 0xA0) return 0;   // overlong
+  if (c == 0xED && second >= 0xA0) return 0;  // surrogates
+  if (c == 0xF0 && second < 0x90) return 0;   // overlong
+  if (c == 0xF4 && second >= 0x90) return 0;  // beyond U+10FFFF
   return length;
 }
 

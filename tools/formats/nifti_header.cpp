@@ -153,8 +153,8 @@ void check_sizes(NiftiHeader *out, const Fields &f, const std::string &name) {
   out->vox_offset = static_cast<uint64_t>(position);
   const uint64_t header_size = out->version == 1 ? kV1Size : kV2Size;
   if (out->single_file && out->vox_offset < header_size)
-    fail(name, "bad vox_offset " + decimal(static_cast<int64_t>(out->vox_offset)) +
-                   ": the voxels would overlap the header");
+    fail(name,
+         "bad vox_offset " + decimal(static_cast<int64_t>(out->vox_offset)) + ": the voxels would overlap the header");
   uint64_t end = 0;
   if (__builtin_add_overflow(out->vox_offset, all, &end) || static_cast<double>(end) >= kExactDoubleLimit)
     fail(name, "oversized image: its byte positions exceed 2^53");
@@ -299,8 +299,7 @@ NiftiHeader parse_nifti_header(const unsigned char *bytes, std::size_t size, con
     version = 2;
     swapped = size_field != kV2Size;
   } else {
-    fail(name, "not a NIfTI image: its header size field holds " + std::to_string(size_field) +
-                   ", not 348 or 540");
+    fail(name, "not a NIfTI image: its header size field holds " + std::to_string(size_field) + ", not 348 or 540");
   }
   const std::size_t need = version == 1 ? kV1Size : kV2Size;
   if (size < need)
@@ -310,8 +309,6 @@ NiftiHeader parse_nifti_header(const unsigned char *bytes, std::size_t size, con
   return parse_version<nifti_2_header>(bytes, swapped, 2, name);
 }
 
-Mat4 one_based_matrix(const NiftiHeader &header) {
-  return multiply(header.voxel_to_world, translation4(-1, -1, -1));
-}
+Mat4 one_based_matrix(const NiftiHeader &header) { return multiply(header.voxel_to_world, translation4(-1, -1, -1)); }
 
 }  // namespace vacli

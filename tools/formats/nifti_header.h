@@ -33,11 +33,11 @@ const NiftiDatatype *find_nifti_datatype(const std::string &name);
 struct NiftiGeometry {
   int qform_code = 0;
   int sform_code = 0;
-  std::array<double, 3> quatern{};   // b, c, d
-  std::array<double, 3> qoffset{};   // x, y, z
-  double qfac = 1;                   // pixdim[0]
+  std::array<double, 3> quatern{};  // b, c, d
+  std::array<double, 3> qoffset{};  // x, y, z
+  double qfac = 1;                  // pixdim[0]
   std::array<double, 3> pixdim{1, 1, 1};
-  std::array<double, 12> srow{};     // srow_x, srow_y, srow_z
+  std::array<double, 12> srow{};  // srow_x, srow_y, srow_z
   int xyzt_units = 0;
 };
 
@@ -45,9 +45,9 @@ struct NiftiGeometry {
 // output series can carry it: the higher dimensions (time first), their
 // steps, and the intent.
 struct NiftiSeries {
-  int rank = 3;                               // dim[0]
-  std::array<int64_t, 4> dim{1, 1, 1, 1};     // dim[4..7]
-  std::array<double, 4> pixdim{0, 0, 0, 0};   // pixdim[4..7], the time step first
+  int rank = 3;                              // dim[0]
+  std::array<int64_t, 4> dim{1, 1, 1, 1};    // dim[4..7]
+  std::array<double, 4> pixdim{0, 0, 0, 0};  // pixdim[4..7], the time step first
   int intent_code = 0;
   std::array<double, 3> intent_p{};
   std::string intent_name;
@@ -57,19 +57,19 @@ struct NiftiSeries {
 constexpr int kNiftiIntentVector = 1007;
 
 struct NiftiHeader {
-  int version = 1;           // 1 or 2
-  bool swapped = false;      // stored in the byte order opposite to this machine's
-  bool single_file = true;   // voxels follow the header in the same file
+  int version = 1;                      // 1 or 2
+  bool swapped = false;                 // stored in the byte order opposite to this machine's
+  bool single_file = true;              // voxels follow the header in the same file
   std::array<int64_t, 3> dim{1, 1, 1};  // voxels along x, y, z
-  int64_t volumes = 1;       // product of the dimensions after the third
+  int64_t volumes = 1;                  // product of the dimensions after the third
   const NiftiDatatype *datatype = nullptr;
-  uint64_t vox_offset = 0;   // byte position of the first voxel
-  uint64_t volume_bytes = 0; // bytes of one 3-D volume
-  double scale = 1;          // real value = scale * stored + offset
+  uint64_t vox_offset = 0;    // byte position of the first voxel
+  uint64_t volume_bytes = 0;  // bytes of one 3-D volume
+  double scale = 1;           // real value = scale * stored + offset
   double offset = 0;
   NiftiGeometry geometry;
   NiftiSeries series;
-  Mat4 voxel_to_world{};     // from the header's own 0-based voxel indices
+  Mat4 voxel_to_world{};           // from the header's own 0-based voxel indices
   const char *matrix_source = "";  // "sform", "qform" or "voxel sizes"
 };
 

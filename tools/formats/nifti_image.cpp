@@ -64,7 +64,8 @@ std::size_t read_gzip(gzFile gz, unsigned char *buffer, std::size_t n, const std
 // it is gzip data.
 std::vector<unsigned char> leading_bytes(int fd, bool gzip, std::size_t n, const std::string &what) {
   std::vector<unsigned char> bytes(n);
-  bytes.resize(gzip ? read_gzip(open_gzip(fd, what).get(), bytes.data(), n, what) : read_at(fd, bytes.data(), n, 0, what));
+  bytes.resize(gzip ? read_gzip(open_gzip(fd, what).get(), bytes.data(), n, what)
+                    : read_at(fd, bytes.data(), n, 0, what));
   return bytes;
 }
 

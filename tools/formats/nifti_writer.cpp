@@ -146,8 +146,8 @@ void NiftiWriter::compress_into_output() {
 void NiftiWriter::finish() {
   const int64_t expected = layout_.dim[2] * series_volumes(layout_);
   if (planes_written_ != expected)
-    fail(file_.path(), "internal error: " + std::to_string(planes_written_) + " of " + std::to_string(expected) +
-                           " planes written");
+    fail(file_.path(),
+         "internal error: " + std::to_string(planes_written_) + " of " + std::to_string(expected) + " planes written");
   if (!range_.empty) {
     layout_.cal_min = range_.low;
     layout_.cal_max = range_.high;

@@ -21,7 +21,7 @@ struct NiftiLayout {
   int version = 1;  // raised to 2 when a dimension does not fit NIfTI-1
   std::array<int64_t, 3> dim{1, 1, 1};
   const NiftiDatatype *datatype = nullptr;
-  double scale = 1;   // real value = scale * stored + offset
+  double scale = 1;  // real value = scale * stored + offset
   double offset = 0;
   NiftiGeometry geometry;
   // Dimensions beyond the third (a series of volumes), their steps and the

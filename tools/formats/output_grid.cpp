@@ -41,9 +41,9 @@ NiftiHeader grid_from_source(const NiftiHeader &source, const std::string &name,
   NiftiHeader grid;
   grid.version = source.version;
   // The centre of the field of view, and each axis as a unit vector.
-  const Vec3 centre = apply_point(a, Vec3{(static_cast<double>(source.dim[0]) - 1) / 2,
-                                          (static_cast<double>(source.dim[1]) - 1) / 2,
-                                          (static_cast<double>(source.dim[2]) - 1) / 2});
+  const Vec3 centre =
+      apply_point(a, Vec3{(static_cast<double>(source.dim[0]) - 1) / 2, (static_cast<double>(source.dim[1]) - 1) / 2,
+                          (static_cast<double>(source.dim[2]) - 1) / 2});
   Mat4 b = identity4();
   for (int c = 0; c < 3; ++c) {
     const auto uc = static_cast<std::size_t>(c);
@@ -55,7 +55,8 @@ NiftiHeader grid_from_source(const NiftiHeader &source, const std::string &name,
   check_plane_size(grid.dim);
   for (int r = 0; r < 3; ++r) {
     double corner = centre[static_cast<std::size_t>(r)];
-    for (int c = 0; c < 3; ++c) corner -= at(b, r, c) * (static_cast<double>(grid.dim[static_cast<std::size_t>(c)]) - 1) / 2;
+    for (int c = 0; c < 3; ++c)
+      corner -= at(b, r, c) * (static_cast<double>(grid.dim[static_cast<std::size_t>(c)]) - 1) / 2;
     b[static_cast<std::size_t>(12 + r)] = corner;
   }
   // NIfTI-1 keeps these as floats: sample through what the file will say.
@@ -75,8 +76,8 @@ NiftiHeader grid_from_source(const NiftiHeader &source, const std::string &name,
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c) m.m[r][c] = at(b, r, c);
   double dx = 0, dy = 0, dz = 0;
-  nifti_dmat44_to_quatern(m, &g.quatern[0], &g.quatern[1], &g.quatern[2], &g.qoffset[0], &g.qoffset[1],
-                          &g.qoffset[2], &dx, &dy, &dz, &g.qfac);
+  nifti_dmat44_to_quatern(m, &g.quatern[0], &g.quatern[1], &g.quatern[2], &g.qoffset[0], &g.qoffset[1], &g.qoffset[2],
+                          &dx, &dy, &dz, &g.qfac);
   g.pixdim = voxel_size;
   grid.voxel_to_world = b;
   grid.matrix_source = "sform";

@@ -51,9 +51,9 @@ Picture picture_of(const std::vector<double> &pixels, int32_t width, int32_t hei
 void paint_box(Picture *p, int32_t x0, int32_t y0, int32_t size, uint8_t level) {
   for (int32_t y = std::max(0, y0); y < std::min(p->height, y0 + size); ++y)
     for (int32_t x = std::max(0, x0); x < std::min(p->width, x0 + size); ++x) {
-      uint8_t *px = &p->bytes[(static_cast<std::size_t>(y) * static_cast<std::size_t>(p->width) +
-                               static_cast<std::size_t>(x)) *
-                              static_cast<std::size_t>(p->channels)];
+      uint8_t *px =
+          &p->bytes[(static_cast<std::size_t>(y) * static_cast<std::size_t>(p->width) + static_cast<std::size_t>(x)) *
+                    static_cast<std::size_t>(p->channels)];
       std::fill(px, px + p->channels, level);
     }
 }
@@ -111,10 +111,8 @@ void draw_letters(Picture *picture, const EdgeLetters &letters) {
   if (picture->width < 3 * (w + 2 * margin) || picture->height < 3 * (h + 2 * margin)) return;
   const int32_t mid_x = (picture->width - w) / 2;
   const int32_t mid_y = (picture->height - h) / 2;
-  const int32_t spots[4][2] = {{margin, mid_y},
-                               {picture->width - margin - w, mid_y},
-                               {mid_x, picture->height - margin - h},
-                               {mid_x, margin}};
+  const int32_t spots[4][2] = {
+      {margin, mid_y}, {picture->width - margin - w, mid_y}, {mid_x, picture->height - margin - h}, {mid_x, margin}};
   for (std::size_t e = 0; e < 4; ++e)
     if (const Glyph *g = glyph_of(letters[e])) draw_glyph(picture, *g, spots[e][0], spots[e][1], scale);
 }

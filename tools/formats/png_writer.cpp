@@ -8,8 +8,7 @@
 namespace vacli {
 
 double percentile(std::vector<double> values, double p) {
-  values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }),
-               values.end());
+  values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }), values.end());
   if (values.empty()) return 0;
   const double rank = std::round(p / 100.0 * static_cast<double>(values.size() - 1));
   const auto k = static_cast<std::size_t>(std::clamp(rank, 0.0, static_cast<double>(values.size() - 1)));
@@ -17,7 +16,9 @@ double percentile(std::vector<double> values, double p) {
   return values[k];
 }
 
-Window robust_window(const std::vector<double> &values) { return Window{percentile(values, 1), percentile(values, 99)}; }
+Window robust_window(const std::vector<double> &values) {
+  return Window{percentile(values, 1), percentile(values, 99)};
+}
 
 uint8_t grey_level(double v, const Window &w) {
   if (std::isnan(v)) return 0;

@@ -76,8 +76,8 @@ void add_range_as(const unsigned char *bytes, std::size_t n, double scale, doubl
 
 }  // namespace
 
-void add_stored_range(const unsigned char *bytes, std::size_t n, const NiftiDatatype &type, double scale,
-                      double offset, StoredRange *range) {
+void add_stored_range(const unsigned char *bytes, std::size_t n, const NiftiDatatype &type, double scale, double offset,
+                      StoredRange *range) {
   with_stored_type(type, [&](auto t) { add_range_as<decltype(t)>(bytes, n, scale, offset, range); });
 }
 

@@ -26,8 +26,8 @@ struct StoredRange {
 
 // Widens `range` by the n voxels of `type` at `bytes` (this machine's
 // byte order), read back as scale * stored + offset.
-void add_stored_range(const unsigned char *bytes, std::size_t n, const NiftiDatatype &type, double scale,
-                      double offset, StoredRange *range);
+void add_stored_range(const unsigned char *bytes, std::size_t n, const NiftiDatatype &type, double scale, double offset,
+                      StoredRange *range);
 
 // One value stored as the integer type T; exposed for tests.
 template <class T>

@@ -23,8 +23,7 @@ using Matrix3 = std::array<double, 9>;  // row by row
 Matrix3 product(const Matrix3 &a, const Matrix3 &b) {
   Matrix3 p{};
   for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c)
-      p[3 * r + c] = a[3 * r] * b[c] + a[3 * r + 1] * b[3 + c] + a[3 * r + 2] * b[6 + c];
+    for (int c = 0; c < 3; ++c) p[3 * r + c] = a[3 * r] * b[c] + a[3 * r + 1] * b[3 + c] + a[3 * r + 2] * b[6 + c];
   return p;
 }
 
@@ -85,8 +84,8 @@ void expect_counts(const std::string &type, const std::vector<double> &parameter
                    const std::vector<double> &fixed, std::size_t min_fixed, std::size_t max_fixed,
                    const std::string &where) {
   if (parameters.size() != n_parameters)
-    fail(where, type + " needs " + std::to_string(n_parameters) + " parameters, found " +
-                    std::to_string(parameters.size()));
+    fail(where,
+         type + " needs " + std::to_string(n_parameters) + " parameters, found " + std::to_string(parameters.size()));
   if (fixed.size() < min_fixed || fixed.size() > max_fixed)
     fail(where, type + " needs " + std::to_string(min_fixed) + " fixed parameters (the centre), found " +
                     std::to_string(fixed.size()));
@@ -172,9 +171,10 @@ std::vector<FileTransform> read_field(const std::string &path) {
   const NiftiHeader h = NiftiImage::read_header(path);
   const NiftiSeries &s = h.series;
   if (s.rank != 5 || s.dim[0] != 1 || s.dim[1] != 3 || s.intent_code != kNiftiIntentVector)
-    fail(path, "is a NIfTI image but not a displacement field: a field has 5 dimensions (x, y, z, 1, 3) and the "
-               "vector intent (1007); this one has " + std::to_string(s.rank) + " dimensions and intent " +
-               std::to_string(s.intent_code));
+    fail(path,
+         "is a NIfTI image but not a displacement field: a field has 5 dimensions (x, y, z, 1, 3) and the "
+         "vector intent (1007); this one has " +
+             std::to_string(s.rank) + " dimensions and intent " + std::to_string(s.intent_code));
   FileTransform t;
   t.kind = FileTransform::Kind::Field;
   t.field_path = path;
@@ -190,7 +190,9 @@ uint32_t load_u32(const unsigned char *p, bool big_endian) {
 
 // A level-4 type field is MOPT in decimal: M the byte order (0 little,
 // 1 big endian), O always 0, P the number type, T 0 for a full matrix.
-bool plausible_mat4_type(uint32_t type) { return type < 2000 && (type / 100) % 10 == 0 && type % 10 == 0 && (type / 10) % 10 <= 5; }
+bool plausible_mat4_type(uint32_t type) {
+  return type < 2000 && (type / 100) % 10 == 0 && type % 10 == 0 && (type / 10) % 10 <= 5;
+}
 
 bool looks_like_mat4(const unsigned char *bytes, std::size_t size) {
   if (size < 20) return false;
@@ -204,11 +206,31 @@ double element(const unsigned char *p, uint32_t number_type, bool swap) {
   const std::size_t n = number_type == 0 ? 8 : number_type <= 2 ? 4 : number_type <= 4 ? 2 : 1;
   for (std::size_t i = 0; i < n; ++i) b[i] = swap ? p[n - 1 - i] : p[i];
   switch (number_type) {
-    case 0: { double v; std::memcpy(&v, b, 8); return v; }
-    case 1: { float v; std::memcpy(&v, b, 4); return v; }
-    case 2: { int32_t v; std::memcpy(&v, b, 4); return v; }
-    case 3: { int16_t v; std::memcpy(&v, b, 2); return v; }
-    case 4: { uint16_t v; std::memcpy(&v, b, 2); return v; }
+    case 0: {
+      double v;
+      std::memcpy(&v, b, 8);
+      return v;
+    }
+    case 1: {
+      float v;
+      std::memcpy(&v, b, 4);
+      return v;
+    }
+    case 2: {
+      int32_t v;
+      std::memcpy(&v, b, 4);
+      return v;
+    }
+    case 3: {
+      int16_t v;
+      std::memcpy(&v, b, 2);
+      return v;
+    }
+    case 4: {
+      uint16_t v;
+      std::memcpy(&v, b, 2);
+      return v;
+    }
     default: return b[0];
   }
 }
@@ -289,7 +311,8 @@ std::vector<MatVariable> parse_mat4(const unsigned char *bytes, std::size_t size
     const uint32_t cols = load_u32(bytes + at + 8, big);
     const uint32_t imaginary = load_u32(bytes + at + 12, big);
     const uint32_t name_length = load_u32(bytes + at + 16, big);
-    if (!plausible_mat4_type(type)) fail(where, "not a MATLAB level-4 numeric matrix (type " + std::to_string(type) + ")");
+    if (!plausible_mat4_type(type))
+      fail(where, "not a MATLAB level-4 numeric matrix (type " + std::to_string(type) + ")");
     if (imaginary != 0) fail(where, "holds complex numbers, which no transform has");
     if (name_length < 1 || name_length > 256) fail(where, "bad name length " + std::to_string(name_length));
     at += 20;
@@ -306,7 +329,8 @@ std::vector<MatVariable> parse_mat4(const unsigned char *bytes, std::size_t size
       fail(where, "truncated data of '" + v.name + "'");
     const uint64_t data_bytes = count * element_bytes(number_type);
     v.values.reserve(count);
-    for (uint64_t i = 0; i < count; ++i) v.values.push_back(element(bytes + at + i * element_bytes(number_type), number_type, swap));
+    for (uint64_t i = 0; i < count; ++i)
+      v.values.push_back(element(bytes + at + i * element_bytes(number_type), number_type, swap));
     at += data_bytes;
     out.push_back(std::move(v));
   }
@@ -323,8 +347,9 @@ std::vector<FileTransform> read_transform_file(const std::string &path) {
   const bool gzip = got >= 2 && start[0] == 0x1f && start[1] == 0x8b;
   if (gzip || is_nifti_start(start, got)) return read_field(path);
   if (looks_like_mat4(start, got)) return read_mat(path, read_small_file(path, fd.get()));
-  fail(path, "is not a transform: none of an ITK transform text file ('#Insight Transform File'), a MATLAB "
-             "level-4 .mat transform, or a NIfTI displacement field");
+  fail(path,
+       "is not a transform: none of an ITK transform text file ('#Insight Transform File'), a MATLAB "
+       "level-4 .mat transform, or a NIfTI displacement field");
 }
 
 Mat4 read_matrix_file(const std::string &path) {

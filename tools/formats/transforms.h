@@ -41,8 +41,8 @@ std::vector<FileTransform> read_transform_file(const std::string &path);
 // The affine map, in LPS, of an ITK transform given by its type name
 // ("AffineTransform_double_3_3", ...), parameters and fixed parameters
 // (the centre). `where` names the entry in errors.
-Mat4 itk_transform_lps(const std::string &type, const std::vector<double> &parameters,
-                       const std::vector<double> &fixed, const std::string &where);
+Mat4 itk_transform_lps(const std::string &type, const std::vector<double> &parameters, const std::vector<double> &fixed,
+                       const std::string &where);
 
 // The same map with points in RAS: F * lps * F with F = diag(-1, -1, 1, 1).
 Mat4 lps_to_ras(const Mat4 &lps);

@@ -38,7 +38,7 @@ struct CompilerResult {
   unsigned char verbose = 0;                             // "-v" was given
   char16_t application_name[kApplicationNameSize] = {};  // zero-terminated
   fl::ustring output_folder;                             // "-d", else empty
-  bool failed = false;  // nothing to package; the reason went to the sinks
+  bool failed = false;                                   // nothing to package; the reason went to the sinks
 };
 
 // Checks the command line argv[0..argc-1]:

@@ -50,7 +50,9 @@ int32_t type_code(const py::dtype &dt) {
   } else if (kind == 'f') {
     code = size == 4 ? 16 : size == 8 ? 64 : 0;
   }
-  if (code == 0) throw py::value_error("blocks of dtype " + py::cast<std::string>(py::str(static_cast<const py::handle &>(dt))) + " cannot be sampled");
+  if (code == 0)
+    throw py::value_error("blocks of dtype " + py::cast<std::string>(py::str(static_cast<const py::handle &>(dt))) +
+                          " cannot be sampled");
   const char order = dt.attr("byteorder").cast<std::string>()[0];
   const bool little_machine = py::module_::import("sys").attr("byteorder").cast<std::string>() == "little";
   const bool swapped = (order == '>' && little_machine) || (order == '<' && !little_machine);

@@ -100,8 +100,8 @@ Image::Pointer make_source() {
   itk::ImageRegionIteratorWithIndex<Image> it(image, image->GetLargestPossibleRegion());
   for (; !it.IsAtEnd(); ++it) {
     const double i = it.GetIndex()[0], j = it.GetIndex()[1], k = it.GetIndex()[2];
-    it.Set(static_cast<float>(100 + 3 * i - 2 * j + 1.5 * k + 20 * std::sin(i / 3.0) * std::cos(j / 4.0) +
-                              0.1 * i * k));
+    it.Set(
+        static_cast<float>(100 + 3 * i - 2 * j + 1.5 * k + 20 * std::sin(i / 3.0) * std::cos(j / 4.0) + 0.1 * i * k));
   }
   return image;
 }
@@ -117,7 +117,8 @@ Image::Pointer make_reference() {
 }
 
 StoredField::Pointer make_field() {
-  StoredField::Pointer field = grid<StoredField>({12, 11, 10}, {3.4, 3.4, 3.4}, {-20.0, -18.0, -18.0}, rotation(0, 5.0));
+  StoredField::Pointer field =
+      grid<StoredField>({12, 11, 10}, {3.4, 3.4, 3.4}, {-20.0, -18.0, -18.0}, rotation(0, 5.0));
   itk::ImageRegionIteratorWithIndex<StoredField> it(field, field->GetLargestPossibleRegion());
   for (; !it.IsAtEnd(); ++it) {
     StoredField::PointType p;
@@ -236,7 +237,8 @@ Image::Pointer read_image(const std::string &name) {
 // One --transform word of the program: a file, perhaps ",inverse".
 Transform::Pointer step(const std::string &word) {
   const std::string suffix = ",inverse";
-  const bool inverse = word.size() > suffix.size() && word.compare(word.size() - suffix.size(), suffix.size(), suffix) == 0;
+  const bool inverse =
+      word.size() > suffix.size() && word.compare(word.size() - suffix.size(), suffix.size(), suffix) == 0;
   const std::string name = inverse ? word.substr(0, word.size() - suffix.size()) : word;
   Transform::Pointer t = name == "field.nii.gz" ? read_field(name) : read_transform(name);
   if (!inverse) return t;
@@ -302,14 +304,10 @@ int main(int argc, char **argv) {
   const Image::Pointer source = read_image("source.nii.gz");
   const Image::Pointer reference = read_image("reference.nii.gz");
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-      {"affine_mat", {"affine.mat"}},
-      {"euler", {"euler.txt"}},
-      {"versor_float", {"versor_float.txt"}},
-      {"similarity", {"similarity.txt"}},
-      {"composite_file", {"composite.txt"}},
-      {"chain", {"affine.mat", "euler.txt"}},
-      {"inverse", {"affine.mat,inverse"}},
-      {"field_affine", {"field.nii.gz", "affine.mat"}},
+      {"affine_mat", {"affine.mat"}},         {"euler", {"euler.txt"}},
+      {"versor_float", {"versor_float.txt"}}, {"similarity", {"similarity.txt"}},
+      {"composite_file", {"composite.txt"}},  {"chain", {"affine.mat", "euler.txt"}},
+      {"inverse", {"affine.mat,inverse"}},    {"field_affine", {"field.nii.gz", "affine.mat"}},
   };
   for (const auto &c : cases) run_case(c.first, c.second, source, reference);
   return 0;
