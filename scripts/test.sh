@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test suite: a normal build, the Python package installed and
+# The whole test suite: the sources' layout, a normal build, the Python
+# package installed and
 # tested with pytest, a build under AddressSanitizer and
 # UndefinedBehaviorSanitizer (any report fails), the volume library's
 # concurrent calls under ThreadSanitizer, and the exactness check that two
@@ -9,6 +10,9 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 jobs=$(nproc)
+
+echo "== layout (clang-format) =="
+bash scripts/format.sh --check
 
 echo "== normal build (g++ -O2) =="
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ >/dev/null
