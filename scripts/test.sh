@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: the sources' layout, a normal build, the Python
-# package installed and
-# tested with pytest, a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer (any report fails), the volume library's
+# package installed and tested with pytest, a build under AddressSanitizer
+# and UndefinedBehaviorSanitizer (any report fails), the volume library's
 # concurrent calls under ThreadSanitizer, and the exactness check that two
 # very different builds of the volume library agree bit for bit.
 set -euo pipefail
