@@ -78,6 +78,7 @@ py::array checked_volume(py::handle array, int32_t *code) {
 
 py::object sample_array(py::handle array, py::handle points, py::handle hold, double background, double scale,
                         double offset, bool gradient, std::optional<int> threads) {
+  if (is_label_hold(hold)) value_error("", "hold='label' is not available in sample_array; use Volume.sample");
   int32_t code = 0;
   const py::array volume = checked_volume(array, &code);
   SampleSettings s;
@@ -107,7 +108,8 @@ array: 3-D, indexed array[x, y, z]; int8, uint8, int16, uint16, int32,
   a C-ordered or strided one is first copied once into Fortran order.
 points: (N, 3) array-like of 0-based voxel coordinates; exactly 1.0 is
   added to each before the library (whose voxels count from 1) is called.
-hold, background, gradient, threads: as for Volume.sample.
+hold, background, gradient, threads: as for Volume.sample
+  (hold="label" is a ValueError).
 scale, offset: real value = scale * stored + offset.
 
 Returns an (N,) float64 array, or with gradient=True the tuple

@@ -60,6 +60,10 @@ int32_t sample_range(const VolumeMap &map, const PointArray &p, const SampleSett
   for (py::ssize_t first = begin; first < end; first += kBlock) {
     const py::ssize_t n = std::min(kBlock, end - first);
     convert_block(p, first, n, s, x, y, z);
+    if (s.labels) {
+      for (py::ssize_t i = 0; i < n; ++i) out.value[first + i] = s.labels->label_at(x[i], y[i], z[i], s.background);
+      continue;
+    }
     const auto m = static_cast<int32_t>(n);
     const int32_t status = s.gradient ? resample_d(m, &map, out.value + first, out.dx + first, out.dy + first,
                                                    out.dz + first, x, y, z, s.hold, s.background)
@@ -119,7 +123,7 @@ int32_t checked_hold(py::handle hold) {
   if (py::isinstance<py::str>(hold)) {
     const std::string name = hold.cast<std::string>();
     if (const std::optional<int32_t> code = vacli::hold_by_name(name)) return *code;
-    value_error("", "hold='" + name + "' is none of nearest, linear, cubic, sinc, or a whole number");
+    value_error("", "hold='" + name + "' is none of nearest, linear, cubic, sinc, label, or a whole number");
   }
   if (!py::isinstance<py::int_>(hold)) value_error("", "hold=" + text_of(py::repr(hold)) + " is not a whole number");
   int overflow = 0;
@@ -128,6 +132,8 @@ int32_t checked_hold(py::handle hold) {
   if (!problem.empty()) value_error("", "hold=" + text_of(hold) + " is out of range: " + problem);
   return static_cast<int32_t>(code);
 }
+
+bool is_label_hold(py::handle hold) { return py::isinstance<py::str>(hold) && hold.cast<std::string>() == "label"; }
 
 int checked_threads(std::optional<int> threads) {
   if (!threads) return 0;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "matrix.h"
+#include "source_grid.h"
 #include "volaccess.h"
 
 namespace vapy {
@@ -37,6 +38,10 @@ PointArray point_array(pybind11::handle points);
 // A hold code as the program takes it: a whole number in range or the
 // name of a kernel (nearest, linear, cubic, sinc); ValueError otherwise.
 int32_t checked_hold(pybind11::handle hold);
+// Whether hold is the name "label": the largest summed trilinear weight
+// among the eight neighbours, computed beside the library, which never
+// sees that code.
+bool is_label_hold(pybind11::handle hold);
 // A thread count of 1 to the program's limit, or 0 for none given.
 int checked_threads(std::optional<int> threads);
 // The threads to run: those given, else the program's default
@@ -51,6 +56,9 @@ struct SampleSettings {
   double background = 0;
   bool gradient = false;
   int threads = 0;  // 0: every CPU this process may use
+  // Set for hold="label": values come from the grid's label rule, not
+  // from the library's kernel of `hold`.
+  const vacli::SourceGrid *labels = nullptr;
 };
 
 // The values at every point, an (N,) float64 array, or with gradient the

@@ -41,7 +41,8 @@ void reslice_to_file(const Volume &source, py::handle like, py::handle affine, p
                      const std::string &dtype, std::optional<int> threads, const std::string &out) {
   const std::shared_ptr<OpenVolume> held = source.checked_open();
   vacli::ResliceOptions options;
-  options.hold = checked_hold(hold);
+  // The label code goes to the program's reslice only, which computes labels itself.
+  options.hold = is_label_hold(hold) ? vacli::kLabelHold : checked_hold(hold);
   options.background = background;
   options.datatype = output_datatype(dtype);
   options.threads = chosen_threads(checked_threads(threads));

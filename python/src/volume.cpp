@@ -93,15 +93,25 @@ Volume Volume::from_bytes(const py::bytes &bytes, const std::string &name, std::
 py::object Volume::sample(py::handle points, const std::string &space, py::handle hold, double background,
                           bool gradient, std::optional<int> threads) const {
   const std::shared_ptr<OpenVolume> held = checked_open();
+  const bool labels = is_label_hold(hold);
+  if (labels && gradient) value_error("", "hold='label' has no gradient: labels are not interpolated");
   SampleSettings s;
   s.frame = frame_named(space);
-  s.hold = checked_hold(hold);
+  s.hold = labels ? 1 : checked_hold(hold);
   s.background = background;
   s.gradient = gradient;
   s.threads = checked_threads(threads);
   if (s.frame == Frame::World) s.world_to_voxel = world_to_voxel();
   const PointArray p = point_array(points);
   held->check_file();
+  if (!labels) return sample_map(held->mapping.map(), held->mapping.name(), p, s);
+  // The label rule reads the voxels from memory, as the program's sample does.
+  std::unique_ptr<vacli::SourceGrid> grid;
+  {
+    py::gil_scoped_release release;
+    grid = std::make_unique<vacli::SourceGrid>(held->mapping);
+  }
+  s.labels = grid.get();
   return sample_map(held->mapping.map(), held->mapping.name(), p, s);
 }
 
@@ -109,6 +119,7 @@ py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py
                         std::optional<int> threads) const {
   const std::shared_ptr<OpenVolume> held = checked_open();
   const vacli::Mat4 transform = matrix_from_rows(matrix, "matrix");
+  if (is_label_hold(hold)) value_error("", "hold='label' is not available in slice; use sample or reslice");
   const int32_t h = checked_hold(hold);
   const int given_threads = checked_threads(threads);
   for (const int64_t side : {shape.first, shape.second})
@@ -169,9 +180,14 @@ space: "world" (through the inverse of the image's matrix, as nibabel's
   added to each coordinate before the library is called) or "voxel1"
   (the library's own 1-based coordinates).
 hold: 0 nearest neighbour, 1 trilinear, 2..170 Lagrange through hold+1
-  nodes, -1..-254 Hann-windowed sinc over 1-hold nodes per axis.
+  nodes, -1..-254 Hann-windowed sinc over 1-hold nodes per axis; or a
+  name: "nearest", "linear", "cubic", "sinc", or "label" (for label
+  images: of the eight trilinear neighbours, the value whose weights sum
+  highest, the smaller value on a tie; the volume is read into memory
+  for the call).
 background: value of points outside the volume (also non-finite ones).
-gradient: also return the derivatives along the voxel axes x, y, z.
+gradient: also return the derivatives along the voxel axes x, y, z (not
+  with hold="label", a ValueError).
 threads: threads for large calls; default VOLACCESS_NUM_THREADS when set,
   else every CPU this process may use. The result does not depend on it.
 
@@ -184,7 +200,8 @@ Returns an (N,) float64 array, or with gradient=True the tuple
 matrix: 4x4, written row by row, taking pixel (i, j, 0, 1) to 1-based
   voxel coordinates, as the program's --transform; pixels count from 1
   in it. shape: (width, height). hold, background, threads: as for
-  sample; rows are shared among the threads, with the same bits.
+  sample (hold="label" is a ValueError); rows are shared among the
+  threads, with the same bits.
 Returns a (width, height) float64 array: out[i, j] is the pixel
 (i + 1, j + 1), i.e. 0-based indexing of the program's pixels.)")
       .def("close", &Volume::close, "Unmaps the volume; later use raises ValueError.")

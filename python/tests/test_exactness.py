@@ -116,6 +116,29 @@ def test_kernel_names_mean_what_they_mean_to_the_program(tmp_path, name, probe_p
         assert np.array_equal(bits(volume.sample(probe_points, space="voxel1", hold=name)), bits(expected))
 
 
+def label_image(tmp_path, encoding="<i2"):
+    """Few labels in blocks, so that points between voxels meet ties and mixtures."""
+    rng = np.random.default_rng(11)
+    labels = np.asfortranarray(rng.choice([0, 2, 5, 9], size=(7, 6, 5)).astype(encoding))
+    return write_image(tmp_path / "labels.nii", labels)
+
+
+@pytest.mark.parametrize("space,coords", [("voxel1", "voxel1"), ("world", "world")])
+def test_label_sampling_equals_program_output_bit_for_bit(tmp_path, probe_points, space, coords):
+    path = label_image(tmp_path)
+    # Midpoints between voxels make the eight weights equal: ties go to the smaller label.
+    points = np.vstack([probe_points, [[1.5, 1.5, 1.5], [3.5, 2.5, 4.5], [6.5, 5.5, 4.5]]])
+    with volaccess.load(path) as volume:
+        if space == "world":
+            finite = points[np.all(np.isfinite(points), axis=1)]
+            points = finite @ volume.affine[:3, :3].T + volume.affine[:3, 3]
+        for background in ("0", "-7.25"):
+            expected = program_samples(path, points, "label", False, coords=coords, background=background)[:, 0]
+            got = volume.sample(points, space=space, hold="label", background=float(background))
+            assert np.array_equal(bits(got), bits(expected)), background
+            assert np.all(np.isin(got, [0, 2, 5, 9, float(background)]))
+
+
 def test_python_threads_sampling_side_by_side_get_the_bits_of_one_thread(tmp_path):
     import concurrent.futures
 

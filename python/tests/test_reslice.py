@@ -45,6 +45,25 @@ def test_out_file_is_the_program_output_byte_for_byte(tmp_path, images, hold, dt
     assert package[DESCRIP:DESCRIP + 80].startswith(b"volaccess reslice hold " + str(hold).encode())
 
 
+@pytest.mark.parametrize("dtype", [None, "float32"])
+def test_label_reslice_is_the_program_output_byte_for_byte(tmp_path, images, dtype):
+    _, like, affine_file = images
+    rng = np.random.default_rng(5)
+    source = write_image(tmp_path / "labels.nii", np.asfortranarray(rng.choice([0, 3, 4, 40], (9, 8, 7)).astype("<u1")))
+    expected = tmp_path / "program.nii"
+    # The program's datatype default for labels is the source's, as the package's.
+    chosen = [] if dtype is None else ["--datatype", dtype]
+    run_program("reslice", source, "--like", like, "--affine", affine_file, "--hold", "label", *chosen,
+                "--quiet", "-o", str(expected))
+    volaccess.reslice(source, like, affine=ROTATION, hold="label", dtype=dtype, out=tmp_path / "package.nii")
+    program, package = expected.read_bytes(), (tmp_path / "package.nii").read_bytes()
+    assert program[:DESCRIP] + program[DESCRIP + 80:] == package[:DESCRIP] + package[DESCRIP + 80:]
+    assert package[DESCRIP:DESCRIP + 80].startswith(b"volaccess reslice hold label")
+    image = nib.load(tmp_path / "package.nii")
+    assert image.get_data_dtype() == (np.uint8 if dtype is None else np.float32)
+    assert np.all(np.isin(np.asanyarray(image.dataobj), [0, 3, 4, 40]))
+
+
 def test_in_memory_result_holds_the_program_values_and_the_reference_geometry(tmp_path, images):
     source, like, affine_file = images
     expected = tmp_path / "program.nii"

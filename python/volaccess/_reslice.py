@@ -33,7 +33,7 @@ def _image_from_bytes(data):
     return kind.from_bytes(data)
 
 
-def reslice(source, like, *, affine=None, hold=1, background=0.0, dtype="float32", out=None, volume=None,
+def reslice(source, like, *, affine=None, hold=1, background=0.0, dtype=None, out=None, volume=None,
             threads=None):
     """Resample `source` onto the grid of `like`, as ``volaccess reslice`` does.
 
@@ -44,9 +44,11 @@ def reslice(source, like, *, affine=None, hold=1, background=0.0, dtype="float32
     affine: optional 4x4 world-space transform applied to the source
         (last row 0 0 0 1): the output at world point w shows the source at
         inverse(affine) @ w.
-    hold, background: as for Volume.sample.
-    dtype: "float32" (default), "float64", "int8", "uint8", "int16",
-        "uint16", "int32", "uint32", or "source" (the source's encoding);
+    hold, background: as for Volume.sample; hold="label" gives each
+        output voxel the label of largest summed trilinear weight.
+    dtype: "float32" (the default, "source" with hold="label"), "float64",
+        "int8", "uint8", "int16", "uint16", "int32", "uint32", or "source"
+        (the source's encoding);
         integer outputs get a scale and offset that store the background
         exactly, the source's own when they do.
     out: a path ending in .nii or .nii.gz to write, whole, with the
@@ -61,6 +63,8 @@ def reslice(source, like, *, affine=None, hold=1, background=0.0, dtype="float32
     does not depend on how the work is shared. Values are those of the
     program's reslice, bit for bit.
     """
+    if dtype is None:
+        dtype = "source" if isinstance(hold, str) and hold == "label" else "float32"
     opened = []
     try:
         if not isinstance(source, Volume):
