@@ -58,61 +58,29 @@ bool readable(const hxArray *a) {
          hxGetPr(a) != nullptr;
 }
 
+// One element of type T at p, which may sit at any alignment.
+template <class T>
+double load_as(const unsigned char *p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return static_cast<double>(v);
+}
+
 double element(const hxArray *a, hxSize i) {
   const unsigned char *p = static_cast<const unsigned char *>(hxGetPr(a)) + i * hxGetElementSize(a);
   switch (hxGetClassID(a)) {
-    case hxDOUBLE_CLASS: {
-      double v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case hxSINGLE_CLASS: {
-      float v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case hxINT8_CLASS: {
-      int8_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
+    case hxDOUBLE_CLASS: return load_as<double>(p);
+    case hxSINGLE_CLASS: return load_as<float>(p);
+    case hxINT8_CLASS: return load_as<int8_t>(p);
     case hxUINT8_CLASS:
-    case hxLOGICAL_CLASS: {
-      uint8_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case hxINT16_CLASS: {
-      int16_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
+    case hxLOGICAL_CLASS: return load_as<uint8_t>(p);
+    case hxINT16_CLASS: return load_as<int16_t>(p);
     case hxUINT16_CLASS:
-    case hxCHAR_CLASS: {
-      uint16_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case hxINT32_CLASS: {
-      int32_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case hxUINT32_CLASS: {
-      uint32_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case hxINT64_CLASS: {
-      int64_t v;
-      std::memcpy(&v, p, sizeof v);
-      return static_cast<double>(v);
-    }
-    case hxUINT64_CLASS: {
-      uint64_t v;
-      std::memcpy(&v, p, sizeof v);
-      return static_cast<double>(v);
-    }
+    case hxCHAR_CLASS: return load_as<uint16_t>(p);
+    case hxINT32_CLASS: return load_as<int32_t>(p);
+    case hxUINT32_CLASS: return load_as<uint32_t>(p);
+    case hxINT64_CLASS: return load_as<int64_t>(p);
+    case hxUINT64_CLASS: return load_as<uint64_t>(p);
     default: return 0.0;
   }
 }

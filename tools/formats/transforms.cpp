@@ -201,36 +201,24 @@ bool looks_like_mat4(const unsigned char *bytes, std::size_t size) {
   return (plausible_mat4_type(little) && little < 1000) || (plausible_mat4_type(big) && big >= 1000);
 }
 
+// One number of type T from its bytes, already in the machine's order.
+template <class T>
+double load_as(const unsigned char *b) {
+  T v;
+  std::memcpy(&v, b, sizeof v);
+  return static_cast<double>(v);
+}
+
 double element(const unsigned char *p, uint32_t number_type, bool swap) {
   unsigned char b[8];
   const std::size_t n = number_type == 0 ? 8 : number_type <= 2 ? 4 : number_type <= 4 ? 2 : 1;
   for (std::size_t i = 0; i < n; ++i) b[i] = swap ? p[n - 1 - i] : p[i];
   switch (number_type) {
-    case 0: {
-      double v;
-      std::memcpy(&v, b, 8);
-      return v;
-    }
-    case 1: {
-      float v;
-      std::memcpy(&v, b, 4);
-      return v;
-    }
-    case 2: {
-      int32_t v;
-      std::memcpy(&v, b, 4);
-      return v;
-    }
-    case 3: {
-      int16_t v;
-      std::memcpy(&v, b, 2);
-      return v;
-    }
-    case 4: {
-      uint16_t v;
-      std::memcpy(&v, b, 2);
-      return v;
-    }
+    case 0: return load_as<double>(b);
+    case 1: return load_as<float>(b);
+    case 2: return load_as<int32_t>(b);
+    case 3: return load_as<int16_t>(b);
+    case 4: return load_as<uint16_t>(b);
     default: return b[0];
   }
 }
