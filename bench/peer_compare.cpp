@@ -2,7 +2,9 @@
 // the table on the shared data, median of several runs, each row timed
 // alternately with the ITK peer's when it was built in. It writes the
 // data into the directory it is given, for the scripted peers, and with
-// --data-only does nothing else.
+// --data-only does nothing else. --rows a,b runs only the rows named and
+// --ours-only leaves ITK out and --repeat N runs each row N times as
+// often, for profiling one row.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -36,6 +39,12 @@ namespace {
 
 constexpr int kReps = 7;
 constexpr int kResliceReps = 3;
+
+// The rows asked for (empty for all) and how many times as often each runs.
+std::vector<std::string> g_rows;
+int g_repeat = 1;
+
+bool wanted(const char *row) { return g_rows.empty() || std::find(g_rows.begin(), g_rows.end(), row) != g_rows.end(); }
 
 class Volume16 {
  public:
@@ -64,7 +73,8 @@ class Volume16 {
 // per reports each median in the row's unit.
 void compare(const char *row, int reps, const std::function<void()> &ours, const std::function<void()> &itk,
              double per) {
-  const std::pair<double, double> t = median_pair(reps, ours, itk);
+  if (!wanted(row)) return;
+  const std::pair<double, double> t = median_pair(reps * g_repeat, ours, itk);
   report(row, "ours", t.first * per);
   if (itk) report(row, "itk", t.second * per);
 }
@@ -205,6 +215,7 @@ void run_rows(BenchData &data, const std::string &dir, const PeerRow &peer) {
           peer("reslice_trilinear_default"), 1.0);
   compare("reslice_sinc4_default", kResliceReps, reslice_run(map, data, -3, all, volume_out),
           peer("reslice_sinc4_default"), 1.0);
+  if (!wanted("open_sample")) return;
   const std::string large = write_nifti(dir, data, kSide);
   const std::string small = write_nifti(dir, data, 32);
   report("open_sample", "ours", open_and_sample_us(large));
@@ -212,24 +223,56 @@ void run_rows(BenchData &data, const std::string &dir, const PeerRow &peer) {
   report("open_sample", "mmap", plain_mmap_us(large));
 }
 
+// Splits "a,b" into its names.
+std::vector<std::string> split_rows(const std::string &list) {
+  std::vector<std::string> rows;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const std::size_t end = std::min(list.find(',', start), list.size());
+    rows.push_back(list.substr(start, end - start));
+    start = end + 1;
+  }
+  return rows;
+}
+
 }  // namespace
 }  // namespace bench
 
 int main(int argc, char **argv) {
-  const bool data_only = argc == 3 && std::string(argv[2]) == "--data-only";
-  if (argc != 2 && !data_only) {
-    std::fprintf(stderr, "usage: %s DATA_DIR [--data-only]\n", argv[0]);
+  bool data_only = false;
+  bool ours_only = false;
+  bool usage = argc < 2;
+  for (int a = 2; a < argc && !usage; ++a) {
+    const std::string arg = argv[a];
+    if (arg == "--data-only") {
+      data_only = true;
+    } else if (arg == "--ours-only") {
+      ours_only = true;
+    } else if (arg == "--repeat" && a + 1 < argc) {
+      bench::g_repeat = std::max(1, std::atoi(argv[++a]));
+    } else if (arg == "--rows" && a + 1 < argc) {
+      bench::g_rows = bench::split_rows(argv[++a]);
+    } else {
+      usage = true;
+    }
+  }
+  if (usage) {
+    std::fprintf(stderr, "usage: %s DATA_DIR [--data-only] [--rows ROW,...] [--ours-only] [--repeat N]\n", argv[0]);
     return 2;
   }
   bench::BenchData data = bench::make_bench_data();
   bench::write_bench_data(data, argv[1]);
   if (data_only) return 0;
 #ifdef BENCH_WITH_ITK
-  bench::ItkPeer itk(data);
-  bench::report("threads", "itk", itk.default_threads());
-  bench::run_rows(data, argv[1], [&itk](const std::string &row) { return itk.row(row); });
+  if (!ours_only) {
+    bench::ItkPeer itk(data);
+    bench::report("threads", "itk", itk.default_threads());
+    bench::run_rows(data, argv[1], [&itk](const std::string &row) { return itk.row(row); });
+    return 0;
+  }
 #else
-  bench::run_rows(data, argv[1], [](const std::string &) { return std::function<void()>(); });
+  (void)ours_only;  // without ITK there is only our side
 #endif
+  bench::run_rows(data, argv[1], [](const std::string &) { return std::function<void()>(); });
   return 0;
 }

@@ -173,12 +173,24 @@ struct RowWalk {
   F(bool, walk_rows,                                                                               \
     (RowWalk * walk, int32_t columns, double *qx, double *qy, double *qz, double *w))
 
-// One instruction set's plan functions, and its name.
+// The corners of n planned cells of a volume of 16-bit voxels in the
+// machine's byte order (signed unless is_signed is 0), planes[k] being
+// plane k and dim0 its row length, as gather_cell (trilinear_stages.h)
+// gathers them; with `scaled`, the planes' scale and offset too. The two
+// corners of a row are read as one word, eight cells at a time.
+using GatherCells16 = void (*)(const TrilinearPlan *plan, void *const *planes, const double *scale,
+                               const double *offset, int32_t dim0, int32_t n, int32_t is_signed,
+                               int32_t scaled, CellCorners<int32_t> *corners);
+
+// One instruction set's plan functions, and its name. gather_cells16 is
+// there only where the set has vector gathers (AVX-512); elsewhere it is
+// null and the stage reads voxel by voxel, which is then faster.
 struct PlanKernels {
   const char *name;
 #define VOLACCESS_PLAN_MEMBER(result, function, parameters) result(*function) parameters;
   VOLACCESS_PLAN_FUNCTIONS(VOLACCESS_PLAN_MEMBER)
 #undef VOLACCESS_PLAN_MEMBER
+  GatherCells16 gather_cells16;
 };
 
 }  // namespace volaccess

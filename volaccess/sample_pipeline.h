@@ -28,18 +28,34 @@ struct Block {
   bool prefetch;
 };
 
-// True unless the first, middle and last of n points lie within a few
-// voxels of each other along y and z, as along a row of a grid; the three
-// stand for the block, since prefetching is only a hint. NaN coordinates
-// count as scattered.
-inline bool scattered(const double *y, const double *z, int32_t n) {
+// Whether coordinate c of the block's first sample, sample b and its last
+// (n - 1) lies on one straight path at steps of at most a voxel: b is as
+// far along as its place in the block says, within a hundredth of a voxel.
+inline bool steady(const double *c, int32_t b, int32_t n) {
+  const double span = c[n - 1] - c[0];
+  const double expected = span * static_cast<double>(b) / static_cast<double>(n - 1);
+  return std::fabs(span) <= static_cast<double>(n - 1) &&
+         std::fabs((c[b] - c[0]) - expected) <= 0.01;
+}
+
+// True unless the samples follow a regular path: the first, middle and
+// last of n points lie within a few voxels of each other along y and z, as
+// along a row of a grid, or evenly along a straight line at steps of at
+// most a voxel, as along a row of a rotated grid, whose voxels the
+// previous samples or rows have mostly fetched already. The three stand
+// for the block, since prefetching is only a hint. NaN coordinates count
+// as scattered.
+inline bool scattered(const double *x, const double *y, const double *z, int32_t n) {
   const auto near = [](const double *c, int32_t a, int32_t b, double reach) {
     return std::fabs(c[b] - c[a]) <= reach;
   };
   const int32_t mid = n / 2;
   const int32_t last = n - 1;
-  return !(near(y, 0, mid, 4.0) && near(y, 0, last, 4.0) && near(z, 0, mid, 2.0) &&
-           near(z, 0, last, 2.0));
+  if (near(y, 0, mid, 4.0) && near(y, 0, last, 4.0) && near(z, 0, mid, 2.0) &&
+      near(z, 0, last, 2.0)) {
+    return false;
+  }
+  return !(n > 2 && steady(x, mid, n) && steady(y, mid, n) && steady(z, mid, n));
 }
 
 // Points given as three coordinate arrays of m entries.
@@ -55,7 +71,8 @@ class PointSource {
     const auto n = static_cast<int32_t>(std::min<std::ptrdiff_t>(kBlock, m_ - start));
     if (n <= 0) return Block{x_, y_, z_, 0, false};
     taken_ += n;
-    return Block{x_ + start, y_ + start, z_ + start, n, scattered(y_ + start, z_ + start, n)};
+    return Block{x_ + start, y_ + start, z_ + start, n,
+                 scattered(x_ + start, y_ + start, z_ + start, n)};
   }
 
  private:

@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "cell_plan.h"
 #include "sample_pipeline.h"
 #include "stage_support.h"
 #include "volume.h"
+#include "voxel_reader.h"
 
 namespace volaccess {
 
@@ -89,14 +91,30 @@ void prefetch_cell(const Volume &vol, const TrilinearPlan &p, int32_t s) {
   prefetch_voxel<Voxel>(vol, p.bz[s] + p.sz[s], e11);
 }
 
-// The corners of every cell of a block, gathered one sample at a time
-// while the cells of the next block are prefetched, when they are worth
-// it (TrilinearPlan::prefetch).
+// Whether the corners of Voxel are read by the plan stage's gather_cells16:
+// 16-bit voxels in the machine's byte order.
 template <class Voxel>
-void gather_block(const Volume &vol, const TrilinearPlan &p, int32_t n, const TrilinearPlan &next,
-                  int32_t next_n, bool uniform, CellCorners<CornerValue<Voxel>> &corners) {
+constexpr bool kGathers16 = std::is_same_v<Voxel, VoxelReader<int16_t, &direct<int16_t>>> ||
+                            std::is_same_v<Voxel, VoxelReader<uint16_t, &direct<uint16_t>>>;
+
+// The corners of every cell of a block, while the cells of the next block
+// are prefetched when they are worth it (TrilinearPlan::prefetch).
+template <class Voxel>
+void gather_block(const Volume &vol, const PlanKernels &plans, const TrilinearPlan &p, int32_t n,
+                  const TrilinearPlan &next, int32_t next_n, bool uniform,
+                  CellCorners<CornerValue<Voxel>> &corners) {
   // The next plan is only filled in when there is a next block.
   const int32_t fetched = next_n > 0 && next.prefetch ? next_n : 0;
+  if constexpr (kGathers16<Voxel>) {
+    if (plans.gather_cells16 != nullptr) {
+      for (int32_t s = 0; s < fetched; ++s) {
+        if (next.inside[s]) prefetch_cell<Voxel>(vol, next, s);
+      }
+      plans.gather_cells16(&p, vol.data, vol.scale, vol.offset, vol.dim0, n,
+                           std::is_signed_v<typename Voxel::element_type>, !uniform, &corners);
+      return;
+    }
+  }
   for (int32_t s = 0; s < n; ++s) {
     if (s < fetched && next.inside[s]) prefetch_cell<Voxel>(vol, next, s);
     gather_cell<Voxel>(vol, p, s, uniform, corners);
@@ -145,10 +163,10 @@ class TrilinearCells {
   }
 
  protected:
-  // The corners of the block's cells, gathered one sample at a time.
+  // The corners of the block's cells (gather_block).
   const CellCorners<CornerValue<Voxel>> &gather(const Plan &p, int32_t n, const Plan &next,
                                                 int32_t next_n) {
-    gather_block<Voxel>(vol_, p, n, next, next_n, uniform_, corners_);
+    gather_block<Voxel>(vol_, plans_, p, n, next, next_n, uniform_, corners_);
     return corners_;
   }
 

@@ -194,4 +194,69 @@ TEST(VectorPaths, EveryAvailablePathGivesTheBaselineBits) {
   volaccess::choose_best_vector_path();
 }
 
+// Points spread over [0.9, dim + 0.1] on every axis, some 0.04 beyond the
+// last voxel centre along x (where the cell has no upper x neighbour), in
+// a count that is not a whole number of blocks or vector lanes.
+Points spread_points(const TestVolume &vol) {
+  Points p;
+  uint32_t state = 2024;
+  auto next = [&state](int32_t dim) {
+    state = state * 1664525u + 1013904223u;
+    return 0.9 + (dim - 0.8) * static_cast<double>(state >> 8) / 16777216.0;
+  };
+  for (int n = 0; n < 203; ++n) {
+    p.x.push_back(n % 5 == 0 ? vol.dim(0) + 0.04 : next(vol.dim(0)));
+    p.y.push_back(next(vol.dim(1)));
+    p.z.push_back(next(vol.dim(2)));
+  }
+  return p;
+}
+
+// 16-bit voxels in the machine's order are read two to a word on wide
+// paths: signed values below zero, unsigned ones above 32767, rows of one
+// voxel (every cell at the upper rim), one plane and scalings shared or
+// per plane, all against the baseline's bits, trilinear values and
+// gradients, points and slices.
+TEST(VectorPaths, SixteenBitCornersGiveTheBaselineBits) {
+  struct Case {
+    const char *suffix;
+    double shift;
+    int32_t dim0, dim1, dim2;
+    bool per_plane;
+  };
+  const Case cases[] = {
+      {"short", -1500.0, 19, 14, 9, true},  {"short", -1500.0, 19, 14, 9, false},
+      {"ushort", 40000.0, 19, 14, 9, true}, {"ushort", 40000.0, 2, 3, 1, false},
+      {"short", -1500.0, 1, 6, 4, true},    {"ushort_s", 40000.0, 19, 14, 9, true},
+  };
+  const double tilt[16] = {0.43, 0.21, 0.37, 0.001, -0.18, 0.38, 0.11, 0.0,
+                           0,    0,    1,    0,     0.4,   -0.3, 0.7,  1};
+  for (const Case &c : cases) {
+    TestVolume vol(unit_named(c.suffix), c.dim0, c.dim1, c.dim2,
+                   [&c](int i, int j, int k) { return field(i, j, k) + c.shift; });
+    if (c.per_plane) vol.set_plane_scaling(c.dim2 - 1, 0.25, -4.0);
+    const VolumeMap map = vol.map();
+    const Points p = spread_points(vol);
+    auto run = [&] {
+      const Samples s = sample_all(vol, p, 1, true);
+      std::vector<double> all;
+      for (const auto *v : {&s.value, &s.gx, &s.gy, &s.gz})
+        all.insert(all.end(), v->begin(), v->end());
+      std::vector<double> image(37 * 29);
+      EXPECT_EQ(slice(tilt, image.data(), 37, 29, &map, 1, -3.0), 0);
+      all.insert(all.end(), image.begin(), image.end());
+      return all;
+    };
+    ASSERT_TRUE(volaccess::force_vector_path(volaccess::VectorPath::kBaseline));
+    const std::vector<double> baseline = run();
+    for (volaccess::VectorPath path :
+         {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
+      if (!volaccess::force_vector_path(path)) continue;
+      EXPECT_TRUE(same_bits(run(), baseline)) << c.suffix << " " << c.dim0 << "x" << c.dim1 << "x"
+                                              << c.dim2 << " on " << volaccess::plan_kernels().name;
+    }
+    volaccess::choose_best_vector_path();
+  }
+}
+
 }  // namespace
