@@ -173,14 +173,29 @@ struct RowWalk {
   F(bool, walk_rows,                                                                               \
     (RowWalk * walk, int32_t columns, double *qx, double *qy, double *qz, double *w))
 
+// Where the planes of a volume of 16-bit voxels lie, for gather_cells16:
+// planes[k] is plane k; when the planes lie evenly in memory, base is
+// plane 0 and plane k starts k * plane_bytes after it (base is null
+// otherwise). dim0 is the row length; is_signed is 0 for unsigned voxels;
+// with `scaled`, the planes' scale and offset are gathered too.
+struct Planes16 {
+  void *const *planes;
+  const unsigned char *base;
+  int64_t plane_bytes;
+  const double *scale;
+  const double *offset;
+  int32_t dim0;
+  int32_t is_signed;
+  int32_t scaled;
+};
+
 // The corners of n planned cells of a volume of 16-bit voxels in the
-// machine's byte order (signed unless is_signed is 0), planes[k] being
-// plane k and dim0 its row length, as gather_cell (trilinear_stages.h)
-// gathers them; with `scaled`, the planes' scale and offset too. The two
-// corners of a row are read as one word, eight cells at a time.
-using GatherCells16 = void (*)(const TrilinearPlan *plan, void *const *planes, const double *scale,
-                               const double *offset, int32_t dim0, int32_t n, int32_t is_signed,
-                               int32_t scaled, CellCorners<int32_t> *corners);
+// machine's byte order, as gather_cell (trilinear_stages.h) gathers them.
+// The two corners of a row are read as one word, kGatherLanes cells at a
+// time.
+constexpr int32_t kGatherLanes = 8;
+using GatherCells16 = void (*)(const TrilinearPlan *plan, const Planes16 *volume, int32_t n,
+                               CellCorners<int32_t> *corners);
 
 // One instruction set's plan functions, and its name. gather_cells16 is
 // there only where the set has vector gathers (AVX-512); elsewhere it is

@@ -97,21 +97,58 @@ template <class Voxel>
 constexpr bool kGathers16 = std::is_same_v<Voxel, VoxelReader<int16_t, &direct<int16_t>>> ||
                             std::is_same_v<Voxel, VoxelReader<uint16_t, &direct<uint16_t>>>;
 
+// The bytes from each plane to the next when every plane lies that far
+// after the one before (as in one mapped file or one array), else 0.
+inline int64_t even_plane_bytes(const Volume &vol) {
+  if (vol.dim2 < 2) return 0;
+  const auto address = [&vol](int32_t k) { return reinterpret_cast<uintptr_t>(vol.data[k]); };
+  const uintptr_t step = address(1) - address(0);
+  for (int32_t k = 2; k < vol.dim2; ++k) {
+    if (address(k) - address(k - 1) != step) return 0;
+  }
+  return static_cast<int64_t>(step);
+}
+
+// The planes of a 16-bit volume as gather_cells16 takes them, into v; the
+// base is only given when the test of even planes is worth it (as for the
+// scaling, with at least as many samples as planes) and passes, or for a
+// volume of one plane. Filled field by field: a record built whole and
+// copied in costs a small call more than all the rest of its setup.
+inline void fill_planes16(const Volume &vol, bool is_signed, bool uniform, int64_t samples,
+                          Planes16 &v) {
+  v.planes = vol.data;
+  v.base = nullptr;
+  v.plane_bytes = 0;
+  v.scale = vol.scale;
+  v.offset = vol.offset;
+  v.dim0 = vol.dim0;
+  v.is_signed = is_signed;
+  v.scaled = !uniform;
+  if (vol.dim2 == 1) {
+    v.base = static_cast<const unsigned char *>(vol.data[0]);
+  } else if (samples >= vol.dim2) {
+    v.plane_bytes = even_plane_bytes(vol);
+    if (v.plane_bytes != 0) v.base = static_cast<const unsigned char *>(vol.data[0]);
+  }
+}
+
 // The corners of every cell of a block, while the cells of the next block
-// are prefetched when they are worth it (TrilinearPlan::prefetch).
+// are prefetched when they are worth it (TrilinearPlan::prefetch). 16-bit
+// voxels go to the plan stage's vector gathers where it has them, unless
+// the block is smaller than one vector of cells: a gather's latency then
+// costs more than reading the few voxels one by one.
 template <class Voxel>
-void gather_block(const Volume &vol, const PlanKernels &plans, const TrilinearPlan &p, int32_t n,
-                  const TrilinearPlan &next, int32_t next_n, bool uniform,
-                  CellCorners<CornerValue<Voxel>> &corners) {
+void gather_block(const Volume &vol, const PlanKernels &plans, const Planes16 &planes,
+                  const TrilinearPlan &p, int32_t n, const TrilinearPlan &next, int32_t next_n,
+                  bool uniform, CellCorners<CornerValue<Voxel>> &corners) {
   // The next plan is only filled in when there is a next block.
   const int32_t fetched = next_n > 0 && next.prefetch ? next_n : 0;
   if constexpr (kGathers16<Voxel>) {
-    if (plans.gather_cells16 != nullptr) {
+    if (plans.gather_cells16 != nullptr && n >= kGatherLanes) {
       for (int32_t s = 0; s < fetched; ++s) {
         if (next.inside[s]) prefetch_cell<Voxel>(vol, next, s);
       }
-      plans.gather_cells16(&p, vol.data, vol.scale, vol.offset, vol.dim0, n,
-                           std::is_signed_v<typename Voxel::element_type>, !uniform, &corners);
+      plans.gather_cells16(&p, &planes, n, &corners);
       return;
     }
   }
@@ -143,6 +180,10 @@ class TrilinearCells {
   TrilinearCells(const Volume &vol, const PlanKernels &plans, int64_t samples, double background)
       : vol_(vol), plans_(plans), background_(background),
         uniform_(worth_testing_scaling(vol, samples) && uniform_scaling(vol)) {
+    if (kGathers16<Voxel> && plans.gather_cells16 != nullptr) {
+      fill_planes16(vol, std::is_signed_v<typename Voxel::element_type>, uniform_, samples,
+                    planes16_);
+    }
     if (!uniform_) return;
     const auto slots = static_cast<int32_t>(std::min<int64_t>(samples, kBlock));
     std::fill_n(corners_.scale0, slots, vol.scale[0]);
@@ -166,7 +207,7 @@ class TrilinearCells {
   // The corners of the block's cells (gather_block).
   const CellCorners<CornerValue<Voxel>> &gather(const Plan &p, int32_t n, const Plan &next,
                                                 int32_t next_n) {
-    gather_block<Voxel>(vol_, plans_, p, n, next, next_n, uniform_, corners_);
+    gather_block<Voxel>(vol_, plans_, planes16_, p, n, next, next_n, uniform_, corners_);
     return corners_;
   }
 
@@ -176,6 +217,8 @@ class TrilinearCells {
 
  private:
   bool uniform_;
+  // Only filled in for the plan stage's gather_cells16.
+  Planes16 planes16_;
   CellCorners<CornerValue<Voxel>> corners_;
 };
 

@@ -212,11 +212,29 @@ Points spread_points(const TestVolume &vol) {
   return p;
 }
 
+// Trilinear values and gradients of the points, then a tilted slice, all
+// through one record.
+std::vector<double> trilinear_results(const VolumeMap &map, const Points &p) {
+  const auto n = static_cast<int32_t>(p.x.size());
+  std::vector<double> all(5 * p.x.size());
+  double *value = all.data();
+  EXPECT_EQ(resample(n, &map, value, p.x.data(), p.y.data(), p.z.data(), 1, -3.0), 0);
+  EXPECT_EQ(resample_d(n, &map, value + n, value + 2 * n, value + 3 * n, value + 4 * n, p.x.data(),
+                       p.y.data(), p.z.data(), 1, -3.0),
+            0);
+  const double tilt[16] = {0.43, 0.21, 0.37, 0.001, -0.18, 0.38, 0.11, 0.0,
+                           0,    0,    1,    0,     0.4,   -0.3, 0.7,  1};
+  std::vector<double> image(37 * 29);
+  EXPECT_EQ(slice(tilt, image.data(), 37, 29, &map, 1, -3.0), 0);
+  all.insert(all.end(), image.begin(), image.end());
+  return all;
+}
+
 // 16-bit voxels in the machine's order are read two to a word on wide
 // paths: signed values below zero, unsigned ones above 32767, rows of one
-// voxel (every cell at the upper rim), one plane and scalings shared or
-// per plane, all against the baseline's bits, trilinear values and
-// gradients, points and slices.
+// voxel (every cell at the upper rim), one plane, scalings shared or per
+// plane, and planes apart or lying evenly in one buffer, all against the
+// baseline's bits.
 TEST(VectorPaths, SixteenBitCornersGiveTheBaselineBits) {
   struct Case {
     const char *suffix;
@@ -229,33 +247,37 @@ TEST(VectorPaths, SixteenBitCornersGiveTheBaselineBits) {
       {"ushort", 40000.0, 19, 14, 9, true}, {"ushort", 40000.0, 2, 3, 1, false},
       {"short", -1500.0, 1, 6, 4, true},    {"ushort_s", 40000.0, 19, 14, 9, true},
   };
-  const double tilt[16] = {0.43, 0.21, 0.37, 0.001, -0.18, 0.38, 0.11, 0.0,
-                           0,    0,    1,    0,     0.4,   -0.3, 0.7,  1};
   for (const Case &c : cases) {
     TestVolume vol(unit_named(c.suffix), c.dim0, c.dim1, c.dim2,
                    [&c](int i, int j, int k) { return field(i, j, k) + c.shift; });
     if (c.per_plane) vol.set_plane_scaling(c.dim2 - 1, 0.25, -4.0);
-    const VolumeMap map = vol.map();
-    const Points p = spread_points(vol);
-    auto run = [&] {
-      const Samples s = sample_all(vol, p, 1, true);
-      std::vector<double> all;
-      for (const auto *v : {&s.value, &s.gx, &s.gy, &s.gz})
-        all.insert(all.end(), v->begin(), v->end());
-      std::vector<double> image(37 * 29);
-      EXPECT_EQ(slice(tilt, image.data(), 37, 29, &map, 1, -3.0), 0);
-      all.insert(all.end(), image.begin(), image.end());
-      return all;
-    };
-    ASSERT_TRUE(volaccess::force_vector_path(volaccess::VectorPath::kBaseline));
-    const std::vector<double> baseline = run();
-    for (volaccess::VectorPath path :
-         {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
-      if (!volaccess::force_vector_path(path)) continue;
-      EXPECT_TRUE(same_bits(run(), baseline)) << c.suffix << " " << c.dim0 << "x" << c.dim1 << "x"
-                                              << c.dim2 << " on " << volaccess::plan_kernels().name;
+    const VolumeMap apart = vol.map();
+    // The same planes copied one after another into one buffer.
+    const std::size_t plane_bytes = static_cast<std::size_t>(c.dim0) * c.dim1 * 2;
+    std::vector<unsigned char> buffer(plane_bytes * c.dim2);
+    std::vector<void *> planes;
+    for (int32_t k = 0; k < c.dim2; ++k) {
+      std::memcpy(buffer.data() + plane_bytes * k, vol.data()[k], plane_bytes);
+      planes.push_back(buffer.data() + plane_bytes * k);
     }
-    volaccess::choose_best_vector_path();
+    const VolumeMap even = [&] {
+      VolumeMap record = apart;
+      record.data = planes.data();
+      return record;
+    }();
+    const Points p = spread_points(vol);
+    for (const VolumeMap *map : {&apart, &even}) {
+      ASSERT_TRUE(volaccess::force_vector_path(volaccess::VectorPath::kBaseline));
+      const std::vector<double> baseline = trilinear_results(*map, p);
+      for (volaccess::VectorPath path :
+           {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
+        if (!volaccess::force_vector_path(path)) continue;
+        EXPECT_TRUE(same_bits(trilinear_results(*map, p), baseline))
+            << c.suffix << " " << c.dim0 << "x" << c.dim1 << "x" << c.dim2
+            << (map == &even ? " even" : " apart") << " on " << volaccess::plan_kernels().name;
+      }
+      volaccess::choose_best_vector_path();
+    }
   }
 }
 
