@@ -3,7 +3,7 @@
 // tests, weights) runs before the current block is summed, and each
 // sample's voxels are prefetched a stage-chosen number of samples before
 // it is summed, so the memory system fetches while the CPU computes.
-// Results are stored one by one in sample order; the arithmetic is the
+// Results are stored one by one at their samples' places; the arithmetic is the
 // stages' (nearest_stage.h, trilinear_stages.h, lookup_stages.h).
 #ifndef VOLACCESS_SAMPLE_PIPELINE_H
 #define VOLACCESS_SAMPLE_PIPELINE_H
@@ -17,15 +17,17 @@
 
 namespace volaccess {
 
-// The 1-based coordinates of one block's samples, and whether their
-// voxels are worth prefetching: not when the samples follow a regular
-// path, which the hardware prefetchers already follow more cheaply.
+// The 1-based coordinates of one block's samples, whether their voxels
+// are worth prefetching (not when the samples follow a regular path, which
+// the hardware prefetchers already follow more cheaply), and the index of
+// its first sample in the caller's order; the block's samples follow it.
 struct Block {
   const double *x;
   const double *y;
   const double *z;
   int32_t n;
   bool prefetch;
+  std::ptrdiff_t first;
 };
 
 // Whether coordinate c of the block's first sample, sample b and its last
@@ -69,10 +71,11 @@ class PointSource {
   Block next(int /*slot*/) {
     const std::ptrdiff_t start = taken_;
     const auto n = static_cast<int32_t>(std::min<std::ptrdiff_t>(kBlock, m_ - start));
-    if (n <= 0) return Block{x_, y_, z_, 0, false};
+    if (n <= 0) return Block{x_, y_, z_, 0, false, start};
     taken_ += n;
-    return Block{x_ + start, y_ + start, z_ + start, n,
-                 scattered(x_ + start, y_ + start, z_ + start, n)};
+    return Block{
+        x_ + start, y_ + start, z_ + start, n, scattered(x_ + start, y_ + start, z_ + start, n),
+        start};
   }
 
  private:
@@ -112,7 +115,7 @@ void finish_each(Stage &stage, const typename Stage::Plan &plan, const Block &bl
 }
 
 // Runs stage over every block of source and hands store(index, result)
-// the results in sample order, index counting samples from 0.
+// the results, index counting samples from 0 in the caller's order.
 template <class Stage, class Source, class Store>
 void run_blocks(Stage &stage, Source &source, Store store) {
   typename Stage::Plan plans[2];
@@ -121,15 +124,13 @@ void run_blocks(Stage &stage, Source &source, Store store) {
   blocks[0] = source.next(0);
   if (blocks[0].n > 0) stage.plan(blocks[0], plans[0]);
   for (int32_t s = 0; s < std::min(blocks[0].n, stage.ahead()); ++s) stage.prefetch(plans[0], s);
-  std::ptrdiff_t done = 0;
   while (blocks[b].n > 0) {
     const int a = b ^ 1;
     blocks[a] = source.next(a);
     if (blocks[a].n > 0) stage.plan(blocks[a], plans[a]);
     typename Stage::Result results[kBlock];
     stage.finish(plans[b], blocks[b], plans[a], blocks[a].n, results);
-    for (int32_t s = 0; s < blocks[b].n; ++s) store(done + s, results[s]);
-    done += blocks[b].n;
+    for (int32_t s = 0; s < blocks[b].n; ++s) store(blocks[b].first + s, results[s]);
     b = a;
   }
 }

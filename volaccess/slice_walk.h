@@ -22,9 +22,13 @@ namespace volaccess {
 // stepped along the row by repeated addition. The additions of one row
 // form a chain, but rows are independent: rows of up to kWalkColumns
 // pixels are stepped kWalkLanes at a time, one per vector lane, and a
-// wider row alone, kWalkColumns pixels at a time. The walk ends before the
-// first pixel whose W is exactly zero; stopped() then tells the kernel to
-// return -1, with that pixel and every later one unwritten.
+// wider row alone, kWalkColumns pixels at a time. Rows of at least kBlock
+// pixels are handed out kBlock columns of each row in turn, so that the
+// voxels one row fetched are still in the nearest cache when the rows
+// beside it need them; narrower ones in pixel order, several rows to a
+// block. The walk ends before the first pixel whose W is exactly zero;
+// stopped() then tells the kernel to return -1, with that pixel and every
+// later one unwritten.
 class SliceWalk {
  public:
   SliceWalk(const double *m, int32_t xdim1, int32_t ydim1, const PlanKernels &plans)
@@ -40,36 +44,11 @@ class SliceWalk {
     walk_.dw = m[3];
   }
 
+  // The next block (n = 0 after the last). Never prefetched: the walk
+  // moves by fixed steps through voxels the rows beside mostly fetched
+  // already, and prefetching them only costs time.
   Block next(int slot) {
-    Buffer &q = buffers_[slot];
-    int32_t n = 0;
-    while (n < kBlock) {
-      if (lane_ == lanes_ready_) {
-        if (finished_) break;
-        step_on();
-        continue;
-      }
-      const int32_t count = std::min(kBlock - n, ends_[lane_] - column_in_chunk_);
-      const double *qx = steps_.data();
-      const double *qy = qx + stride();
-      const double *qz = qy + stride();
-      for (int32_t t = 0; t < count; ++t) {
-        const std::ptrdiff_t at =
-            static_cast<std::ptrdiff_t>(column_in_chunk_ + t) * kWalkLanes + lane_;
-        q.x[n + t] = qx[at];
-        q.y[n + t] = qy[at];
-        q.z[n + t] = qz[at];
-      }
-      n += count;
-      column_in_chunk_ += count;
-      if (column_in_chunk_ == ends_[lane_]) {
-        ++lane_;
-        column_in_chunk_ = 0;
-      }
-    }
-    // The walk moves by fixed steps, which the hardware prefetchers
-    // follow: prefetching its voxels only costs time.
-    return Block{q.x, q.y, q.z, n, false};
+    return columns_ >= kBlock ? next_piece(buffers_[slot]) : next_rows(buffers_[slot]);
   }
 
   bool stopped() const { return stopped_; }
@@ -85,6 +64,71 @@ class SliceWalk {
     double z[kBlock];
   };
 
+  // The steps of columns [column, column + count) of lane r into q.
+  void copy_steps(Buffer &q, int32_t at, int32_t r, int32_t column, int32_t count) const {
+    const double *qx = steps_.data();
+    const double *qy = qx + stride();
+    const double *qz = qy + stride();
+    for (int32_t t = 0; t < count; ++t) {
+      const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(column + t) * kWalkLanes + r;
+      q.x[at + t] = qx[step];
+      q.y[at + t] = qy[step];
+      q.z[at + t] = qz[step];
+    }
+  }
+
+  // The pixel index of column `column` of the chunk's lane r.
+  std::ptrdiff_t pixel(int32_t r, int32_t column) const {
+    return static_cast<std::ptrdiff_t>(chunk_row_ + r) * columns_ + chunk_column_ + column;
+  }
+
+  // Up to kBlock columns of one lane: the lanes of a chunk in turn, kBlock
+  // columns at a time, each lane up to its end.
+  Block next_piece(Buffer &q) {
+    while (true) {
+      if (lane_ < lanes_ready_ && column_in_chunk_ < ends_[lane_]) break;
+      if (lane_ < lanes_ready_) {
+        ++lane_;
+      } else if (column_in_chunk_ + kBlock < chunk_) {
+        lane_ = 0;
+        column_in_chunk_ += kBlock;
+      } else if (finished_) {
+        return Block{q.x, q.y, q.z, 0, false, 0};
+      } else {
+        step_on();
+      }
+    }
+    const int32_t count = std::min(kBlock, ends_[lane_] - column_in_chunk_);
+    copy_steps(q, 0, lane_, column_in_chunk_, count);
+    const Block block{q.x, q.y, q.z, count, false, pixel(lane_, column_in_chunk_)};
+    ++lane_;
+    return block;
+  }
+
+  // Up to kBlock pixels in pixel order, across the ends of rows: each lane
+  // of a chunk to its end, then the next.
+  Block next_rows(Buffer &q) {
+    const std::ptrdiff_t first = handed_out_;
+    int32_t n = 0;
+    while (n < kBlock) {
+      if (lane_ == lanes_ready_) {
+        if (finished_) break;
+        step_on();
+        continue;
+      }
+      const int32_t count = std::min(kBlock - n, ends_[lane_] - column_in_chunk_);
+      copy_steps(q, n, lane_, column_in_chunk_, count);
+      n += count;
+      column_in_chunk_ += count;
+      if (column_in_chunk_ == ends_[lane_]) {
+        ++lane_;
+        column_in_chunk_ = 0;
+      }
+    }
+    handed_out_ += n;
+    return Block{q.x, q.y, q.z, n, false, first};
+  }
+
   // Doubles per array of the step buffer: qx, qy, qz, then w.
   std::ptrdiff_t stride() const {
     return static_cast<std::ptrdiff_t>(kWalkLanes) * chunk_capacity_;
@@ -97,6 +141,9 @@ class SliceWalk {
   void step_on() {
     if (column_ == 0) start_rows();
     const int32_t chunk = std::min(chunk_capacity_, columns_ - column_);
+    chunk_ = chunk;
+    chunk_row_ = rows_done_;
+    chunk_column_ = column_;
     double *qx = steps_.data();
     double *w = qx + 3 * stride();
     const bool unit_w = plans_.walk_rows(&walk_, chunk, qx, qx + stride(), qx + 2 * stride(), w);
@@ -152,12 +199,18 @@ class SliceWalk {
   int32_t rows_done_ = 0;
   int32_t group_ = 0;
   int32_t column_ = 0;
-  // What the last chunk hands out: lanes 0 .. lanes_ready_ - 1, each up to
-  // its end; and how far it has been handed out.
+  // The last chunk: its columns, the row of its lane 0 and its first
+  // column; what it hands out, lanes 0 .. lanes_ready_ - 1, each up to its
+  // end; and how far it has been handed out.
+  int32_t chunk_ = 0;
+  int32_t chunk_row_ = 0;
+  int32_t chunk_column_ = 0;
   int32_t ends_[kWalkLanes] = {};
   int32_t lanes_ready_ = 0;
   int32_t lane_ = 0;
   int32_t column_in_chunk_ = 0;
+  // Pixels handed out in pixel order so far.
+  std::ptrdiff_t handed_out_ = 0;
   Buffer buffers_[2];
 };
 

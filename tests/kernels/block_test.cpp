@@ -128,21 +128,26 @@ TEST(Blocks, RunsReusedAcrossBlocksKeepTheirWeights) {
   }
 }
 
-// W = 5 - 2.5 j + 0.125 i: zero at pixel (20, 3), the 70th of rows of 25,
-// well past the first block of the walk.
+// W = 5 - 2.5 j + 0.125 i: zero at pixel (20, 3), well past the first
+// block of the walk, in rows of 25 (handed out in pixel order, several rows
+// to a block) and of 70 (handed out a block of columns of each row in
+// turn). Every pixel before it is written, none from it on.
 TEST(Blocks, SliceStopsAtZeroWBeyondTheFirstBlocks) {
   TestVolume vol = field_volume("short");
   const VolumeMap map = vol.map();
   const double mat[16] = {0.3, 0.3, 0.1, 0.125, 0.2, 0.35, 0.1, -2.5,
                           0,   0,   1,   0,     0.1, 0.2,  0.3, 5.0};
-  for (int32_t hold : {0, 1, -3}) {
-    std::vector<double> image(25 * 41, 12345.0);
-    EXPECT_EQ(slice(mat, image.data(), 25, 41, &map, hold, -3.0), -1);
-    std::vector<double> two_rows(25 * 2, 12345.0);
-    EXPECT_EQ(slice(mat, two_rows.data(), 25, 2, &map, hold, -3.0), 0);
-    EXPECT_EQ(std::memcmp(image.data(), two_rows.data(), two_rows.size() * sizeof(double)), 0);
-    for (std::size_t e = 50; e < 69; ++e) EXPECT_NE(image[e], 12345.0) << e;
-    for (std::size_t e = 69; e < image.size(); ++e) EXPECT_EQ(image[e], 12345.0) << e;
+  for (int32_t width : {25, 70}) {
+    const auto stop = static_cast<std::size_t>(2 * width + 19);
+    for (int32_t hold : {0, 1, -3}) {
+      std::vector<double> image(static_cast<std::size_t>(width) * 41, 12345.0);
+      EXPECT_EQ(slice(mat, image.data(), width, 41, &map, hold, -3.0), -1);
+      std::vector<double> two_rows(static_cast<std::size_t>(width) * 2, 12345.0);
+      EXPECT_EQ(slice(mat, two_rows.data(), width, 2, &map, hold, -3.0), 0);
+      EXPECT_EQ(std::memcmp(image.data(), two_rows.data(), two_rows.size() * sizeof(double)), 0);
+      for (std::size_t e = two_rows.size(); e < stop; ++e) EXPECT_NE(image[e], 12345.0) << e;
+      for (std::size_t e = stop; e < image.size(); ++e) EXPECT_EQ(image[e], 12345.0) << e;
+    }
   }
 }
 
