@@ -101,7 +101,8 @@ struct GradientStencils : Stencils<Value> {
 // Rows of a slice walked side by side, one per lane: each step adds
 // (dx, dy, dz, dw) to every lane's running (x, y, z, w), and stores w and
 // the quotients x / w, y / w and z / w of step i in lane r at
-// [i * kWalkLanes + r]. The running values are left in the record.
+// [r * lane_stride + i], so that each lane's steps lie in a row of their
+// own. The running values are left in the record.
 constexpr int32_t kWalkLanes = 4;
 struct RowWalk {
   double x[kWalkLanes];
@@ -137,7 +138,8 @@ struct RowWalk {
 //     of lookup_sum (lookup_stages.h), lane by lane.
 //   sum_gradient_stencils(_int): the lookup value and derivatives of each
 //     of n stencils, in the order of lookup_gradient_sum, lane by lane.
-//   walk_rows: steps the rows of walk `columns` times (see RowWalk); true
+//   walk_rows: steps the rows of walk `columns` times (see RowWalk), each
+//     lane's steps lane_stride doubles after the last lane's; true
 //     when W was exactly 1 throughout (so no step has a zero W).
 #define VOLACCESS_PLAN_FUNCTIONS(F)                                                                \
   F(void, nearest,                                                                                 \
@@ -171,7 +173,8 @@ struct RowWalk {
     (const GradientStencils<int32_t> *stencils, int32_t n, double *value, double *dx, double *dy,  \
      double *dz))                                                                                  \
   F(bool, walk_rows,                                                                               \
-    (RowWalk * walk, int32_t columns, double *qx, double *qy, double *qz, double *w))
+    (RowWalk * walk, int32_t columns, int32_t lane_stride, double *qx, double *qy, double *qz,     \
+     double *w))
 
 // Where the planes of a volume of 16-bit voxels lie, for gather_cells16:
 // planes[k] is plane k; when the planes lie evenly in memory, base is

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "cell_plan.h"
@@ -36,8 +37,10 @@ class SliceWalk {
         lanes_(xdim1 <= kWalkColumns ? kWalkLanes : 1), finished_(xdim1 < 1 || ydim1 < 1) {
     if (finished_) return;
     chunk_capacity_ = std::min(columns_, kWalkColumns);
-    steps_.resize(static_cast<std::size_t>(4 * kWalkLanes) *
-                  static_cast<std::size_t>(chunk_capacity_));
+    for (auto &steps : steps_) {
+      steps.resize(static_cast<std::size_t>(4 * kWalkLanes) *
+                   static_cast<std::size_t>(chunk_capacity_));
+    }
     walk_.dx = m[0];
     walk_.dy = m[1];
     walk_.dz = m[2];
@@ -54,8 +57,8 @@ class SliceWalk {
   bool stopped() const { return stopped_; }
 
  private:
-  // Rows of up to this many pixels are walked kWalkLanes at a time; the
-  // step buffer holds at most kWalkColumns steps of every lane (128 KB).
+  // Rows of up to this many pixels are walked kWalkLanes at a time; a step
+  // buffer holds at most kWalkColumns steps of every lane (128 KB).
   static constexpr int32_t kWalkColumns = 1024;
 
   struct Buffer {
@@ -64,17 +67,19 @@ class SliceWalk {
     double z[kBlock];
   };
 
+  // Step `column` of lane r of the last chunk: its x; y and z follow,
+  // stride() doubles apart.
+  const double *step(int32_t r, int32_t column) const {
+    return steps_[current_].data() + static_cast<std::ptrdiff_t>(r) * chunk_capacity_ + column;
+  }
+
   // The steps of columns [column, column + count) of lane r into q.
   void copy_steps(Buffer &q, int32_t at, int32_t r, int32_t column, int32_t count) const {
-    const double *qx = steps_.data();
-    const double *qy = qx + stride();
-    const double *qz = qy + stride();
-    for (int32_t t = 0; t < count; ++t) {
-      const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(column + t) * kWalkLanes + r;
-      q.x[at + t] = qx[step];
-      q.y[at + t] = qy[step];
-      q.z[at + t] = qz[step];
-    }
+    const double *from = step(r, column);
+    const auto bytes = static_cast<std::size_t>(count) * sizeof(double);
+    std::memcpy(q.x + at, from, bytes);
+    std::memcpy(q.y + at, from + stride(), bytes);
+    std::memcpy(q.z + at, from + 2 * stride(), bytes);
   }
 
   // The pixel index of column `column` of the chunk's lane r.
@@ -83,7 +88,10 @@ class SliceWalk {
   }
 
   // Up to kBlock columns of one lane: the lanes of a chunk in turn, kBlock
-  // columns at a time, each lane up to its end.
+  // columns at a time, each lane up to its end. The block points into the
+  // step buffer, which the next step_on() leaves alone: it fills the
+  // other one, and one call never steps on twice here (every chunk holds
+  // a piece unless the walk stopped).
   Block next_piece(Buffer &q) {
     while (true) {
       if (lane_ < lanes_ready_ && column_in_chunk_ < ends_[lane_]) break;
@@ -99,8 +107,9 @@ class SliceWalk {
       }
     }
     const int32_t count = std::min(kBlock, ends_[lane_] - column_in_chunk_);
-    copy_steps(q, 0, lane_, column_in_chunk_, count);
-    const Block block{q.x, q.y, q.z, count, false, pixel(lane_, column_in_chunk_)};
+    const double *x = step(lane_, column_in_chunk_);
+    const Block block{x,     x + stride(), x + 2 * stride(),
+                      count, false,        pixel(lane_, column_in_chunk_)};
     ++lane_;
     return block;
   }
@@ -144,14 +153,16 @@ class SliceWalk {
     chunk_ = chunk;
     chunk_row_ = rows_done_;
     chunk_column_ = column_;
-    double *qx = steps_.data();
+    current_ ^= 1;
+    double *qx = steps_[current_].data();
     double *w = qx + 3 * stride();
-    const bool unit_w = plans_.walk_rows(&walk_, chunk, qx, qx + stride(), qx + 2 * stride(), w);
+    const bool unit_w =
+        plans_.walk_rows(&walk_, chunk, chunk_capacity_, qx, qx + stride(), qx + 2 * stride(), w);
     lanes_ready_ = group_;
     for (int32_t r = 0; r < group_; ++r) ends_[r] = chunk;
     for (int32_t r = 0; r < group_ && !unit_w && !stopped_; ++r) {
       for (int32_t i = 0; i < chunk; ++i) {
-        if (w[static_cast<std::ptrdiff_t>(i) * kWalkLanes + r] == 0.0) {
+        if (w[static_cast<std::ptrdiff_t>(r) * chunk_capacity_ + i] == 0.0) {
           ends_[r] = i;
           lanes_ready_ = r + 1;
           stopped_ = true;
@@ -192,7 +203,10 @@ class SliceWalk {
   bool finished_;
   bool stopped_ = false;
   int32_t chunk_capacity_ = 0;
-  std::vector<double> steps_;
+  // Two step buffers, each chunk in the other: a block handed out of one
+  // stays whole while the next chunk is stepped.
+  std::vector<double> steps_[2];
+  int current_ = 0;
   RowWalk walk_{};
   // Rows finished, the rows of the current group, and the columns of it
   // stepped so far.
