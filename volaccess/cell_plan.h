@@ -140,7 +140,8 @@ struct RowWalk {
 //     of n stencils, in the order of lookup_gradient_sum, lane by lane.
 //   walk_rows: steps the rows of walk `columns` times (see RowWalk), each
 //     lane's steps lane_stride doubles after the last lane's; true
-//     when W was exactly 1 throughout (so no step has a zero W).
+//     when W was exactly 1 throughout (so no step has a zero W, and w is
+//     left as it was).
 #define VOLACCESS_PLAN_FUNCTIONS(F)                                                                \
   F(void, nearest,                                                                                 \
     (const double *x, const double *y, const double *z, int32_t n, Dims d, NearestPlan *plan))     \
