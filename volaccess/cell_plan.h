@@ -180,12 +180,15 @@ struct RowWalk {
 // Where the planes of a volume of 16-bit voxels lie, for gather_cells16:
 // planes[k] is plane k; when the planes lie evenly in memory, base is
 // plane 0 and plane k starts k * plane_bytes after it (base is null
-// otherwise). dim0 is the row length; is_signed is 0 for unsigned voxels;
-// with `scaled`, the planes' scale and offset are gathered too.
+// otherwise), and offsets32 is 1 when moreover every voxel lies less than
+// 2^31 bytes after base, ascending. dim0 is the row length; is_signed is 0
+// for unsigned voxels; with `scaled`, the planes' scale and offset are
+// gathered too.
 struct Planes16 {
   void *const *planes;
   const unsigned char *base;
   int64_t plane_bytes;
+  int32_t offsets32;
   const double *scale;
   const double *offset;
   int32_t dim0;

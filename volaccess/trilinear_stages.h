@@ -119,6 +119,7 @@ inline void fill_planes16(const Volume &vol, bool is_signed, bool uniform, int64
   v.planes = vol.data;
   v.base = nullptr;
   v.plane_bytes = 0;
+  v.offsets32 = 0;
   v.scale = vol.scale;
   v.offset = vol.offset;
   v.dim0 = vol.dim0;
@@ -130,6 +131,16 @@ inline void fill_planes16(const Volume &vol, bool is_signed, bool uniform, int64
     v.plane_bytes = even_plane_bytes(vol);
     if (v.plane_bytes != 0) v.base = static_cast<const unsigned char *>(vol.data[0]);
   }
+  // Every term is checked below 2^31 before the products, which then fit
+  // 64 bits.
+  constexpr int64_t kLimit = int64_t{1} << 31;
+  const int64_t row_bytes = int64_t{2} * vol.dim0;
+  if (v.base == nullptr || v.plane_bytes < 0 || v.plane_bytes >= kLimit || vol.dim1 < 0 ||
+      row_bytes >= kLimit) {
+    return;
+  }
+  const int64_t end = v.plane_bytes * (vol.dim2 - 1) + row_bytes * vol.dim1;
+  v.offsets32 = end < kLimit;
 }
 
 // The corners of every cell of a block, while the cells of the next block

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "unit_table.h"
@@ -238,8 +239,8 @@ std::vector<double> trilinear_results(const VolumeMap &map, const Points &p) {
 // 16-bit voxels in the machine's order are read two to a word on wide
 // paths: signed values below zero, unsigned ones above 32767, rows of one
 // voxel (every cell at the upper rim), one plane, scalings shared or per
-// plane, and planes apart or lying evenly in one buffer, all against the
-// baseline's bits.
+// plane, and planes apart or lying evenly in one buffer, upward or
+// downward, all against the baseline's bits.
 TEST(VectorPaths, SixteenBitCornersGiveTheBaselineBits) {
   struct Case {
     const char *suffix;
@@ -257,29 +258,39 @@ TEST(VectorPaths, SixteenBitCornersGiveTheBaselineBits) {
                    [&c](int i, int j, int k) { return field(i, j, k) + c.shift; });
     if (c.per_plane) vol.set_plane_scaling(c.dim2 - 1, 0.25, -4.0);
     const VolumeMap apart = vol.map();
-    // The same planes copied one after another into one buffer.
+    // The same planes copied into one buffer, one after another upward
+    // and downward.
     const std::size_t plane_bytes = static_cast<std::size_t>(c.dim0) * c.dim1 * 2;
     std::vector<unsigned char> buffer(plane_bytes * c.dim2);
-    std::vector<void *> planes;
+    std::vector<void *> upward, downward;
     for (int32_t k = 0; k < c.dim2; ++k) {
-      std::memcpy(buffer.data() + plane_bytes * k, vol.data()[k], plane_bytes);
-      planes.push_back(buffer.data() + plane_bytes * k);
+      unsigned char *up = buffer.data() + plane_bytes * k;
+      std::memcpy(up, vol.data()[k], plane_bytes);
+      upward.push_back(up);
     }
-    const VolumeMap even = [&] {
+    std::vector<unsigned char> reversed(buffer.size());
+    for (int32_t k = 0; k < c.dim2; ++k) {
+      unsigned char *down = reversed.data() + plane_bytes * (c.dim2 - 1 - k);
+      std::memcpy(down, vol.data()[k], plane_bytes);
+      downward.push_back(down);
+    }
+    const auto on = [&apart](std::vector<void *> &planes) {
       VolumeMap record = apart;
       record.data = planes.data();
       return record;
-    }();
+    };
+    const std::pair<const char *, VolumeMap> layouts[] = {
+        {"apart", apart}, {"upward", on(upward)}, {"downward", on(downward)}};
     const Points p = spread_points(vol);
-    for (const VolumeMap *map : {&apart, &even}) {
+    for (const auto &[layout, map] : layouts) {
       ASSERT_TRUE(volaccess::force_vector_path(volaccess::VectorPath::kBaseline));
-      const std::vector<double> baseline = trilinear_results(*map, p);
+      const std::vector<double> baseline = trilinear_results(map, p);
       for (volaccess::VectorPath path :
            {volaccess::VectorPath::kAvx2, volaccess::VectorPath::kAvx512}) {
         if (!volaccess::force_vector_path(path)) continue;
-        EXPECT_TRUE(same_bits(trilinear_results(*map, p), baseline))
-            << c.suffix << " " << c.dim0 << "x" << c.dim1 << "x" << c.dim2
-            << (map == &even ? " even" : " apart") << " on " << volaccess::plan_kernels().name;
+        EXPECT_TRUE(same_bits(trilinear_results(map, p), baseline))
+            << c.suffix << " " << c.dim0 << "x" << c.dim1 << "x" << c.dim2 << " " << layout
+            << " on " << volaccess::plan_kernels().name;
       }
       volaccess::choose_best_vector_path();
     }
