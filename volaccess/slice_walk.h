@@ -24,16 +24,16 @@ namespace volaccess {
 // form a chain, but rows are independent: rows of up to kWalkColumns
 // pixels are stepped kWalkLanes at a time, one per vector lane, and a
 // wider row alone, kWalkColumns pixels at a time. Rows of at least kBlock
-// pixels are handed out kBlock columns of each row in turn, so that the
-// voxels one row fetched are still in the nearest cache when the rows
-// beside it need them; narrower ones in pixel order, several rows to a
-// block. The walk ends before the first pixel whose W is exactly zero;
+// pixels are handed out `piece` (at most kBlock) columns of each row in
+// turn, so that the voxels one row fetched are still in the nearest cache
+// when the rows beside it need them; narrower ones in pixel order, several
+// rows to a block. The walk ends before the first pixel whose W is exactly zero;
 // stopped() then tells the kernel to return -1, with that pixel and every
 // later one unwritten.
 class SliceWalk {
  public:
-  SliceWalk(const double *m, int32_t xdim1, int32_t ydim1, const PlanKernels &plans)
-      : m_(m), columns_(xdim1), rows_(ydim1), plans_(plans),
+  SliceWalk(const double *m, int32_t xdim1, int32_t ydim1, const PlanKernels &plans, int32_t piece)
+      : m_(m), columns_(xdim1), rows_(ydim1), piece_(piece), plans_(plans),
         lanes_(xdim1 <= kWalkColumns ? kWalkLanes : 1), finished_(xdim1 < 1 || ydim1 < 1) {
     if (finished_) return;
     chunk_capacity_ = std::min(columns_, kWalkColumns);
@@ -87,7 +87,7 @@ class SliceWalk {
     return static_cast<std::ptrdiff_t>(chunk_row_ + r) * columns_ + chunk_column_ + column;
   }
 
-  // Up to kBlock columns of one lane: the lanes of a chunk in turn, kBlock
+  // Up to piece_ columns of one lane: the lanes of a chunk in turn, piece_
   // columns at a time, each lane up to its end. The block points into the
   // step buffer, which the next step_on() leaves alone: it fills the
   // other one, and one call never steps on twice here (every chunk holds
@@ -97,16 +97,16 @@ class SliceWalk {
       if (lane_ < lanes_ready_ && column_in_chunk_ < ends_[lane_]) break;
       if (lane_ < lanes_ready_) {
         ++lane_;
-      } else if (column_in_chunk_ + kBlock < chunk_) {
+      } else if (column_in_chunk_ + piece_ < chunk_) {
         lane_ = 0;
-        column_in_chunk_ += kBlock;
+        column_in_chunk_ += piece_;
       } else if (finished_) {
         return Block{q.x, q.y, q.z, 0, false, 0};
       } else {
         step_on();
       }
     }
-    const int32_t count = std::min(kBlock, ends_[lane_] - column_in_chunk_);
+    const int32_t count = std::min(piece_, ends_[lane_] - column_in_chunk_);
     const double *x = step(lane_, column_in_chunk_);
     const Block block{x,     x + stride(), x + 2 * stride(),
                       count, false,        pixel(lane_, column_in_chunk_)};
@@ -198,6 +198,7 @@ class SliceWalk {
   const double *m_;
   int32_t columns_;
   int32_t rows_;
+  int32_t piece_;
   const PlanKernels &plans_;
   int32_t lanes_;
   bool finished_;

@@ -70,11 +70,20 @@ void sample_points(Stage &stage, int32_t m, const double *x, const double *y, co
   run_blocks(stage, points, store);
 }
 
-// The pixels of the slice walk through stage, into image in pixel order.
-// Returns -1 when the walk met a W of exactly zero, else 0.
+// Columns of a row per block of the slice walk (SliceWalk): for nearest
+// and trilinear cells, half a block, which keeps the few rows' voxels in
+// the nearest cache (a rotated trilinear slice took a sixteenth less
+// time); lookup stencils are gathered a whole block at a time.
+constexpr int32_t kCellPiece = kBlock / 2;
+constexpr int32_t kStencilPiece = kBlock;
+
+// The pixels of the slice walk through stage, into image in pixel order,
+// handed out `piece` columns of a row at a time. Returns -1 when the walk
+// met a W of exactly zero, else 0.
 template <class Stage>
-int32_t sample_slice(Stage &stage, const double *mat, double *image, int32_t xdim1, int32_t ydim1) {
-  SliceWalk walk(mat, xdim1, ydim1, plan_kernels());
+int32_t sample_slice(Stage &stage, int32_t piece, const double *mat, double *image, int32_t xdim1,
+                     int32_t ydim1) {
+  SliceWalk walk(mat, xdim1, ydim1, plan_kernels(), piece);
   run_blocks(stage, walk, [image](std::ptrdiff_t e, double v) { image[e] = v; });
   return walk.stopped() ? -1 : 0;
 }
@@ -192,7 +201,7 @@ struct TypeUnit {
                          const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
     NearestStage<Voxel> stage(vol, plan_kernels(), background);
-    return sample_slice(stage, mat, image, xdim1, ydim1);
+    return sample_slice(stage, kCellPiece, mat, image, xdim1, ydim1);
   }
 
   static int32_t slice_1(const double *mat, double *image, int32_t xdim1, int32_t ydim1,
@@ -200,7 +209,7 @@ struct TypeUnit {
                          const double *scale, const double *offset) {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
     TrilinearStage<Voxel> stage(vol, plan_kernels(), pixel_count(xdim1, ydim1), background);
-    return sample_slice(stage, mat, image, xdim1, ydim1);
+    return sample_slice(stage, kCellPiece, mat, image, xdim1, ydim1);
   }
 
   static int32_t slice_poly(const double *mat, double *image, int32_t xdim1, int32_t ydim1,
@@ -209,7 +218,7 @@ struct TypeUnit {
     const Volume vol{data, dim0, dim1, dim2, scale, offset};
     LookupStage<Voxel, ValueRuns> stage(vol, plan_kernels(), lookup_kind, clamp_nodes(q),
                                         pixel_count(xdim1, ydim1), background);
-    return sample_slice(stage, mat, image, xdim1, ydim1);
+    return sample_slice(stage, kStencilPiece, mat, image, xdim1, ydim1);
   }
 
   // Plane k (counted from 1, not tested) scaled into image, in storage
