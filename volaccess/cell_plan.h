@@ -177,14 +177,13 @@ struct RowWalk {
     (RowWalk * walk, int32_t columns, int32_t lane_stride, double *qx, double *qy, double *qz,     \
      double *w))
 
-// Where the planes of a volume of 16-bit voxels lie, for gather_cells16:
-// planes[k] is plane k; when the planes lie evenly in memory, base is
-// plane 0 and plane k starts k * plane_bytes after it (base is null
-// otherwise), and offsets32 is 1 when moreover every voxel lies less than
-// 2^31 bytes after base, ascending. dim0 is the row length; is_signed is 0
-// for unsigned voxels; with `scaled`, the planes' scale and offset are
-// gathered too.
-struct Planes16 {
+// Where the planes of a volume lie, for the vector gathers below: planes[k]
+// is plane k; when the planes lie evenly in memory, base is plane 0 and
+// plane k starts k * plane_bytes after it (base is null otherwise), and
+// offsets32 is 1 when moreover every voxel lies less than 2^31 bytes after
+// base, ascending. dim0 is the row length; is_signed is 0 for unsigned
+// voxels; with `scaled`, the planes' scale and offset are gathered too.
+struct PlaneLayout {
   void *const *planes;
   const unsigned char *base;
   int64_t plane_bytes;
@@ -196,23 +195,27 @@ struct Planes16 {
   int32_t scaled;
 };
 
-// The corners of n planned cells of a volume of 16-bit voxels in the
-// machine's byte order, as gather_cell (trilinear_stages.h) gathers them.
-// The two corners of a row are read as one word, kGatherLanes cells at a
-// time.
+// The corners of n planned cells, as gather_cell (trilinear_stages.h)
+// gathers them, of a volume of 16-bit voxels or of 32-bit floats in the
+// machine's byte order. The two corners of a row are read as one word,
+// kGatherLanes or twice as many cells at a time; the floats only when the
+// layout's offsets32 is 1.
 constexpr int32_t kGatherLanes = 8;
-using GatherCells16 = void (*)(const TrilinearPlan *plan, const Planes16 *volume, int32_t n,
+using GatherCells16 = void (*)(const TrilinearPlan *plan, const PlaneLayout *volume, int32_t n,
                                CellCorners<int32_t> *corners);
+using GatherCellsFloat = void (*)(const TrilinearPlan *plan, const PlaneLayout *volume, int32_t n,
+                                  CellCorners<double> *corners);
 
-// One instruction set's plan functions, and its name. gather_cells16 is
-// there only where the set has vector gathers (AVX-512); elsewhere it is
-// null and the stage reads voxel by voxel, which is then faster.
+// One instruction set's plan functions, and its name. The gathers are
+// there only where the set has vector gathers (AVX-512); elsewhere they
+// are null and the stage reads voxel by voxel, which is then faster.
 struct PlanKernels {
   const char *name;
 #define VOLACCESS_PLAN_MEMBER(result, function, parameters) result(*function) parameters;
   VOLACCESS_PLAN_FUNCTIONS(VOLACCESS_PLAN_MEMBER)
 #undef VOLACCESS_PLAN_MEMBER
   GatherCells16 gather_cells16;
+  GatherCellsFloat gather_cells_float;
 };
 
 }  // namespace volaccess

@@ -91,11 +91,22 @@ void prefetch_cell(const Volume &vol, const TrilinearPlan &p, int32_t s) {
   prefetch_voxel<Voxel>(vol, p.bz[s] + p.sz[s], e11);
 }
 
-// Whether the corners of Voxel are read by the plan stage's gather_cells16:
-// 16-bit voxels in the machine's byte order.
+// Whether the corners of Voxel are read by the plan stage's gathers:
+// 16-bit voxels (gather_cells16) or 32-bit floats (gather_cells_float) in
+// the machine's byte order.
 template <class Voxel>
 constexpr bool kGathers16 = std::is_same_v<Voxel, VoxelReader<int16_t, &direct<int16_t>>> ||
                             std::is_same_v<Voxel, VoxelReader<uint16_t, &direct<uint16_t>>>;
+template <class Voxel>
+constexpr bool kGathersFloat = std::is_same_v<Voxel, VoxelReader<float, &direct<float>>>;
+
+// Whether the plan stage has a vector gather for the corners of Voxel.
+template <class Voxel>
+bool has_gather(const PlanKernels &plans) {
+  if constexpr (kGathers16<Voxel>) return plans.gather_cells16 != nullptr;
+  if constexpr (kGathersFloat<Voxel>) return plans.gather_cells_float != nullptr;
+  return false;
+}
 
 // The bytes from each plane to the next when every plane lies that far
 // after the one before (as in one mapped file or one array), else 0.
@@ -109,13 +120,13 @@ inline int64_t even_plane_bytes(const Volume &vol) {
   return static_cast<int64_t>(step);
 }
 
-// The planes of a 16-bit volume as gather_cells16 takes them, into v; the
-// base is only given when the test of even planes is worth it (as for the
+// The planes of a volume of elements of `bytes` bytes as the gathers take
+// them, into v; the base is only given when the test of even planes is worth it (as for the
 // scaling, with at least as many samples as planes) and passes, or for a
 // volume of one plane. Filled field by field: a record built whole and
 // copied in costs a small call more than all the rest of its setup.
-inline void fill_planes16(const Volume &vol, bool is_signed, bool uniform, int64_t samples,
-                          Planes16 &v) {
+inline void fill_plane_layout(const Volume &vol, int32_t bytes, bool is_signed, bool uniform,
+                              int64_t samples, PlaneLayout &v) {
   v.planes = vol.data;
   v.base = nullptr;
   v.plane_bytes = 0;
@@ -134,7 +145,7 @@ inline void fill_planes16(const Volume &vol, bool is_signed, bool uniform, int64
   // Every term is checked below 2^31 before the products, which then fit
   // 64 bits.
   constexpr int64_t kLimit = int64_t{1} << 31;
-  const int64_t row_bytes = int64_t{2} * vol.dim0;
+  const int64_t row_bytes = int64_t{bytes} * vol.dim0;
   if (v.base == nullptr || v.plane_bytes < 0 || v.plane_bytes >= kLimit || vol.dim1 < 0 ||
       row_bytes >= kLimit) {
     return;
@@ -145,21 +156,28 @@ inline void fill_planes16(const Volume &vol, bool is_signed, bool uniform, int64
 
 // The corners of every cell of a block, while the cells of the next block
 // are prefetched when they are worth it (TrilinearPlan::prefetch). 16-bit
-// voxels go to the plan stage's vector gathers where it has them, unless
-// the block is smaller than one vector of cells: a gather's latency then
-// costs more than reading the few voxels one by one.
+// voxels, and floats within 2 GiB of their first plane, go to the plan
+// stage's vector gathers where it has them, unless the block is smaller
+// than one vector of cells: a gather's latency then costs more than
+// reading the few voxels one by one.
 template <class Voxel>
-void gather_block(const Volume &vol, const PlanKernels &plans, const Planes16 &planes,
+void gather_block(const Volume &vol, const PlanKernels &plans, const PlaneLayout &planes,
                   const TrilinearPlan &p, int32_t n, const TrilinearPlan &next, int32_t next_n,
                   bool uniform, CellCorners<CornerValue<Voxel>> &corners) {
   // The next plan is only filled in when there is a next block.
   const int32_t fetched = next_n > 0 && next.prefetch ? next_n : 0;
-  if constexpr (kGathers16<Voxel>) {
-    if (plans.gather_cells16 != nullptr && n >= kGatherLanes) {
+  if constexpr (kGathers16<Voxel> || kGathersFloat<Voxel>) {
+    const bool vector = has_gather<Voxel>(plans) && n >= kGatherLanes &&
+                        (kGathers16<Voxel> || planes.offsets32 != 0);
+    if (vector) {
       for (int32_t s = 0; s < fetched; ++s) {
         if (next.inside[s]) prefetch_cell<Voxel>(vol, next, s);
       }
-      plans.gather_cells16(&p, &planes, n, &corners);
+      if constexpr (kGathers16<Voxel>) {
+        plans.gather_cells16(&p, &planes, n, &corners);
+      } else {
+        plans.gather_cells_float(&p, &planes, n, &corners);
+      }
       return;
     }
   }
@@ -191,9 +209,10 @@ class TrilinearCells {
   TrilinearCells(const Volume &vol, const PlanKernels &plans, int64_t samples, double background)
       : vol_(vol), plans_(plans), background_(background),
         uniform_(worth_testing_scaling(vol, samples) && uniform_scaling(vol)) {
-    if (kGathers16<Voxel> && plans.gather_cells16 != nullptr) {
-      fill_planes16(vol, std::is_signed_v<typename Voxel::element_type>, uniform_, samples,
-                    planes16_);
+    if (has_gather<Voxel>(plans)) {
+      using Element = typename Voxel::element_type;
+      fill_plane_layout(vol, sizeof(Element), std::is_signed_v<Element>, uniform_, samples,
+                        layout_);
     }
     if (!uniform_) return;
     const auto slots = static_cast<int32_t>(std::min<int64_t>(samples, kBlock));
@@ -218,7 +237,7 @@ class TrilinearCells {
   // The corners of the block's cells (gather_block).
   const CellCorners<CornerValue<Voxel>> &gather(const Plan &p, int32_t n, const Plan &next,
                                                 int32_t next_n) {
-    gather_block<Voxel>(vol_, plans_, planes16_, p, n, next, next_n, uniform_, corners_);
+    gather_block<Voxel>(vol_, plans_, layout_, p, n, next, next_n, uniform_, corners_);
     return corners_;
   }
 
@@ -229,7 +248,7 @@ class TrilinearCells {
  private:
   bool uniform_;
   // Only filled in for the plan stage's gather_cells16.
-  Planes16 planes16_;
+  PlaneLayout layout_;
   CellCorners<CornerValue<Voxel>> corners_;
 };
 

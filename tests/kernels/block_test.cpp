@@ -236,12 +236,12 @@ std::vector<double> trilinear_results(const VolumeMap &map, const Points &p) {
   return all;
 }
 
-// 16-bit voxels in the machine's order are read two to a word on wide
-// paths: signed values below zero, unsigned ones above 32767, rows of one
-// voxel (every cell at the upper rim), one plane, scalings shared or per
-// plane, and planes apart or lying evenly in one buffer, upward or
+// 16-bit voxels and floats in the machine's order are read two to a word
+// on wide paths: signed values below zero, unsigned ones above 32767, rows
+// of one voxel (every cell at the upper rim), one plane, scalings shared or
+// per plane, and planes apart or lying evenly in one buffer, upward or
 // downward, all against the baseline's bits.
-TEST(VectorPaths, SixteenBitCornersGiveTheBaselineBits) {
+TEST(VectorPaths, PairedCornersGiveTheBaselineBits) {
   struct Case {
     const char *suffix;
     double shift;
@@ -252,6 +252,8 @@ TEST(VectorPaths, SixteenBitCornersGiveTheBaselineBits) {
       {"short", -1500.0, 19, 14, 9, true},  {"short", -1500.0, 19, 14, 9, false},
       {"ushort", 40000.0, 19, 14, 9, true}, {"ushort", 40000.0, 2, 3, 1, false},
       {"short", -1500.0, 1, 6, 4, true},    {"ushort_s", 40000.0, 19, 14, 9, true},
+      {"float", -1500.25, 19, 14, 9, true}, {"float", -1500.25, 19, 14, 9, false},
+      {"float", 0.125, 1, 6, 4, true},      {"float_s", -1500.25, 19, 14, 9, true},
   };
   for (const Case &c : cases) {
     TestVolume vol(unit_named(c.suffix), c.dim0, c.dim1, c.dim2,
@@ -260,7 +262,8 @@ TEST(VectorPaths, SixteenBitCornersGiveTheBaselineBits) {
     const VolumeMap apart = vol.map();
     // The same planes copied into one buffer, one after another upward
     // and downward.
-    const std::size_t plane_bytes = static_cast<std::size_t>(c.dim0) * c.dim1 * 2;
+    const std::size_t plane_bytes =
+        static_cast<std::size_t>(c.dim0) * c.dim1 * unit_named(c.suffix).size;
     std::vector<unsigned char> buffer(plane_bytes * c.dim2);
     std::vector<void *> upward, downward;
     for (int32_t k = 0; k < c.dim2; ++k) {
