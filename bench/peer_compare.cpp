@@ -108,16 +108,16 @@ std::function<void()> slice_run(const VolumeMap *map, const BenchData &data, std
 // slab by slab in tiles shared among the workers, straight into out
 // instead of a file.
 std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, int32_t hold,
-                                  const vacli::Workers &workers, std::vector<double> &out) {
+                                  const vaeng::Workers &workers, std::vector<double> &out) {
   return [map, &data, hold, &workers, &out] {
-    const vacli::GridSize grid{kSide, kSide, kSide};
-    const vacli::PointMap points = vacli::affine_points(data.rotation);
-    const vacli::PointSampler sampler = [map, hold](int32_t n, const double *x, const double *y, const double *z,
+    const vaeng::GridSize grid{kSide, kSide, kSide};
+    const vaeng::PointMap points = vaeng::affine_points(data.rotation);
+    const vaeng::PointSampler sampler = [map, hold](int32_t n, const double *x, const double *y, const double *z,
                                                     double *values) { resample(n, map, values, x, y, z, hold, 0.0); };
-    const int64_t depth = vacli::slab_planes(grid);
+    const int64_t depth = vaeng::slab_planes(grid);
     const auto plane = static_cast<std::size_t>(kSide) * kSide;
     for (int64_t k0 = 0; k0 < kSide; k0 += depth) {
-      vacli::reslice_slab(workers, grid, k0, std::min<int64_t>(depth, kSide - k0), points, sampler,
+      vaeng::reslice_slab(workers, grid, k0, std::min<int64_t>(depth, kSide - k0), points, sampler,
                           out.data() + plane * static_cast<std::size_t>(k0));
     }
   };
@@ -125,10 +125,10 @@ std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, i
 
 std::string write_nifti(const std::string &dir, const BenchData &data, int32_t side) {
   const std::string path = dir + "/volume" + std::to_string(side) + ".nii";
-  vacli::NiftiLayout layout;
+  vaeng::NiftiLayout layout;
   layout.dim = {side, side, side};
-  layout.datatype = vacli::find_nifti_datatype(4);
-  vacli::NiftiWriter writer(path, layout);
+  layout.datatype = vaeng::find_nifti_datatype(4);
+  vaeng::NiftiWriter writer(path, layout);
   std::vector<double> plane(static_cast<std::size_t>(side) * side);
   for (int32_t k = 0; k < side; ++k) {
     for (int32_t j = 0; j < side; ++j) {
@@ -155,8 +155,8 @@ std::string write_nifti(const std::string &dir, const BenchData &data, int32_t s
 double open_and_sample_us(const std::string &path) {
   double sink = 0.0;
   const double s = median_seconds(101, [&] {
-    const vacli::NiftiImage image = vacli::NiftiImage::open(path);
-    const vacli::MappedVolume volume(image, 1);
+    const vaeng::NiftiImage image = vaeng::NiftiImage::open(path);
+    const vaeng::MappedVolume volume(image, 1);
     const double c = static_cast<double>(volume.map().dim[0] + 1) / 2.0;
     double v = 0.0;
     resample(1, &volume.map(), &v, &c, &c, &c, 1, 0.0);
@@ -205,8 +205,8 @@ void run_rows(BenchData &data, const std::string &dir, const PeerRow &peer) {
   compare("trilinear_grad_random", kReps, gradient_run(map, data.random, 1, g), peer("trilinear_grad_random"),
           per_point);
   compare("slice_trilinear", kReps * 5, slice_run(map, data, image), peer("slice_trilinear"), per_pixel);
-  const vacli::Workers one(1);
-  const vacli::Workers all(vacli::thread_count(std::nullopt));
+  const vaeng::Workers one(1);
+  const vaeng::Workers all(vaeng::thread_count(std::nullopt));
   report("threads", "ours", all.threads());
   compare("reslice_trilinear", kResliceReps, reslice_run(map, data, 1, one, volume_out), peer("reslice_trilinear"),
           1.0);

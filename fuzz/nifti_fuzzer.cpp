@@ -7,7 +7,7 @@
 #include <string>
 
 #include "calvex/host.h"
-#include "cli_error.h"
+#include "errors.h"
 #include "nifti_header.h"
 #include "nifti_image.h"
 #include "volume_description.h"
@@ -15,16 +15,16 @@
 namespace {
 
 // Every header field the program later relies on must already be sound.
-void use_header(const vacli::NiftiHeader &h) {
-  const vacli::Mat4 m = vacli::one_based_matrix(h);
+void use_header(const vaeng::NiftiHeader &h) {
+  const vaeng::Mat4 m = vaeng::one_based_matrix(h);
   volatile double sink = m[0];
   (void)sink;
 }
 
 // The mapping must agree with the header checks: a header that passed
 // them never makes the library read past the file.
-void sample_image(const vacli::NiftiImage &image) {
-  const vacli::MappedVolume volume(image, image.header().volumes);
+void sample_image(const vaeng::NiftiImage &image) {
+  const vaeng::MappedVolume volume(image, image.header().volumes);
   const VolumeMap &map = volume.map();
   const double lo = 1, hx = static_cast<double>(map.dim[0]), hy = static_cast<double>(map.dim[1]),
                hz = static_cast<double>(map.dim[2]);
@@ -39,14 +39,14 @@ void sample_image(const vacli::NiftiImage &image) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::size_t allocations = calvex::live_allocations();
   try {
-    use_header(vacli::parse_nifti_header(data, size, "fuzz.nii"));
-  } catch (const vacli::CliError &) {
+    use_header(vaeng::parse_nifti_header(data, size, "fuzz.nii"));
+  } catch (const vaeng::Error &) {
   }
   try {
-    const vacli::NiftiImage image = vacli::NiftiImage::from_bytes(data, size, "fuzz.nii");
+    const vaeng::NiftiImage image = vaeng::NiftiImage::from_bytes(data, size, "fuzz.nii");
     use_header(image.header());
     sample_image(image);
-  } catch (const vacli::CliError &) {
+  } catch (const vaeng::Error &) {
   }
   calvex::take_console();
   if (calvex::live_allocations() != allocations) __builtin_trap();

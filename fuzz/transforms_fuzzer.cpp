@@ -4,21 +4,21 @@
 #include <cstdint>
 #include <string>
 
-#include "cli_error.h"
+#include "errors.h"
 #include "transforms.h"
 #include "unique_fd.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   try {
-    for (const vacli::MatVariable &v : vacli::parse_mat4(data, size, "fuzz.mat"))
-      vacli::itk_transform_lps(v.name, v.values, {0, 0, 0}, "fuzz.mat");
-  } catch (const vacli::CliError &) {
+    for (const vaeng::MatVariable &v : vaeng::parse_mat4(data, size, "fuzz.mat"))
+      vaeng::itk_transform_lps(v.name, v.values, {0, 0, 0}, "fuzz.mat");
+  } catch (const vaeng::Error &) {
   }
   try {
-    const vacli::UniqueFd fd = vacli::make_anonymous_file("fuzz");
-    vacli::write_all(fd.get(), data, size, "fuzz");
-    vacli::read_transform_file(vacli::descriptor_path(fd.get()));
-  } catch (const vacli::CliError &) {
+    const vaeng::UniqueFd fd = vaeng::make_anonymous_file("fuzz");
+    vaeng::write_all(fd.get(), data, size, "fuzz");
+    vaeng::read_transform_file(vaeng::descriptor_path(fd.get()));
+  } catch (const vaeng::Error &) {
   }
   return 0;
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "errors.h"
+#include "exceptions.h"
 #include "module_parts.h"
 #include "point_sampling.h"
 

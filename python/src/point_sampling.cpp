@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "arguments.h"
-#include "errors.h"
+#include "exceptions.h"
+#include "kernels.h"
 #include "thread_count.h"
 #include "workers.h"
 
@@ -40,12 +40,12 @@ double coordinate(const PointArray &p, py::ssize_t i, int axis) {
 void convert_block(const PointArray &p, py::ssize_t first, py::ssize_t n, const SampleSettings &s, double *x, double *y,
                    double *z) {
   for (py::ssize_t i = 0; i < n; ++i) {
-    const vacli::Vec3 q{coordinate(p, first + i, 0), coordinate(p, first + i, 1), coordinate(p, first + i, 2)};
+    const vaeng::Vec3 q{coordinate(p, first + i, 0), coordinate(p, first + i, 1), coordinate(p, first + i, 2)};
     switch (s.frame) {
       case Frame::Voxel1: x[i] = q[0], y[i] = q[1], z[i] = q[2]; break;
       case Frame::Voxel0: x[i] = q[0] + 1.0, y[i] = q[1] + 1.0, z[i] = q[2] + 1.0; break;
       case Frame::World: {
-        const vacli::Vec3 v = vacli::apply_point(s.world_to_voxel, q);
+        const vaeng::Vec3 v = vaeng::apply_point(s.world_to_voxel, q);
         x[i] = v[0], y[i] = v[1], z[i] = v[2];
         break;
       }
@@ -77,7 +77,7 @@ int32_t sample_all(const VolumeMap &map, const PointArray &p, const SampleSettin
   const py::ssize_t shares = std::max<py::ssize_t>(1, p.count / kPointsPerThread);
   if (shares == 1) return sample_range(map, p, s, out, 0, p.count);
   const int chosen = chosen_threads(s.threads);
-  const vacli::Workers workers(static_cast<int>(std::min<py::ssize_t>(chosen, shares)));
+  const vaeng::Workers workers(static_cast<int>(std::min<py::ssize_t>(chosen, shares)));
   std::atomic<int32_t> status{0};
   workers.for_each(p.count, kPointsPerThread, [&](int64_t begin, int64_t end) {
     const int32_t st = sample_range(map, p, s, out, begin, end);
@@ -122,13 +122,13 @@ PointArray point_array(py::handle points) {
 int32_t checked_hold(py::handle hold) {
   if (py::isinstance<py::str>(hold)) {
     const std::string name = hold.cast<std::string>();
-    if (const std::optional<int32_t> code = vacli::hold_by_name(name)) return *code;
+    if (const std::optional<int32_t> code = vaeng::hold_by_name(name)) return *code;
     value_error("", "hold='" + name + "' is none of nearest, linear, cubic, sinc, label, or a whole number");
   }
   if (!py::isinstance<py::int_>(hold)) value_error("", "hold=" + text_of(py::repr(hold)) + " is not a whole number");
   int overflow = 0;
   const long long code = PyLong_AsLongLongAndOverflow(hold.ptr(), &overflow);
-  const std::string problem = vacli::hold_range_problem(overflow > 0 ? INT64_MAX : overflow < 0 ? INT64_MIN : code);
+  const std::string problem = vaeng::hold_range_problem(overflow > 0 ? INT64_MAX : overflow < 0 ? INT64_MIN : code);
   if (!problem.empty()) value_error("", "hold=" + text_of(hold) + " is out of range: " + problem);
   return static_cast<int32_t>(code);
 }
@@ -137,12 +137,12 @@ bool is_label_hold(py::handle hold) { return py::isinstance<py::str>(hold) && ho
 
 int checked_threads(std::optional<int> threads) {
   if (!threads) return 0;
-  if (*threads < 1 || *threads > vacli::kMaxThreads)
-    value_error("", "threads=" + std::to_string(*threads) + " must be 1 to " + std::to_string(vacli::kMaxThreads));
+  if (*threads < 1 || *threads > vaeng::kMaxThreads)
+    value_error("", "threads=" + std::to_string(*threads) + " must be 1 to " + std::to_string(vaeng::kMaxThreads));
   return *threads;
 }
 
-int chosen_threads(int threads) { return threads ? threads : vacli::thread_count(std::nullopt); }
+int chosen_threads(int threads) { return threads ? threads : vaeng::thread_count(std::nullopt); }
 
 py::object sample_map(const VolumeMap &map, const std::string &name, const PointArray &points,
                       const SampleSettings &settings) {

@@ -51,14 +51,14 @@ int chosen_threads(int threads);
 
 struct SampleSettings {
   Frame frame = Frame::World;
-  vacli::Mat4 world_to_voxel{};  // used for Frame::World
+  vaeng::Mat4 world_to_voxel{};  // used for Frame::World
   int32_t hold = 1;
   double background = 0;
   bool gradient = false;
   int threads = 0;  // 0: every CPU this process may use
   // Set for hold="label": values come from the grid's label rule, not
   // from the library's kernel of `hold`.
-  const vacli::SourceGrid *labels = nullptr;
+  const vaeng::SourceGrid *labels = nullptr;
 };
 
 // The values at every point, an (N,) float64 array, or with gradient the

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "errors.h"
+#include "exceptions.h"
 #include "module_parts.h"
 #include "point_sampling.h"
 #include "slicing.h"
@@ -14,15 +14,15 @@ namespace vapy {
 
 namespace {
 
-py::array_t<double> rows_of(const vacli::Mat4 &m) {
+py::array_t<double> rows_of(const vaeng::Mat4 &m) {
   py::array_t<double> a({4, 4});
   auto r = a.mutable_unchecked<2>();
   for (int row = 0; row < 4; ++row)
-    for (int col = 0; col < 4; ++col) r(row, col) = vacli::at(m, row, col);
+    for (int col = 0; col < 4; ++col) r(row, col) = vaeng::at(m, row, col);
   return a;
 }
 
-py::dtype numpy_dtype(const vacli::NiftiHeader &h) {
+py::dtype numpy_dtype(const vaeng::NiftiHeader &h) {
   static const std::pair<int, const char *> kinds[] = {{2, "u1"},  {256, "i1"}, {4, "i2"},    {512, "u2"},
                                                        {8, "i4"},  {768, "u4"}, {1024, "i8"}, {1280, "u8"},
                                                        {16, "f4"}, {64, "f8"}};
@@ -35,7 +35,7 @@ py::dtype numpy_dtype(const vacli::NiftiHeader &h) {
 }
 
 // Volume indices from Python count from 0, as numpy indexes the fourth axis.
-int64_t volume_number(const vacli::NiftiImage &image, std::optional<int64_t> volume) {
+int64_t volume_number(const vaeng::NiftiImage &image, std::optional<int64_t> volume) {
   const int64_t count = image.header().volumes;
   if (!volume) {
     if (count > 1)
@@ -52,7 +52,7 @@ int64_t volume_number(const vacli::NiftiImage &image, std::optional<int64_t> vol
 
 }  // namespace
 
-vacli::Mat4 matrix_from_rows(py::handle matrix, const std::string &what) {
+vaeng::Mat4 matrix_from_rows(py::handle matrix, const std::string &what) {
   py::array a = py::array::ensure(matrix);
   const char kind = a ? a.dtype().kind() : 'O';
   if (kind != 'f' && kind != 'i' && kind != 'u') value_error(what, "not an array of real numbers");
@@ -60,34 +60,34 @@ vacli::Mat4 matrix_from_rows(py::handle matrix, const std::string &what) {
   if (m.ndim() != 2 || m.shape(0) != 4 || m.shape(1) != 4) value_error(what, "expected a 4x4 array");
   std::array<double, 16> rows{};
   std::copy(m.data(), m.data() + 16, rows.begin());
-  return vacli::from_rows(rows);
+  return vaeng::from_rows(rows);
 }
 
 void OpenVolume::check_file() const {
   if (image.size_sealed()) return;
   const VolumeMap &map = mapping.map();
-  if (!vacli::file_covers_mapping(image.data_fd(), map, image.data_name()))
+  if (!vaeng::file_covers_mapping(image.data_fd(), map, image.data_name()))
     os_error(image.data_name(), "the file is now shorter than when it was loaded (" + std::to_string(map.map_len) +
                                     " bytes mapped); load it again");
 }
 
-Volume::Volume(vacli::NiftiImage image, std::optional<int64_t> volume, std::string path) : path_(std::move(path)) {
+Volume::Volume(vaeng::NiftiImage image, std::optional<int64_t> volume, std::string path) : path_(std::move(path)) {
   const int64_t number = volume_number(image, volume);
   open_ = std::make_shared<OpenVolume>(std::move(image), number);
-  const vacli::NiftiHeader &h = open_->image.header();
+  const vaeng::NiftiHeader &h = open_->image.header();
   shape_ = py::make_tuple(h.dim[0], h.dim[1], h.dim[2]);
   dtype_ = numpy_dtype(h);
   affine_ = rows_of(h.voxel_to_world);
-  has_world_ = vacli::invert(open_->mapping.voxel_to_world(), &world_to_voxel_);
+  has_world_ = vaeng::invert(open_->mapping.voxel_to_world(), &world_to_voxel_);
 }
 
 Volume Volume::open(const std::string &path, std::optional<int64_t> volume) {
-  return Volume(vacli::NiftiImage::open(path), volume, path);
+  return Volume(vaeng::NiftiImage::open(path), volume, path);
 }
 
 Volume Volume::from_bytes(const py::bytes &bytes, const std::string &name, std::optional<int64_t> volume) {
   const std::string_view view = bytes;
-  return Volume(vacli::NiftiImage::from_bytes(view.data(), view.size(), name), volume, "");
+  return Volume(vaeng::NiftiImage::from_bytes(view.data(), view.size(), name), volume, "");
 }
 
 py::object Volume::sample(py::handle points, const std::string &space, py::handle hold, double background,
@@ -106,10 +106,10 @@ py::object Volume::sample(py::handle points, const std::string &space, py::handl
   held->check_file();
   if (!labels) return sample_map(held->mapping.map(), held->mapping.name(), p, s);
   // The label rule reads the voxels from memory, as the program's sample does.
-  std::unique_ptr<vacli::SourceGrid> grid;
+  std::unique_ptr<vaeng::SourceGrid> grid;
   {
     py::gil_scoped_release release;
-    grid = std::make_unique<vacli::SourceGrid>(held->mapping);
+    grid = std::make_unique<vaeng::SourceGrid>(held->mapping);
   }
   s.labels = grid.get();
   return sample_map(held->mapping.map(), held->mapping.name(), p, s);
@@ -118,7 +118,7 @@ py::object Volume::sample(py::handle points, const std::string &space, py::handl
 py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py::handle hold, double background,
                         std::optional<int> threads) const {
   const std::shared_ptr<OpenVolume> held = checked_open();
-  const vacli::Mat4 transform = matrix_from_rows(matrix, "matrix");
+  const vaeng::Mat4 transform = matrix_from_rows(matrix, "matrix");
   if (is_label_hold(hold)) value_error("", "hold='label' is not available in slice; use sample or reslice");
   const int32_t h = checked_hold(hold);
   const int given_threads = checked_threads(threads);
@@ -131,8 +131,8 @@ py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py
   held->check_file();
   {
     py::gil_scoped_release release;
-    const vacli::Workers workers(chosen_threads(given_threads));
-    vacli::cut_slice_into(held->mapping, transform, static_cast<int32_t>(shape.first),
+    const vaeng::Workers workers(chosen_threads(given_threads));
+    vaeng::cut_slice_into(held->mapping, transform, static_cast<int32_t>(shape.first),
                           static_cast<int32_t>(shape.second), h, background, pixels, workers);
   }
   return std::move(image);
@@ -152,7 +152,7 @@ std::string Volume::repr() const {
   return "<volaccess.Volume " + where + " " + text_of(shape_) + " " + text_of(dtype_) + (closed() ? " closed>" : ">");
 }
 
-const vacli::Mat4 &Volume::world_to_voxel() const {
+const vaeng::Mat4 &Volume::world_to_voxel() const {
   if (!has_world_)
     value_error(open_->mapping.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
   return world_to_voxel_;

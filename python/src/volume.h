@@ -21,11 +21,11 @@ namespace vapy {
 // The image and its mapping, shared by the calls running on it: close()
 // while another thread samples leaves the mapping to that call's end.
 struct OpenVolume {
-  OpenVolume(vacli::NiftiImage opened, int64_t index)
+  OpenVolume(vaeng::NiftiImage opened, int64_t index)
       : image(std::move(opened)), volume(index), mapping(image, index) {}
-  vacli::NiftiImage image;
+  vaeng::NiftiImage image;
   int64_t volume;  // from 1
-  vacli::VolumeMapping mapping;
+  vaeng::VolumeMapping mapping;
 
   // Raises OSError naming the file when it no longer covers the mapping:
   // reading past its end would raise SIGBUS. A private copy sealed
@@ -36,7 +36,7 @@ struct OpenVolume {
 class Volume {
  public:
   // `volume` counts from 0; none is accepted for an image of one volume.
-  Volume(vacli::NiftiImage image, std::optional<int64_t> volume, std::string path);
+  Volume(vaeng::NiftiImage image, std::optional<int64_t> volume, std::string path);
 
   static Volume open(const std::string &path, std::optional<int64_t> volume);
   static Volume from_bytes(const pybind11::bytes &bytes, const std::string &name, std::optional<int64_t> volume);
@@ -61,20 +61,20 @@ class Volume {
   std::string repr() const;
 
  private:
-  const vacli::Mat4 &world_to_voxel() const;
+  const vaeng::Mat4 &world_to_voxel() const;
 
   std::shared_ptr<OpenVolume> open_;
   std::string path_;
   pybind11::tuple shape_;
   pybind11::dtype dtype_;
   pybind11::array affine_;
-  vacli::Mat4 world_to_voxel_{};
+  vaeng::Mat4 world_to_voxel_{};
   bool has_world_ = false;
 };
 
 // A 4x4 array-like written row by row, as a matrix in the library's
 // layout; `what` names it in errors.
-vacli::Mat4 matrix_from_rows(pybind11::handle matrix, const std::string &what);
+vaeng::Mat4 matrix_from_rows(pybind11::handle matrix, const std::string &what);
 
 }  // namespace vapy
 

@@ -18,9 +18,9 @@
 
 namespace {
 
-using vacli::FaultGuard;
-using vacli::NiftiImage;
 using vacli_test::ScratchDir;
+using vaeng::FaultGuard;
+using vaeng::NiftiImage;
 
 const char kChanged[] = "the image changed on disk while it was being read";
 
@@ -36,7 +36,7 @@ std::string write_image(const ScratchDir &dir, const std::string &name) {
 // Maps the image, empties its file, then samples it: the read faults.
 void sample_after_truncation(const std::string &path) {
   const NiftiImage image = NiftiImage::open(path);
-  const vacli::MappedVolume volume(image, 1);
+  const vaeng::MappedVolume volume(image, 1);
   if (::truncate(path.c_str(), 0) != 0) std::_Exit(3);
   const double x[] = {2}, y[] = {2}, z[] = {2};
   double out[1];
@@ -57,7 +57,7 @@ TEST(FaultGuardDeathTest, UnnamedOutputVanishesWithTheProgram) {
   const std::string out = dir.file("out.nii");
   EXPECT_EXIT(
       {
-        vacli::OutputFile file(out);
+        vaeng::OutputFile file(out);
         if (::write(file.fd(), "partial", 7) != 7) std::_Exit(3);
         sample_after_truncation(path);
       },
@@ -75,7 +75,7 @@ TEST(FaultGuardDeathTest, HiddenTemporaryOutputIsRemoved) {
         const FaultGuard guard("brain.nii");
         const int fd = ::open(hidden.c_str(), O_CREAT | O_WRONLY, 0644);
         if (fd < 0) std::_Exit(3);
-        vacli::abandon_on_fault(hidden);
+        vaeng::abandon_on_fault(hidden);
         std::raise(SIGBUS);
         std::_Exit(0);
       },
@@ -93,7 +93,7 @@ TEST(FaultGuardDeathTest, TerminationSignalsRemoveTheHiddenTemporary) {
         {
           const int fd = ::open(hidden.c_str(), O_CREAT | O_WRONLY, 0644);
           if (fd < 0) std::_Exit(3);
-          vacli::abandon_on_fault(hidden);
+          vaeng::abandon_on_fault(hidden);
           std::raise(signal);
           std::_Exit(0);
         },
@@ -108,7 +108,7 @@ TEST(FaultGuardDeathTest, CommittedOutputIsKept) {
   EXPECT_EXIT(
       {
         const FaultGuard guard("brain.nii");
-        vacli::OutputFile file(out);
+        vaeng::OutputFile file(out);
         file.commit();
         std::raise(SIGBUS);
       },

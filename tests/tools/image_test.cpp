@@ -11,7 +11,7 @@
 #include <string>
 
 #include "calvex/host.h"
-#include "cli_error.h"
+#include "errors.h"
 #include "header_bytes.h"
 #include "nifti_image.h"
 #include "nifti_writer.h"
@@ -20,14 +20,14 @@
 
 namespace {
 
-using vacli::CliError;
-using vacli::NiftiImage;
 using vacli_test::ScratchDir;
+using vaeng::Error;
+using vaeng::NiftiImage;
 
 std::string error_of(const std::function<void()> &f) {
   try {
     f();
-  } catch (const CliError &e) {
+  } catch (const Error &e) {
     return e.what();
   }
   return "no error";
@@ -60,11 +60,11 @@ double field(const hxArray *s, const char *name, std::size_t i) {
 }
 
 TEST(ImageFileNames, PairsFindTheirOtherHalfInTheSameCase) {
-  EXPECT_EQ(vacli::image_file_names("a/b.hdr").data, "a/b.img");
-  EXPECT_EQ(vacli::image_file_names("a/b.img").header, "a/b.hdr");
-  EXPECT_EQ(vacli::image_file_names("B.HDR").data, "B.IMG");
-  EXPECT_EQ(vacli::image_file_names("b.hdr.gz").data, "b.img.gz");
-  EXPECT_EQ(vacli::image_file_names("b.nii").data, "b.nii");
+  EXPECT_EQ(vaeng::image_file_names("a/b.hdr").data, "a/b.img");
+  EXPECT_EQ(vaeng::image_file_names("a/b.img").header, "a/b.hdr");
+  EXPECT_EQ(vaeng::image_file_names("B.HDR").data, "B.IMG");
+  EXPECT_EQ(vaeng::image_file_names("b.hdr.gz").data, "b.img.gz");
+  EXPECT_EQ(vaeng::image_file_names("b.nii").data, "b.nii");
 }
 
 TEST(NiftiImage, PlainFileHoldsHeaderAndVoxels) {
@@ -209,7 +209,7 @@ TEST(VolumeStruct, CarriesDimTypePinfoMatAndTheOpenFile) {
   std::vector<unsigned char> file = bytes;
   file.resize(352 + 2 * 240, 0);
   const NiftiImage image = NiftiImage::from_bytes(file.data(), file.size(), "mem");
-  const vacli::HostArray s = vacli::make_volume_struct(image, 2);
+  const vaeng::HostArray s = vaeng::make_volume_struct(image, 2);
   EXPECT_EQ(field(s.get(), "dim", 0), 4.0);
   EXPECT_EQ(field(s.get(), "dim", 2), 6.0);
   EXPECT_EQ(field(s.get(), "dt", 0), 4.0);
@@ -230,7 +230,7 @@ TEST(MappedVolume, SamplesVoxelCentresExactly) {
   h.scl_inter = 1;
   const std::vector<unsigned char> file = image_bytes(h);
   const NiftiImage image = NiftiImage::from_bytes(file.data(), file.size(), "mem");
-  const vacli::MappedVolume volume(image, 1);
+  const vaeng::MappedVolume volume(image, 1);
   const double x[] = {1, 4, 2}, y[] = {1, 5, 3}, z[] = {1, 6, 4};
   double out[3];
   ASSERT_EQ(resample(3, &volume.map(), out, x, y, z, 0, -1), 0);
@@ -243,7 +243,7 @@ TEST(MappedVolume, LibraryMessagesReachTheUserVerbatim) {
   std::vector<unsigned char> file = image_bytes(vacli_test::basic_v1());
   file.pop_back();
   const NiftiImage image = NiftiImage::from_bytes(file.data(), file.size(), "short.nii");
-  EXPECT_EQ(error_of([&] { vacli::MappedVolume v(image, 1); }), "short.nii: File too small.");
+  EXPECT_EQ(error_of([&] { vaeng::MappedVolume v(image, 1); }), "short.nii: File too small.");
   EXPECT_EQ(calvex::live_allocations(), 0u);
 }
 
@@ -259,7 +259,7 @@ TEST(MappedVolume, PlaneRecordsBeyondMemoryAreRefusedUpFront) {
   dir.write("tall.nii", vacli_test::bytes_of(h2));
   ASSERT_EQ(::truncate(dir.file("tall.nii").c_str(), 544 + 2147483647LL), 0);
   const NiftiImage image = NiftiImage::open(dir.file("tall.nii"));
-  const std::string error = error_of([&] { vacli::MappedVolume v(image, 1); });
+  const std::string error = error_of([&] { vaeng::MappedVolume v(image, 1); });
   EXPECT_TRUE(std::regex_match(error, std::regex(".*tall.nii: mapping its 2147483647 planes takes 48.0 GiB, more than "
                                                  "half of the [0-9.]+ [KMGT]iB this program may use")))
       << error;
@@ -272,7 +272,7 @@ TEST(MappedVolume, FileShorterThanItsMappingIsReportedAsChanged) {
   ScratchDir dir;
   dir.write("a.nii", image_bytes(vacli_test::basic_v1()));
   const NiftiImage image = NiftiImage::open(dir.file("a.nii"));
-  const vacli::MappedVolume volume(image, 1);
+  const vaeng::MappedVolume volume(image, 1);
   EXPECT_EQ(error_of([&] { volume.check_unchanged(); }), "no error");
   ASSERT_EQ(::truncate(dir.file("a.nii").c_str(), 352 + 239), 0);
   EXPECT_EQ(error_of([&] { volume.check_unchanged(); }),
@@ -282,7 +282,7 @@ TEST(MappedVolume, FileShorterThanItsMappingIsReportedAsChanged) {
 TEST(MappedVolume, MissingVolumeIsNamed) {
   const std::vector<unsigned char> file = image_bytes(vacli_test::basic_v1());
   const NiftiImage image = NiftiImage::from_bytes(file.data(), file.size(), "a.nii");
-  EXPECT_EQ(error_of([&] { vacli::MappedVolume v(image, 2); }),
+  EXPECT_EQ(error_of([&] { vaeng::MappedVolume v(image, 2); }),
             "a.nii: volume 2 does not exist: the image holds 1 volume");
 }
 

@@ -6,25 +6,25 @@
 #include <limits>
 #include <string>
 
-#include "cli_error.h"
+#include "errors.h"
 #include "header_bytes.h"
 
 namespace {
 
-using vacli::CliError;
-using vacli::NiftiHeader;
 using vacli_test::basic_v1;
 using vacli_test::basic_v2;
 using vacli_test::bytes_of;
+using vaeng::Error;
+using vaeng::NiftiHeader;
 
 NiftiHeader parse(const std::vector<unsigned char> &b) {
-  return vacli::parse_nifti_header(b.data(), b.size(), "img.nii");
+  return vaeng::parse_nifti_header(b.data(), b.size(), "img.nii");
 }
 
 std::string error_of(const std::vector<unsigned char> &b) {
   try {
     parse(b);
-  } catch (const CliError &e) {
+  } catch (const Error &e) {
     return e.what();
   }
   return "no error";
@@ -83,7 +83,7 @@ TEST(NiftiHeader, TwoDimensionalImageHasOnePlane) {
 }
 
 TEST(NiftiHeader, AllTenDatatypesAreAcceptedWithTheirSizes) {
-  for (const vacli::NiftiDatatype &t : vacli::nifti_datatypes()) {
+  for (const vaeng::NiftiDatatype &t : vaeng::nifti_datatypes()) {
     nifti_1_header raw = basic_v1();
     raw.datatype = static_cast<short>(t.code);
     const NiftiHeader h = parse(bytes_of(raw));
@@ -208,7 +208,7 @@ TEST(NiftiHeader, SformWinsOverQform) {
   std::memcpy(raw.srow_z, rows[2], sizeof rows[2]);
   const NiftiHeader h = parse(bytes_of(raw));
   EXPECT_STREQ(h.matrix_source, "sform");
-  EXPECT_EQ(h.voxel_to_world, (vacli::Mat4{2, 0, 0, 0, 0, 3, 0, 0, 0, 0, 4, 0, 10, 20, 30, 1}));
+  EXPECT_EQ(h.voxel_to_world, (vaeng::Mat4{2, 0, 0, 0, 0, 3, 0, 0, 0, 0, 4, 0, 10, 20, 30, 1}));
 }
 
 TEST(NiftiHeader, QformIsUsedWhenSformCodeIsZero) {
@@ -219,7 +219,7 @@ TEST(NiftiHeader, QformIsUsedWhenSformCodeIsZero) {
   raw.qoffset_x = 5;
   const NiftiHeader h = parse(bytes_of(raw));
   EXPECT_STREQ(h.matrix_source, "qform");
-  EXPECT_EQ(h.voxel_to_world, (vacli::Mat4{-2, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1, 0, 5, 0, 0, 1}));
+  EXPECT_EQ(h.voxel_to_world, (vaeng::Mat4{-2, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1, 0, 5, 0, 0, 1}));
 }
 
 TEST(NiftiHeader, VoxelSizesScaleWhenNeitherFormIsSet) {
@@ -230,7 +230,7 @@ TEST(NiftiHeader, VoxelSizesScaleWhenNeitherFormIsSet) {
   raw.srow_x[0] = 99;  // ignored: sform code 0
   const NiftiHeader h = parse(bytes_of(raw));
   EXPECT_STREQ(h.matrix_source, "voxel sizes");
-  EXPECT_EQ(h.voxel_to_world, (vacli::Mat4{2, 0, 0, 0, 0, 3, 0, 0, 0, 0, 4, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(h.voxel_to_world, (vaeng::Mat4{2, 0, 0, 0, 0, 3, 0, 0, 0, 0, 4, 0, 0, 0, 0, 1}));
 }
 
 TEST(NiftiHeader, NonFiniteSformIsRefused) {
@@ -290,16 +290,16 @@ TEST(NiftiHeader, OneBasedMatrixSendsVoxelOneToTheHeadersVoxelZero) {
   raw.pixdim[1] = 2;
   raw.pixdim[2] = 3;
   raw.pixdim[3] = 4;
-  const vacli::Mat4 m = vacli::one_based_matrix(parse(bytes_of(raw)));
-  EXPECT_EQ(vacli::apply_point(m, {1, 1, 1}), (vacli::Vec3{0, 0, 0}));
-  EXPECT_EQ(vacli::apply_point(m, {2, 3, 4}), (vacli::Vec3{2, 6, 12}));
+  const vaeng::Mat4 m = vaeng::one_based_matrix(parse(bytes_of(raw)));
+  EXPECT_EQ(vaeng::apply_point(m, {1, 1, 1}), (vaeng::Vec3{0, 0, 0}));
+  EXPECT_EQ(vaeng::apply_point(m, {2, 3, 4}), (vaeng::Vec3{2, 6, 12}));
 }
 
 TEST(NiftiDatatype, NamesAndCodesFindTheSameType) {
-  for (const vacli::NiftiDatatype &t : vacli::nifti_datatypes())
-    EXPECT_EQ(vacli::find_nifti_datatype(t.name), vacli::find_nifti_datatype(t.code));
-  EXPECT_EQ(vacli::find_nifti_datatype(128), nullptr);
-  EXPECT_EQ(vacli::find_nifti_datatype("rgb"), nullptr);
+  for (const vaeng::NiftiDatatype &t : vaeng::nifti_datatypes())
+    EXPECT_EQ(vaeng::find_nifti_datatype(t.name), vaeng::find_nifti_datatype(t.code));
+  EXPECT_EQ(vaeng::find_nifti_datatype(128), nullptr);
+  EXPECT_EQ(vaeng::find_nifti_datatype("rgb"), nullptr);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <set>
 
-#include "cli_error.h"
+#include "errors.h"
 #include "integer_scaling.h"
 #include "output_grid.h"
 #include "picture.h"
@@ -15,8 +15,8 @@
 
 namespace {
 
-using vacli::StoredScaling;
-using vacli::ValueRange;
+using vaeng::StoredScaling;
+using vaeng::ValueRange;
 
 struct ScalingCase {
   const char *type;
@@ -27,9 +27,9 @@ struct ScalingCase {
 
 // What a reader gets back for v: the writer's stored integer, times the
 // scale, plus the offset.
-double read_back(double v, const vacli::NiftiDatatype &type, const StoredScaling &s) {
+double read_back(double v, const vaeng::NiftiDatatype &type, const StoredScaling &s) {
   std::vector<unsigned char> bytes;
-  vacli::append_stored(&v, 1, type, s.scale, s.offset, &bytes);
+  vaeng::append_stored(&v, 1, type, s.scale, s.offset, &bytes);
   int64_t stored = 0;
   switch (type.code) {
     case 2: stored = bytes[0]; break;
@@ -71,9 +71,9 @@ TEST(IntegerScaling, StoresTheBackgroundExactlyAndTheRangeWithinHalfAStep) {
   };
   for (const ScalingCase &c : cases) {
     SCOPED_TRACE(std::string(c.type) + " background " + std::to_string(c.background));
-    const vacli::NiftiDatatype &type = *vacli::find_nifti_datatype(std::string(c.type));
+    const vaeng::NiftiDatatype &type = *vaeng::find_nifti_datatype(std::string(c.type));
     const StoredScaling s =
-        vacli::choose_integer_scaling(type, c.range, c.background, std::nullopt, c.float_fields, "o");
+        vaeng::choose_integer_scaling(type, c.range, c.background, std::nullopt, c.float_fields, "o");
     const double got = read_back(c.background, type, s);
     EXPECT_EQ(std::memcmp(&got, &c.background, sizeof got), 0) << got;
     for (double v : {c.range.low, c.range.high}) EXPECT_LE(std::fabs(read_back(v, type, s) - v), s.scale / 2 * 1.0001);
@@ -85,59 +85,59 @@ TEST(IntegerScaling, StoresTheBackgroundExactlyAndTheRangeWithinHalfAStep) {
 }
 
 TEST(IntegerScaling, SpreadsTheRangeOverTheTypesIntegers) {
-  const vacli::NiftiDatatype &int8 = *vacli::find_nifti_datatype(std::string("int8"));
+  const vaeng::NiftiDatatype &int8 = *vaeng::find_nifti_datatype(std::string("int8"));
   // The background at the low end takes the lowest integer: 255 steps.
-  const StoredScaling s = vacli::choose_integer_scaling(int8, {0, 255}, 0, std::nullopt, true, "o");
+  const StoredScaling s = vaeng::choose_integer_scaling(int8, {0, 255}, 0, std::nullopt, true, "o");
   EXPECT_NEAR(s.scale, 1.0, 1e-6);
 }
 
 TEST(IntegerScaling, KeepsAnIntegerSourcesOwnScalingWhenItFits) {
-  const vacli::NiftiDatatype &int16 = *vacli::find_nifti_datatype(std::string("int16"));
-  const vacli::NiftiDatatype &uint8 = *vacli::find_nifti_datatype(std::string("uint8"));
+  const vaeng::NiftiDatatype &int16 = *vaeng::find_nifti_datatype(std::string("int16"));
+  const vaeng::NiftiDatatype &uint8 = *vaeng::find_nifti_datatype(std::string("uint8"));
   const StoredScaling own{0.25, 10};
-  const StoredScaling kept = vacli::choose_integer_scaling(int16, {0, 100}, 0, own, true, "o");
+  const StoredScaling kept = vaeng::choose_integer_scaling(int16, {0, 100}, 0, own, true, "o");
   EXPECT_EQ(kept.scale, 0.25);
   EXPECT_EQ(kept.offset, 10);
   // In uint8 the background 0 would be stored as -40: another scaling.
-  const StoredScaling other = vacli::choose_integer_scaling(uint8, {0, 100}, 0, own, true, "o");
+  const StoredScaling other = vaeng::choose_integer_scaling(uint8, {0, 100}, 0, own, true, "o");
   EXPECT_NE(other.offset, 10);
 }
 
 TEST(IntegerScaling, ABackgroundThatIsNotANumberCannotBeStored) {
-  const vacli::NiftiDatatype &int16 = *vacli::find_nifti_datatype(std::string("int16"));
+  const vaeng::NiftiDatatype &int16 = *vaeng::find_nifti_datatype(std::string("int16"));
   try {
-    vacli::choose_integer_scaling(int16, {0, 1}, std::nan(""), std::nullopt, true, "out.nii");
+    vaeng::choose_integer_scaling(int16, {0, 1}, std::nan(""), std::nullopt, true, "out.nii");
     FAIL() << "no error";
-  } catch (const vacli::CliError &e) {
+  } catch (const vaeng::Error &e) {
     EXPECT_EQ(
         std::string(e.what()),
         "out.nii: the background nan cannot be stored in int16: give --background a number, or --datatype float32");
   }
 }
 
-vacli::NiftiHeader oblique_source(int version) {
-  vacli::NiftiHeader h;
+vaeng::NiftiHeader oblique_source(int version) {
+  vaeng::NiftiHeader h;
   h.version = version;
   h.dim = {256, 200, 150};
   h.geometry.sform_code = 1;
   // 1 x 1.2 x 1.5 mm voxels, the second and third axes turned about x.
   const double c = std::cos(0.3), s = std::sin(0.3);
   h.voxel_to_world =
-      vacli::from_rows({1, 0, 0, -128, 0, 1.2 * c, -1.5 * s, -100, 0, 1.2 * s, 1.5 * c, -70, 0, 0, 0, 1});
+      vaeng::from_rows({1, 0, 0, -128, 0, 1.2 * c, -1.5 * s, -100, 0, 1.2 * s, 1.5 * c, -70, 0, 0, 0, 1});
   return h;
 }
 
 TEST(OutputGrid, NewVoxelSizesCoverTheSourceAlongItsOwnAxesAboutItsCentre) {
-  const vacli::NiftiHeader source = oblique_source(2);
-  const vacli::NiftiHeader grid = vacli::grid_from_source(source, "src", {2, 2, 2}, std::nullopt);
+  const vaeng::NiftiHeader source = oblique_source(2);
+  const vaeng::NiftiHeader grid = vaeng::grid_from_source(source, "src", {2, 2, 2}, std::nullopt);
   EXPECT_EQ(grid.dim, (std::array<int64_t, 3>{128, 120, 113}));
-  const vacli::Vec3 centre = vacli::apply_point(source.voxel_to_world, {127.5, 99.5, 74.5});
-  const vacli::Vec3 grid_centre = vacli::apply_point(grid.voxel_to_world, {63.5, 59.5, 56});
+  const vaeng::Vec3 centre = vaeng::apply_point(source.voxel_to_world, {127.5, 99.5, 74.5});
+  const vaeng::Vec3 grid_centre = vaeng::apply_point(grid.voxel_to_world, {63.5, 59.5, 56});
   for (std::size_t a = 0; a < 3; ++a) EXPECT_NEAR(grid_centre[a], centre[a], 1e-9);
   for (int col = 0; col < 3; ++col)
     for (int row = 0; row < 3; ++row) {
       const double length = col == 0 ? 1 : col == 1 ? 1.2 : 1.5;
-      EXPECT_NEAR(vacli::at(grid.voxel_to_world, row, col), vacli::at(source.voxel_to_world, row, col) / length * 2,
+      EXPECT_NEAR(vaeng::at(grid.voxel_to_world, row, col), vaeng::at(source.voxel_to_world, row, col) / length * 2,
                   1e-12);
     }
   EXPECT_EQ(grid.geometry.sform_code, 1);
@@ -145,74 +145,74 @@ TEST(OutputGrid, NewVoxelSizesCoverTheSourceAlongItsOwnAxesAboutItsCentre) {
 }
 
 TEST(OutputGrid, AShapeIsCentredAndNiftiOneGridsSampleThroughFloatFields) {
-  const vacli::NiftiHeader grid =
-      vacli::grid_from_source(oblique_source(1), "src", {3, 3, 3}, std::array<int64_t, 3>{10, 20, 30});
+  const vaeng::NiftiHeader grid =
+      vaeng::grid_from_source(oblique_source(1), "src", {3, 3, 3}, std::array<int64_t, 3>{10, 20, 30});
   EXPECT_EQ(grid.dim, (std::array<int64_t, 3>{10, 20, 30}));
   for (double e : grid.voxel_to_world) EXPECT_EQ(e, static_cast<double>(static_cast<float>(e)));
   for (std::size_t i = 0; i < 12; ++i)
-    EXPECT_EQ(grid.geometry.srow[i], vacli::at(grid.voxel_to_world, static_cast<int>(i / 4), static_cast<int>(i % 4)));
+    EXPECT_EQ(grid.geometry.srow[i], vaeng::at(grid.voxel_to_world, static_cast<int>(i / 4), static_cast<int>(i % 4)));
 }
 
 TEST(PlaneView, VoxelPlanesAtTheirOwnSizeAreTheExactPlaneTransforms) {
   const uint64_t dim[3] = {7, 5, 4};
-  const vacli::Plane planes[] = {vacli::Plane::Axial, vacli::Plane::Coronal, vacli::Plane::Sagittal};
-  for (vacli::Plane plane : planes) {
-    const vacli::PlaneView view = vacli::plane_view({plane, 2.0, false, std::nullopt}, dim, vacli::identity4());
-    const vacli::Mat4 expected = vacli::plane_transform(plane, 2.0);
-    EXPECT_EQ(std::memcmp(view.transform.data(), expected.data(), sizeof expected), 0) << vacli::plane_name(plane);
-    EXPECT_EQ((std::array<int32_t, 2>{view.width, view.height}), vacli::plane_size(plane, dim));
+  const vaeng::Plane planes[] = {vaeng::Plane::Axial, vaeng::Plane::Coronal, vaeng::Plane::Sagittal};
+  for (vaeng::Plane plane : planes) {
+    const vaeng::PlaneView view = vaeng::plane_view({plane, 2.0, false, std::nullopt}, dim, vaeng::identity4());
+    const vaeng::Mat4 expected = vaeng::plane_transform(plane, 2.0);
+    EXPECT_EQ(std::memcmp(view.transform.data(), expected.data(), sizeof expected), 0) << vaeng::plane_name(plane);
+    EXPECT_EQ((std::array<int32_t, 2>{view.width, view.height}), vaeng::plane_size(plane, dim));
   }
-  const vacli::PlaneView mid =
-      vacli::plane_view({vacli::Plane::Axial, std::nullopt, false, std::nullopt}, dim, vacli::identity4());
-  EXPECT_EQ(vacli::at(mid.transform, 2, 3), 2.5);
+  const vaeng::PlaneView mid =
+      vaeng::plane_view({vaeng::Plane::Axial, std::nullopt, false, std::nullopt}, dim, vaeng::identity4());
+  EXPECT_EQ(vaeng::at(mid.transform, 2, 3), 2.5);
 }
 
 TEST(PlaneView, SizeZoomsToFitAndWorldPlanesHaveSquareMillimetrePixels) {
   const uint64_t dim[3] = {10, 20, 8};
   // Zoom: a 10 x 20 axial plane into 40 x 40 pixels steps half a voxel.
-  const vacli::PlaneView zoomed =
-      vacli::plane_view({vacli::Plane::Axial, 1.0, false, std::array<int32_t, 2>{40, 40}}, dim, vacli::identity4());
-  EXPECT_EQ(vacli::at(zoomed.transform, 0, 0), 0.5);
-  EXPECT_EQ(vacli::at(zoomed.transform, 1, 1), 0.5);
+  const vaeng::PlaneView zoomed =
+      vaeng::plane_view({vaeng::Plane::Axial, 1.0, false, std::array<int32_t, 2>{40, 40}}, dim, vaeng::identity4());
+  EXPECT_EQ(vaeng::at(zoomed.transform, 0, 0), 0.5);
+  EXPECT_EQ(vaeng::at(zoomed.transform, 1, 1), 0.5);
   // World: 1 x 1 x 3 mm voxels give a coronal plane 8 * 3 mm high in 1 mm pixels.
-  const vacli::Mat4 anisotropic = vacli::from_rows({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 3, 0, 0, 0, 0, 1});
-  const vacli::PlaneView world =
-      vacli::plane_view({vacli::Plane::Coronal, std::nullopt, true, std::nullopt}, dim, anisotropic);
+  const vaeng::Mat4 anisotropic = vaeng::from_rows({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 3, 0, 0, 0, 0, 1});
+  const vaeng::PlaneView world =
+      vaeng::plane_view({vaeng::Plane::Coronal, std::nullopt, true, std::nullopt}, dim, anisotropic);
   EXPECT_EQ(world.width, 10);
   EXPECT_EQ(world.height, 24);
-  EXPECT_THROW(vacli::plane_view({vacli::Plane::Coronal, 99.0, true, std::nullopt}, dim, anisotropic),
-               vacli::UsageError);
+  EXPECT_THROW(vaeng::plane_view({vaeng::Plane::Coronal, 99.0, true, std::nullopt}, dim, anisotropic),
+               vaeng::ArgumentError);
 }
 
 TEST(EdgeLetters, NameTheWorldDirectionsThePictureAxesRunAlong) {
-  const vacli::Mat4 axial = vacli::plane_transform(vacli::Plane::Axial, 1);
-  EXPECT_EQ(vacli::edge_letters(vacli::identity4(), axial), (vacli::EdgeLetters{'L', 'R', 'P', 'A'}));
+  const vaeng::Mat4 axial = vaeng::plane_transform(vaeng::Plane::Axial, 1);
+  EXPECT_EQ(vaeng::edge_letters(vaeng::identity4(), axial), (vaeng::EdgeLetters{'L', 'R', 'P', 'A'}));
   // x stored right to left (a negative first column) swaps L and R.
-  const vacli::Mat4 flipped = vacli::from_rows({-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-  EXPECT_EQ(vacli::edge_letters(flipped, axial), (vacli::EdgeLetters{'R', 'L', 'P', 'A'}));
-  const vacli::Mat4 sagittal = vacli::plane_transform(vacli::Plane::Sagittal, 1);
-  EXPECT_EQ(vacli::edge_letters(vacli::identity4(), sagittal), (vacli::EdgeLetters{'P', 'A', 'I', 'S'}));
+  const vaeng::Mat4 flipped = vaeng::from_rows({-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+  EXPECT_EQ(vaeng::edge_letters(flipped, axial), (vaeng::EdgeLetters{'R', 'L', 'P', 'A'}));
+  const vaeng::Mat4 sagittal = vaeng::plane_transform(vaeng::Plane::Sagittal, 1);
+  EXPECT_EQ(vaeng::edge_letters(vaeng::identity4(), sagittal), (vaeng::EdgeLetters{'P', 'A', 'I', 'S'}));
 }
 
 TEST(LabelColour, FixedColoursThatTellNeighbouringLabelsApart) {
-  EXPECT_EQ(vacli::label_colour(0), (std::array<uint8_t, 3>{0, 0, 0}));
-  EXPECT_EQ(vacli::label_colour(std::nan("")), (std::array<uint8_t, 3>{0, 0, 0}));
-  EXPECT_EQ(vacli::label_colour(2.4), vacli::label_colour(2));
+  EXPECT_EQ(vaeng::label_colour(0), (std::array<uint8_t, 3>{0, 0, 0}));
+  EXPECT_EQ(vaeng::label_colour(std::nan("")), (std::array<uint8_t, 3>{0, 0, 0}));
+  EXPECT_EQ(vaeng::label_colour(2.4), vaeng::label_colour(2));
   std::set<std::array<uint8_t, 3>> seen;
-  for (int label = 1; label <= 64; ++label) seen.insert(vacli::label_colour(label));
+  for (int label = 1; label <= 64; ++label) seen.insert(vaeng::label_colour(label));
   EXPECT_EQ(seen.size(), 64u);
 }
 
 TEST(DrawLetters, WhiteOnBlackAtTheEdgesOfPicturesLargeEnough) {
-  vacli::Picture p{100, 100, 1, std::vector<uint8_t>(100 * 100, 128)};
-  vacli::draw_letters(&p, {'L', 'R', 'P', 'A'});
+  vaeng::Picture p{100, 100, 1, std::vector<uint8_t>(100 * 100, 128)};
+  vaeng::draw_letters(&p, {'L', 'R', 'P', 'A'});
   std::set<uint8_t> left_edge;
   for (int y = 40; y < 60; ++y)
     for (int x = 0; x < 10; ++x) left_edge.insert(p.bytes[static_cast<std::size_t>(y * 100 + x)]);
   EXPECT_TRUE(left_edge.count(255) && left_edge.count(0));
   EXPECT_EQ(p.bytes[50 * 100 + 50], 128);
-  vacli::Picture tiny{10, 10, 3, std::vector<uint8_t>(300, 128)};
-  vacli::draw_letters(&tiny, {'L', 'R', 'P', 'A'});
+  vaeng::Picture tiny{10, 10, 3, std::vector<uint8_t>(300, 128)};
+  vaeng::draw_letters(&tiny, {'L', 'R', 'P', 'A'});
   EXPECT_EQ(tiny.bytes, std::vector<uint8_t>(300, 128));
 }
 

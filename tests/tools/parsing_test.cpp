@@ -5,42 +5,42 @@
 #include <functional>
 
 #include "arguments.h"
-#include "cli_error.h"
+#include "errors.h"
 #include "sampling.h"
 #include "text_numbers.h"
 
 namespace {
 
 using vacli::Arguments;
-using vacli::UsageError;
+using vaeng::ArgumentError;
 
 std::string usage_error(const std::function<void()> &f) {
   try {
     f();
-  } catch (const UsageError &e) {
+  } catch (const ArgumentError &e) {
     return e.what();
   }
   return "no error";
 }
 
 TEST(TextNumbers, WholeTokensOnly) {
-  EXPECT_EQ(vacli::to_double("1.5"), 1.5);
-  EXPECT_EQ(vacli::to_double("-2e3"), -2000.0);
-  EXPECT_TRUE(std::isnan(*vacli::to_double("nan")));
-  EXPECT_FALSE(vacli::to_double("1.5x"));
-  EXPECT_FALSE(vacli::to_double(""));
-  EXPECT_FALSE(vacli::to_double(" 1"));
-  EXPECT_EQ(vacli::to_integer("-12"), -12);
-  EXPECT_FALSE(vacli::to_integer("1.0"));
-  EXPECT_FALSE(vacli::to_integer("99999999999999999999"));
+  EXPECT_EQ(vaeng::to_double("1.5"), 1.5);
+  EXPECT_EQ(vaeng::to_double("-2e3"), -2000.0);
+  EXPECT_TRUE(std::isnan(*vaeng::to_double("nan")));
+  EXPECT_FALSE(vaeng::to_double("1.5x"));
+  EXPECT_FALSE(vaeng::to_double(""));
+  EXPECT_FALSE(vaeng::to_double(" 1"));
+  EXPECT_EQ(vaeng::to_integer("-12"), -12);
+  EXPECT_FALSE(vaeng::to_integer("1.0"));
+  EXPECT_FALSE(vaeng::to_integer("99999999999999999999"));
 }
 
 TEST(TextNumbers, FieldsSplitAtBlanksTabsAndCommas) {
-  EXPECT_EQ(vacli::split_fields(" 1, 2\t3 ,4\r"), (std::vector<std::string>{"1", "2", "3", "4"}));
-  EXPECT_TRUE(vacli::split_fields("  ").empty());
-  EXPECT_TRUE(vacli::is_blank_or_comment("   # note"));
-  EXPECT_TRUE(vacli::is_blank_or_comment(""));
-  EXPECT_FALSE(vacli::is_blank_or_comment(" 1 # late comment"));
+  EXPECT_EQ(vaeng::split_fields(" 1, 2\t3 ,4\r"), (std::vector<std::string>{"1", "2", "3", "4"}));
+  EXPECT_TRUE(vaeng::split_fields("  ").empty());
+  EXPECT_TRUE(vaeng::is_blank_or_comment("   # note"));
+  EXPECT_TRUE(vaeng::is_blank_or_comment(""));
+  EXPECT_FALSE(vaeng::is_blank_or_comment(" 1 # late comment"));
 }
 
 TEST(TextNumbers, CommasWithNothingBetweenThemMarkEmptyFields) {
@@ -51,14 +51,14 @@ TEST(TextNumbers, CommasWithNothingBetweenThemMarkEmptyFields) {
       {"2,,3,4", {"2", "", "3", "4"}}, {"2, ,3", {"2", "", "3"}},     {",1,2", {"", "1", "2"}},
       {"1,2,3,", {"1", "2", "3", ""}}, {"1 ,2 , 3", {"1", "2", "3"}}, {",", {"", ""}},
   };
-  for (const auto &c : cases) EXPECT_EQ(vacli::split_fields(c.line), c.fields) << c.line;
+  for (const auto &c : cases) EXPECT_EQ(vaeng::split_fields(c.line), c.fields) << c.line;
 }
 
 TEST(PointLine, ThreeNumbersMakeAPoint) {
   const vacli::PointLine p = vacli::parse_point_line("1.5, -2 3e1");
   EXPECT_FALSE(p.skip);
   EXPECT_EQ(p.problem, "");
-  EXPECT_EQ(p.point, (vacli::Vec3{1.5, -2, 30}));
+  EXPECT_EQ(p.point, (vaeng::Vec3{1.5, -2, 30}));
 }
 
 TEST(PointLine, BlankAndCommentLinesAreSkipped) {
@@ -90,13 +90,13 @@ TEST(Messages, UserDataIsShownEscapedAndLongTokensCut) {
       {"del\x7f", "del\\x7f"},
   };
   for (const auto &c : cases) {
-    EXPECT_EQ(vacli::printable(c.raw), c.shown);
-    EXPECT_EQ(vacli::CliError(c.raw).what(), c.shown);
+    EXPECT_EQ(vaeng::printable(c.raw), c.shown);
+    EXPECT_EQ(vaeng::Error(c.raw).what(), c.shown);
   }
   const std::string long_token(900000, '7');
-  EXPECT_EQ(vacli::quoted(long_token), "'" + std::string(64, '7') + "...'");
+  EXPECT_EQ(vaeng::quoted(long_token), "'" + std::string(64, '7') + "...'");
   const std::string accents = std::string(63, 'e') + "\xc3\xa9\xc3\xa9";
-  EXPECT_EQ(vacli::quoted(accents), "'" + std::string(63, 'e') + "...'");
+  EXPECT_EQ(vaeng::quoted(accents), "'" + std::string(63, 'e') + "...'");
   EXPECT_EQ(vacli::parse_point_line(long_token + "x 1 2").problem, "'" + std::string(64, '7') + "...' is not a number");
 }
 
@@ -133,9 +133,9 @@ TEST(SizeOption, WidthByHeight) {
 }
 
 TEST(MatrixOption, SixteenNumbersRowByRow) {
-  const vacli::Mat4 m = vacli::parse_matrix_text("transform", "1 2 3 4, 5 6 7 8, 9 10 11 12, 0 0 0 1");
-  EXPECT_EQ(vacli::at(m, 0, 3), 4.0);
-  EXPECT_EQ(vacli::at(m, 1, 0), 5.0);
+  const vaeng::Mat4 m = vacli::parse_matrix_text("transform", "1 2 3 4, 5 6 7 8, 9 10 11 12, 0 0 0 1");
+  EXPECT_EQ(vaeng::at(m, 0, 3), 4.0);
+  EXPECT_EQ(vaeng::at(m, 1, 0), 5.0);
   EXPECT_EQ(usage_error([] { vacli::parse_matrix_text("transform", "1 2 3"); }),
             "--transform: expected 16 numbers (4 rows of 4), found 3");
 }

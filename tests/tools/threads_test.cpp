@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli_error.h"
+#include "errors.h"
 #include "nifti_image.h"
 #include "nifti_writer.h"
 #include "scratch_bytes.h"
@@ -26,18 +26,18 @@
 
 namespace {
 
-using vacli::GridSize;
-using vacli::Mat4;
-using vacli::Tile;
-using vacli::Workers;
 using vacli_test::ScratchDir;
+using vaeng::GridSize;
+using vaeng::Mat4;
+using vaeng::Tile;
+using vaeng::Workers;
 
 const int kThreadCounts[] = {1, 2, 3, 8};
 
 std::string usage_error(const std::function<void()> &f) {
   try {
     f();
-  } catch (const vacli::UsageError &e) {
+  } catch (const vaeng::ArgumentError &e) {
     return e.what();
   }
   return "no error";
@@ -53,23 +53,23 @@ TEST(ThreadCount, AcceptsWholeNumbersFromOneToTheLimit) {
     int count;
   };
   for (const Case &c : {Case{"1", 1}, Case{"8", 8}, Case{"1024", 1024}}) {
-    EXPECT_EQ(vacli::parse_thread_count("--threads", c.text), c.count) << c.text;
+    EXPECT_EQ(vaeng::parse_thread_count("--threads", c.text), c.count) << c.text;
   }
   for (const char *bad : {"0", "-2", "1025", "two", "1.5", "", "99999999999999999999"}) {
-    EXPECT_EQ(usage_error([&] { vacli::parse_thread_count("--threads", bad); }),
+    EXPECT_EQ(usage_error([&] { vaeng::parse_thread_count("--threads", bad); }),
               "--threads: '" + std::string(bad) + "' is not a thread count from 1 to 1024")
         << bad;
   }
 }
 
 TEST(ThreadCount, OptionWinsOverVariableWhichWinsOverTheCpus) {
-  EXPECT_EQ(vacli::choose_thread_count(std::string("3"), "5"), 3);
-  EXPECT_EQ(vacli::choose_thread_count(std::nullopt, "5"), 5);
-  EXPECT_EQ(vacli::choose_thread_count(std::nullopt, ""), vacli::affinity_cpu_count());
-  EXPECT_EQ(vacli::choose_thread_count(std::nullopt, nullptr), vacli::affinity_cpu_count());
-  EXPECT_EQ(usage_error([] { vacli::choose_thread_count(std::nullopt, "many"); }),
+  EXPECT_EQ(vaeng::choose_thread_count(std::string("3"), "5"), 3);
+  EXPECT_EQ(vaeng::choose_thread_count(std::nullopt, "5"), 5);
+  EXPECT_EQ(vaeng::choose_thread_count(std::nullopt, ""), vaeng::affinity_cpu_count());
+  EXPECT_EQ(vaeng::choose_thread_count(std::nullopt, nullptr), vaeng::affinity_cpu_count());
+  EXPECT_EQ(usage_error([] { vaeng::choose_thread_count(std::nullopt, "many"); }),
             "VOLACCESS_NUM_THREADS: 'many' is not a thread count from 1 to 1024");
-  EXPECT_EQ(vacli::choose_thread_count(std::string("2"), "many"), 2);
+  EXPECT_EQ(vaeng::choose_thread_count(std::string("2"), "many"), 2);
 }
 
 TEST(ThreadCount, CountsOnlyTheCpusThisThreadMayRunOn) {
@@ -81,10 +81,10 @@ TEST(ThreadCount, CountsOnlyTheCpusThisThreadMayRunOn) {
   CPU_ZERO(&one);
   CPU_SET(first, &one);
   ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-  const int count = vacli::affinity_cpu_count();
+  const int count = vaeng::affinity_cpu_count();
   ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
   EXPECT_EQ(count, 1);
-  EXPECT_EQ(vacli::affinity_cpu_count(), CPU_COUNT(&all));
+  EXPECT_EQ(vaeng::affinity_cpu_count(), CPU_COUNT(&all));
 }
 
 TEST(Workers, PiecesCoverTheRangeOnceAndRespectTheGrain) {
@@ -119,9 +119,9 @@ TEST(Workers, AnExceptionInAPieceReachesTheCaller) {
     const Workers workers(threads);
     EXPECT_THROW(workers.for_each(50, 1,
                                   [](int64_t begin, int64_t) {
-                                    if (begin == 17) vacli::fail("piece 17", "failed");
+                                    if (begin == 17) vaeng::fail("piece 17", "failed");
                                   }),
-                 vacli::CliError)
+                 vaeng::Error)
         << threads;
   }
 }
@@ -130,11 +130,11 @@ TEST(Tiles, CoverEveryVoxelOfTheSlabOnce) {
   for (const GridSize grid : {GridSize{1, 1, 1}, GridSize{64, 16, 16}, GridSize{65, 17, 3}, GridSize{200, 40, 5}}) {
     const int64_t k0 = 1, nk = 2;
     std::vector<int> hits(static_cast<std::size_t>(grid.nx * grid.ny * nk), 0);
-    for (const Tile &t : vacli::slab_tiles(grid, k0, nk)) {
+    for (const Tile &t : vaeng::slab_tiles(grid, k0, nk)) {
       EXPECT_EQ(t.k0, k0);
       EXPECT_EQ(t.nk, nk);
-      EXPECT_LE(t.ni, vacli::kTileX);
-      EXPECT_LE(t.nj, vacli::kTileY);
+      EXPECT_LE(t.ni, vaeng::kTileX);
+      EXPECT_LE(t.nj, vaeng::kTileY);
       for (int64_t k = 0; k < t.nk; ++k)
         for (int64_t j = t.j0; j < t.j0 + t.nj; ++j)
           for (int64_t i = t.i0; i < t.i0 + t.ni; ++i)
@@ -145,10 +145,10 @@ TEST(Tiles, CoverEveryVoxelOfTheSlabOnce) {
 }
 
 TEST(Tiles, SlabsOfLargePlanesAreThinner) {
-  EXPECT_EQ(vacli::slab_planes(GridSize{256, 256, 256}), vacli::kTileZ);
-  EXPECT_EQ(vacli::slab_planes(GridSize{4096, 4096, 10}), 1);
-  EXPECT_EQ(vacli::slab_planes(GridSize{100000, 100000, 2}), 1);
-  EXPECT_EQ(vacli::slab_planes(GridSize{1024, 1024, 64}), 8);
+  EXPECT_EQ(vaeng::slab_planes(GridSize{256, 256, 256}), vaeng::kTileZ);
+  EXPECT_EQ(vaeng::slab_planes(GridSize{4096, 4096, 10}), 1);
+  EXPECT_EQ(vaeng::slab_planes(GridSize{100000, 100000, 2}), 1);
+  EXPECT_EQ(vaeng::slab_planes(GridSize{1024, 1024, 64}), 8);
 }
 
 TEST(AffinePoints, SumsInTheDocumentedOrder) {
@@ -162,7 +162,7 @@ TEST(AffinePoints, SumsInTheDocumentedOrder) {
   m[5] = 3.0;
   m[14] = 0.5;
   double x = -1, y = -1, z = -1;
-  vacli::affine_points(m)(Tile{0, 0, 0, 1, 1, 1}, &x, &y, &z);
+  vaeng::affine_points(m)(Tile{0, 0, 0, 1, 1, 1}, &x, &y, &z);
   EXPECT_EQ(x, 0.0);
   EXPECT_EQ(y, 3.0);
   EXPECT_EQ(z, 0.5);
@@ -190,7 +190,7 @@ Mat4 oblique() {
 }
 
 TEST(AffinePoints, APointDependsOnlyOnItsVoxel) {
-  const vacli::PointMap points = vacli::affine_points(oblique());
+  const vaeng::PointMap points = vaeng::affine_points(oblique());
   const Tile big{3, 5, 7, 9, 4, 1};
   std::vector<double> x(36), y(36), z(36);
   points(big, x.data(), y.data(), z.data());
@@ -208,10 +208,10 @@ TEST(AffinePoints, APointDependsOnlyOnItsVoxel) {
 TEST(AffinePoints, EveryPointOfAWideTileIsTheWrittenOutSum) {
   // Wider than kTileX, so the columns come in more than one run.
   const Mat4 m = oblique();
-  const Tile wide{5, 2, 11, vacli::kTileX * 2 + 7, 3, 1};
+  const Tile wide{5, 2, 11, vaeng::kTileX * 2 + 7, 3, 1};
   const auto count = static_cast<std::size_t>(wide.ni * wide.nj);
   std::vector<double> x(count), y(count), z(count);
-  vacli::affine_points(m)(wide, x.data(), y.data(), z.data());
+  vaeng::affine_points(m)(wide, x.data(), y.data(), z.data());
   const double k = static_cast<double>(wide.k0 + 1);
   for (int64_t b = 0; b < wide.nj; ++b) {
     for (int64_t a = 0; a < wide.ni; ++a) {
@@ -230,12 +230,12 @@ TEST(AffinePoints, EveryPointOfAWideTileIsTheWrittenOutSum) {
 class NoiseImage {
  public:
   NoiseImage() {
-    vacli::NiftiLayout layout;
+    vaeng::NiftiLayout layout;
     layout.dim = {37, 29, 23};
-    layout.datatype = vacli::find_nifti_datatype(4);
+    layout.datatype = vaeng::find_nifti_datatype(4);
     const std::string path = dir_.file("noise.nii");
     {
-      vacli::NiftiWriter writer(path, layout);
+      vaeng::NiftiWriter writer(path, layout);
       uint64_t state = 12345;
       std::vector<double> plane(37 * 29);
       for (int64_t k = 0; k < 23; ++k) {
@@ -247,15 +247,15 @@ class NoiseImage {
       }
       writer.finish();
     }
-    image_ = std::make_unique<vacli::NiftiImage>(vacli::NiftiImage::open(path));
-    volume_ = std::make_unique<vacli::MappedVolume>(*image_, 1);
+    image_ = std::make_unique<vaeng::NiftiImage>(vaeng::NiftiImage::open(path));
+    volume_ = std::make_unique<vaeng::MappedVolume>(*image_, 1);
   }
-  const vacli::MappedVolume &volume() const { return *volume_; }
+  const vaeng::MappedVolume &volume() const { return *volume_; }
 
  private:
   ScratchDir dir_;
-  std::unique_ptr<vacli::NiftiImage> image_;
-  std::unique_ptr<vacli::MappedVolume> volume_;
+  std::unique_ptr<vaeng::NiftiImage> image_;
+  std::unique_ptr<vaeng::MappedVolume> volume_;
 };
 
 const int32_t kHolds[] = {0, 1, 3, -3};
@@ -263,9 +263,9 @@ const int32_t kHolds[] = {0, 1, 3, -3};
 TEST(TiledReslice, SameBitsWithAnyThreadCountAndAsOnePointAtATime) {
   const NoiseImage noise;
   const GridSize grid{70, 20, 18};  // ragged tiles, two slabs
-  const vacli::PointMap points = vacli::affine_points(oblique());
+  const vaeng::PointMap points = vaeng::affine_points(oblique());
   for (int32_t hold : kHolds) {
-    const vacli::PointSampler sampler = vacli::volume_sampler(noise.volume(), hold, -1.0);
+    const vaeng::PointSampler sampler = vaeng::volume_sampler(noise.volume(), hold, -1.0);
     std::vector<double> alone(static_cast<std::size_t>(grid.nx * grid.ny * grid.nz));
     std::size_t n = 0;
     for (int64_t k = 0; k < grid.nz; ++k)
@@ -279,7 +279,7 @@ TEST(TiledReslice, SameBitsWithAnyThreadCountAndAsOnePointAtATime) {
       const Workers workers(threads);
       std::vector<double> tiled;
       int64_t next = 0;
-      vacli::reslice_grid(workers, grid, points, sampler, [&](int64_t k, const double *plane) {
+      vaeng::reslice_grid(workers, grid, points, sampler, [&](int64_t k, const double *plane) {
         EXPECT_EQ(k, next++);
         tiled.insert(tiled.end(), plane, plane + grid.nx * grid.ny);
       });
@@ -298,7 +298,7 @@ TEST(RowTransform, OneRowImageIsThatRowOfTheWholeImage) {
   poisoned[8] = std::numeric_limits<double>::infinity();
   // Within 1e-10 of plane 4 at its own size, which the library copies,
   // though a row's second column (j * 5e-11) would leave that range.
-  Mat4 near_plane = vacli::identity4();
+  Mat4 near_plane = vaeng::identity4();
   near_plane[4] = 5e-11;
   near_plane[14] = 4;
   struct Case {
@@ -312,26 +312,26 @@ TEST(RowTransform, OneRowImageIsThatRowOfTheWholeImage) {
                         {"near one plane", near_plane, 37, 29}};
   for (const Case &c : cases) {
     for (int32_t hold : kHolds) {
-      const vacli::SliceImage whole =
-          vacli::cut_slice(noise.volume(), c.transform, c.width, c.height, hold, -1.0, Workers(1));
+      const vaeng::SliceImage whole =
+          vaeng::cut_slice(noise.volume(), c.transform, c.width, c.height, hold, -1.0, Workers(1));
       for (int threads : {2, 3, 8}) {
-        const vacli::SliceImage rows =
-            vacli::cut_slice(noise.volume(), c.transform, c.width, c.height, hold, -1.0, Workers(threads));
+        const vaeng::SliceImage rows =
+            vaeng::cut_slice(noise.volume(), c.transform, c.width, c.height, hold, -1.0, Workers(threads));
         EXPECT_TRUE(same_bits(rows.pixels, whole.pixels)) << c.name << ", hold " << hold << ", " << threads;
       }
     }
   }
-  EXPECT_TRUE(vacli::may_copy_plane(near_plane, 37, 29, map));
-  EXPECT_FALSE(vacli::may_copy_plane(near_plane, 37, 28, map));
-  EXPECT_FALSE(vacli::may_copy_plane(oblique(), 37, 29, map));
+  EXPECT_TRUE(vaeng::may_copy_plane(near_plane, 37, 29, map));
+  EXPECT_FALSE(vaeng::may_copy_plane(near_plane, 37, 28, map));
+  EXPECT_FALSE(vaeng::may_copy_plane(oblique(), 37, 29, map));
 }
 
 TEST(RowTransform, ZeroWFailsWithAnyThreadCount) {
   const NoiseImage noise;
-  Mat4 m = vacli::identity4();
+  Mat4 m = vaeng::identity4();
   m[7] = -1.0;  // w = 1 - j: zero on the first row
   for (int threads : kThreadCounts) {
-    EXPECT_THROW(vacli::cut_slice(noise.volume(), m, 10, 6, 1, 0.0, Workers(threads)), vacli::CliError) << threads;
+    EXPECT_THROW(vaeng::cut_slice(noise.volume(), m, 10, 6, 1, 0.0, Workers(threads)), vaeng::Error) << threads;
   }
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "arguments.h"
-#include "cli_error.h"
+#include "errors.h"
 #include "nifti_image.h"
 #include "nifti_writer.h"
 #include "scratch_bytes.h"
@@ -19,13 +19,13 @@
 
 namespace {
 
-using vacli::Mat4;
-using vacli::Vec3;
+using vaeng::Mat4;
+using vaeng::Vec3;
 
 std::string cli_error(const std::function<void()> &f) {
   try {
     f();
-  } catch (const vacli::CliError &e) {
+  } catch (const vaeng::Error &e) {
     return e.what();
   }
   return "";
@@ -92,8 +92,8 @@ TEST(ItkTransform, MapsPointsAboutTheirCentreAsItkDefinesThem) {
        {-2, 1, 8}},
   };
   for (const ItkCase &c : cases) {
-    const Mat4 m = vacli::itk_transform_lps(c.type, c.parameters, c.fixed, "t");
-    const Vec3 got = vacli::apply_point(m, c.point);
+    const Mat4 m = vaeng::itk_transform_lps(c.type, c.parameters, c.fixed, "t");
+    const Vec3 got = vaeng::apply_point(m, c.point);
     for (int a = 0; a < 3; ++a) EXPECT_NEAR(got[a], c.expected[a], 1e-12) << c.what << " axis " << a;
   }
 }
@@ -101,24 +101,24 @@ TEST(ItkTransform, MapsPointsAboutTheirCentreAsItkDefinesThem) {
 TEST(ItkTransform, RefusesWrongCountsOtherDimensionsAndUnknownTypes) {
   const std::pair<std::function<void()>, const char *> cases[] = {
       {[] {
-         vacli::itk_transform_lps("AffineTransform_double_3_3", std::vector<double>(9), {0, 0, 0}, "f");
+         vaeng::itk_transform_lps("AffineTransform_double_3_3", std::vector<double>(9), {0, 0, 0}, "f");
        },
        "needs 12 parameters"},
-      {[] { vacli::itk_transform_lps("Euler3DTransform_double_3_3", std::vector<double>(6), {0}, "f"); },
+      {[] { vaeng::itk_transform_lps("Euler3DTransform_double_3_3", std::vector<double>(6), {0}, "f"); },
        "fixed parameters"},
       {[] {
-         vacli::itk_transform_lps("AffineTransform_double_2_2", std::vector<double>(6), {0, 0}, "f");
+         vaeng::itk_transform_lps("AffineTransform_double_2_2", std::vector<double>(6), {0, 0}, "f");
        },
        "not a 3-D transform"},
-      {[] { vacli::itk_transform_lps("BSplineTransform_double_3_3", {}, {}, "f"); }, "not supported"},
-      {[] { vacli::itk_transform_lps("Affine", {}, {}, "f"); }, "not an ITK transform type name"},
+      {[] { vaeng::itk_transform_lps("BSplineTransform_double_3_3", {}, {}, "f"); }, "not supported"},
+      {[] { vaeng::itk_transform_lps("Affine", {}, {}, "f"); }, "not an ITK transform type name"},
   };
   for (const auto &c : cases) EXPECT_NE(cli_error(c.first).find(c.second), std::string::npos) << c.second;
 }
 
 TEST(ItkTransform, LpsTranslationBecomesRasWithXAndYNegated) {
-  const Mat4 ras = vacli::lps_to_ras(vacli::translation4(1, 2, 3));
-  const Vec3 got = vacli::apply_point(ras, {0, 0, 0});
+  const Mat4 ras = vaeng::lps_to_ras(vaeng::translation4(1, 2, 3));
+  const Vec3 got = vaeng::apply_point(ras, {0, 0, 0});
   EXPECT_EQ(got[0], -1);
   EXPECT_EQ(got[1], -2);
   EXPECT_EQ(got[2], 3);
@@ -152,7 +152,7 @@ TEST(Mat4File, ReadsDoublesAndFloatsInEitherByteOrder) {
   std::vector<unsigned char> bytes;
   put_variable<double>(&bytes, false, 0, "AffineTransform_double_3_3", {1.5, -2.25, 3});
   put_variable<float>(&bytes, true, 1010, "fixed", {0.5f, 7, -1});
-  const std::vector<vacli::MatVariable> v = vacli::parse_mat4(bytes.data(), bytes.size(), "m.mat");
+  const std::vector<vaeng::MatVariable> v = vaeng::parse_mat4(bytes.data(), bytes.size(), "m.mat");
   ASSERT_EQ(v.size(), 2u);
   EXPECT_EQ(v[0].name, "AffineTransform_double_3_3");
   EXPECT_EQ(v[0].values, (std::vector<double>{1.5, -2.25, 3}));
@@ -163,15 +163,15 @@ TEST(Mat4File, ReadsDoublesAndFloatsInEitherByteOrder) {
 TEST(Mat4File, RefusesTruncatedAndComplexData) {
   std::vector<unsigned char> bytes;
   put_variable<double>(&bytes, false, 0, "fixed", {1, 2, 3});
-  EXPECT_NE(cli_error([&] { vacli::parse_mat4(bytes.data(), bytes.size() - 1, "m.mat"); }).find("truncated"),
+  EXPECT_NE(cli_error([&] { vaeng::parse_mat4(bytes.data(), bytes.size() - 1, "m.mat"); }).find("truncated"),
             std::string::npos);
   bytes[12] = 1;  // the imaginary flag
-  EXPECT_NE(cli_error([&] { vacli::parse_mat4(bytes.data(), bytes.size(), "m.mat"); }).find("complex"),
+  EXPECT_NE(cli_error([&] { vaeng::parse_mat4(bytes.data(), bytes.size(), "m.mat"); }).find("complex"),
             std::string::npos);
 }
 
-vacli::NiftiHeader header_with(const Mat4 &voxel_to_world, std::array<int64_t, 3> dim) {
-  vacli::NiftiHeader h;
+vaeng::NiftiHeader header_with(const Mat4 &voxel_to_world, std::array<int64_t, 3> dim) {
+  vaeng::NiftiHeader h;
   h.voxel_to_world = voxel_to_world;
   h.dim = dim;
   h.geometry.pixdim = {std::fabs(voxel_to_world[0]), std::fabs(voxel_to_world[5]), std::fabs(voxel_to_world[10])};
@@ -179,46 +179,46 @@ vacli::NiftiHeader header_with(const Mat4 &voxel_to_world, std::array<int64_t, 3
 }
 
 TEST(Flirt, MirrorsXOnlyWhereTheDeterminantIsPositive) {
-  Mat4 positive = vacli::identity4();
+  Mat4 positive = vaeng::identity4();
   positive[0] = 2;
   positive[5] = 3;
   positive[10] = 4;
   Mat4 negative = positive;
   negative[0] = -2;
-  const Mat4 flipped = vacli::flirt_scaled_voxels(header_with(positive, {10, 5, 5}));
-  const Vec3 first = vacli::apply_point(flipped, {0, 1, 1});
+  const Mat4 flipped = vaeng::flirt_scaled_voxels(header_with(positive, {10, 5, 5}));
+  const Vec3 first = vaeng::apply_point(flipped, {0, 1, 1});
   EXPECT_EQ(first[0], 18);  // (10 - 1) * 2
   EXPECT_EQ(first[1], 3);
-  EXPECT_EQ(vacli::apply_point(flipped, {9, 0, 0})[0], 0);
-  const Mat4 plain = vacli::flirt_scaled_voxels(header_with(negative, {10, 5, 5}));
-  EXPECT_EQ(vacli::apply_point(plain, {1, 0, 0})[0], 2);
+  EXPECT_EQ(vaeng::apply_point(flipped, {9, 0, 0})[0], 0);
+  const Mat4 plain = vaeng::flirt_scaled_voxels(header_with(negative, {10, 5, 5}));
+  EXPECT_EQ(vaeng::apply_point(plain, {1, 0, 0})[0], 2);
 }
 
 TEST(TransformOption, InverseSuffixIsSplitOff) {
-  const vacli::TransformOption plain = vacli::parse_transform_option("a.mat");
+  const vaeng::TransformOption plain = vaeng::parse_transform_option("a.mat");
   EXPECT_EQ(plain.path, "a.mat");
   EXPECT_FALSE(plain.inverse);
-  const vacli::TransformOption inverse = vacli::parse_transform_option("dir/a,b.mat,inverse");
+  const vaeng::TransformOption inverse = vaeng::parse_transform_option("dir/a,b.mat,inverse");
   EXPECT_EQ(inverse.path, "dir/a,b.mat");
   EXPECT_TRUE(inverse.inverse);
-  EXPECT_THROW(vacli::parse_transform_option(",inverse"), vacli::UsageError);
+  EXPECT_THROW(vaeng::parse_transform_option(",inverse"), vaeng::ArgumentError);
 }
 
 TEST(TransformChain, ComposesStepsInTheOrderTheyApply) {
-  vacli::TransformChain chain;
-  Mat4 doubling = vacli::identity4();
+  vaeng::TransformChain chain;
+  Mat4 doubling = vaeng::identity4();
   doubling[0] = 2;
-  chain.then_affine(vacli::translation4(1, 0, 0));
+  chain.then_affine(vaeng::translation4(1, 0, 0));
   chain.then_affine(doubling);
   // (x + 1) * 2, not x * 2 + 1.
-  EXPECT_EQ(vacli::apply_point(chain.composed(), {3, 0, 0})[0], 8);
+  EXPECT_EQ(vaeng::apply_point(chain.composed(), {3, 0, 0})[0], 8);
   double x = 3, y = 0, z = 0;
   chain.map_points(&x, &y, &z, 1);
   EXPECT_EQ(x, 8);
 }
 
 TEST(LabelRule, HeavierLabelWinsAndTiesGoToTheSmallerLabel) {
-  const vacli::SourceGrid grid({2, 1, 1}, {7, 3});
+  const vaeng::SourceGrid grid({2, 1, 1}, {7, 3});
   EXPECT_EQ(grid.label_at(1.4, 1, 1, -1), 7);
   EXPECT_EQ(grid.label_at(1.6, 1, 1, -1), 3);
   EXPECT_EQ(grid.label_at(1.5, 1, 1, -1), 3);
@@ -238,14 +238,14 @@ TEST(LabelRule, WeightsOfOneLabelAddUpAcrossCorners) {
   v[2] = 5;
   v[3] = 5;
   v[4] = 1;
-  const vacli::SourceGrid grid({2, 2, 2}, v);
+  const vaeng::SourceGrid grid({2, 2, 2}, v);
   EXPECT_EQ(grid.label_at(1.4, 1.4, 1.0, 0), 5);
 }
 
 TEST(TouchedRange, CoversTheVoxelsEachKernelReads) {
   std::vector<double> v(10);
   for (int i = 0; i < 10; ++i) v[static_cast<std::size_t>(i)] = i * i;
-  const vacli::SourceGrid grid({10, 1, 1}, v);
+  const vaeng::SourceGrid grid({10, 1, 1}, v);
   struct Case {
     double x;
     int32_t hold;
@@ -271,15 +271,15 @@ TEST(TouchedRange, CoversTheVoxelsEachKernelReads) {
 
 TEST(StoredRange, ReadsBackScaledValuesAndSkipsNotANumber) {
   const int16_t stored[] = {-4, 10, 3};
-  vacli::StoredRange range;
-  vacli::add_stored_range(reinterpret_cast<const unsigned char *>(stored), 3, *vacli::find_nifti_datatype(4), -0.5, 1,
+  vaeng::StoredRange range;
+  vaeng::add_stored_range(reinterpret_cast<const unsigned char *>(stored), 3, *vaeng::find_nifti_datatype(4), -0.5, 1,
                           &range);
   EXPECT_FALSE(range.empty);
   EXPECT_EQ(range.low, -4);
   EXPECT_EQ(range.high, 3);
   const float floats[] = {NAN, 2.5f};
-  vacli::StoredRange f;
-  vacli::add_stored_range(reinterpret_cast<const unsigned char *>(floats), 2, *vacli::find_nifti_datatype(16), 1, 0,
+  vaeng::StoredRange f;
+  vaeng::add_stored_range(reinterpret_cast<const unsigned char *>(floats), 2, *vaeng::find_nifti_datatype(16), 1, 0,
                           &f);
   EXPECT_EQ(f.low, 2.5);
   EXPECT_EQ(f.high, 2.5);
@@ -287,25 +287,25 @@ TEST(StoredRange, ReadsBackScaledValuesAndSkipsNotANumber) {
 
 TEST(NiftiWriter, CompressedSeriesKeepsItsTimeAxisAndItsValueRange) {
   vacli_test::ScratchDir dir;
-  vacli::NiftiLayout layout;
+  vaeng::NiftiLayout layout;
   layout.dim = {2, 1, 1};
-  layout.datatype = vacli::find_nifti_datatype(16);
+  layout.datatype = vaeng::find_nifti_datatype(16);
   layout.series.rank = 4;
   layout.series.dim = {3, 1, 1, 1};
   layout.series.pixdim = {2.5, 0, 0, 0};
   layout.series.intent_code = 2001;
-  vacli::NiftiWriter writer(dir.file("s.nii.gz"), layout);
+  vaeng::NiftiWriter writer(dir.file("s.nii.gz"), layout);
   writer.write_plane({1, -6});
   writer.write_plane({4, 2});
   writer.write_plane({9, 0});
   writer.finish();
-  const vacli::NiftiImage image = vacli::NiftiImage::open(dir.file("s.nii.gz"));
+  const vaeng::NiftiImage image = vaeng::NiftiImage::open(dir.file("s.nii.gz"));
   EXPECT_EQ(image.header().volumes, 3);
   EXPECT_EQ(image.header().series.rank, 4);
   EXPECT_EQ(image.header().series.pixdim[0], 2.5);
   EXPECT_EQ(image.header().series.intent_code, 2001);
   unsigned char bytes[348];
-  ASSERT_EQ(vacli::read_at(image.data_fd(), bytes, sizeof bytes, 0, "s"), sizeof bytes);
+  ASSERT_EQ(vaeng::read_at(image.data_fd(), bytes, sizeof bytes, 0, "s"), sizeof bytes);
   float cal_max, cal_min;
   std::memcpy(&cal_max, bytes + 124, 4);
   std::memcpy(&cal_min, bytes + 128, 4);
@@ -321,9 +321,9 @@ namespace {
 // Python package) must never receive the label code, which the library's
 // tables cannot hold.
 TEST(HoldNames, LabelIsParsedButIsNoKernelName) {
-  EXPECT_EQ(vacli::parse_hold("label"), vacli::kLabelHold);
-  EXPECT_FALSE(vacli::hold_by_name("label").has_value());
-  EXPECT_EQ(vacli::hold_by_name("cubic"), 3);
+  EXPECT_EQ(vacli::parse_hold("label"), vaeng::kLabelHold);
+  EXPECT_FALSE(vaeng::hold_by_name("label").has_value());
+  EXPECT_EQ(vaeng::hold_by_name("cubic"), 3);
 }
 
 }  // namespace

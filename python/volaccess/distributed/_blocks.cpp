@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "cli_error.h"
+#include "errors.h"
 #include "matrix.h"
 #include "reslicing.h"
 #include "transform_chain.h"
@@ -202,17 +202,17 @@ py::array_t<double> resample_box(const py::array &block, const py::sequence &blo
   return result;
 }
 
-vacli::Mat4 from_array(const py::array_t<double, py::array::c_style | py::array::forcecast> &a, const char *what) {
+vaeng::Mat4 from_array(const py::array_t<double, py::array::c_style | py::array::forcecast> &a, const char *what) {
   if (a.ndim() != 2 || a.shape(0) != 4 || a.shape(1) != 4) throw py::value_error(std::string(what) + " must be 4x4");
   std::array<double, 16> rows{};
   for (std::size_t e = 0; e < rows.size(); ++e) rows[e] = a.data()[e];
-  return vacli::from_rows(rows);
+  return vaeng::from_rows(rows);
 }
 
-py::array_t<double> to_rows(const vacli::Mat4 &m) {
+py::array_t<double> to_rows(const vaeng::Mat4 &m) {
   py::array_t<double> result({4, 4});
   for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) result.mutable_data()[4 * r + c] = vacli::at(m, r, c);
+    for (int c = 0; c < 4; ++c) result.mutable_data()[4 * r + c] = vaeng::at(m, r, c);
   return result;
 }
 
@@ -222,19 +222,19 @@ py::array_t<double> to_rows(const vacli::Mat4 &m) {
 py::array_t<double> reference_to_source(const py::array_t<double, py::array::c_style | py::array::forcecast> &source,
                                         const py::array_t<double, py::array::c_style | py::array::forcecast> &like,
                                         const py::array_t<double, py::array::c_style | py::array::forcecast> &affine) {
-  const vacli::Mat4 shift = vacli::translation4(-1, -1, -1);
-  vacli::Mat4 m{};
+  const vaeng::Mat4 shift = vaeng::translation4(-1, -1, -1);
+  vaeng::Mat4 m{};
   try {
     // The affine moves the source onto the output, so points go back
     // through its inverse: the chain the program's reslice composes.
-    vacli::Mat4 inverse{};
-    if (!vacli::invert(from_array(affine, "the affine"), &inverse)) throw vacli::CliError("the affine is singular");
-    vacli::TransformChain chain;
+    vaeng::Mat4 inverse{};
+    if (!vaeng::invert(from_array(affine, "the affine"), &inverse)) throw vaeng::Error("the affine is singular");
+    vaeng::TransformChain chain;
     chain.then_affine(inverse);
-    m = vacli::reference_to_source(vacli::multiply(from_array(source, "the source affine"), shift),
-                                   vacli::multiply(from_array(like, "the reference affine"), shift), chain.composed(),
+    m = vaeng::reference_to_source(vaeng::multiply(from_array(source, "the source affine"), shift),
+                                   vaeng::multiply(from_array(like, "the reference affine"), shift), chain.composed(),
                                    "source");
-  } catch (const vacli::CliError &e) {
+  } catch (const vaeng::Error &e) {
     throw py::value_error(e.what());
   }
   return to_rows(m);
@@ -242,10 +242,10 @@ py::array_t<double> reference_to_source(const py::array_t<double, py::array::c_s
 
 // The program's reading of a 4x4 affine file; row-major.
 py::array_t<double> read_affine_file(const std::string &path) {
-  vacli::Mat4 m{};
+  vaeng::Mat4 m{};
   try {
-    m = vacli::read_matrix_file(path);
-  } catch (const vacli::CliError &e) {
+    m = vaeng::read_matrix_file(path);
+  } catch (const vaeng::Error &e) {
     throw py::value_error(e.what());
   }
   return to_rows(m);

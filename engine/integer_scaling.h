@@ -1,0 +1,49 @@
+// The scale and offset of an integer output image: every value of the
+// output's range fits the type, and the background is stored exactly, so
+// that a reader finds exactly the background wherever the source was not.
+#ifndef VOLACCESS_ENGINE_INTEGER_SCALING_H
+#define VOLACCESS_ENGINE_INTEGER_SCALING_H
+
+#include <optional>
+#include <string>
+
+#include "nifti_header.h"
+
+namespace vaeng {
+
+// real value = scale * stored + offset
+struct StoredScaling {
+  double scale = 1;
+  double offset = 0;
+};
+
+// The finite values an output holds, the background among them.
+struct ValueRange {
+  double low = 0;
+  double high = 0;
+};
+
+// Whether `scaling` stores `range` within `type` (after rounding to the
+// nearest integer) and reads `background` back exactly, the reader's way:
+// scale * stored + offset in doubles.
+bool represents(const StoredScaling &scaling, const NiftiDatatype &type, const ValueRange &range, double background);
+
+// Integers have no NaN nor infinity: a background that is not finite is
+// a Error naming `output`.
+void check_background_storable(const NiftiDatatype &type, double background, const std::string &output);
+
+// The scaling for an integer `type`: `preferred` (an integer source's own,
+// so that labels stay labels) when it represents everything, else one that
+// spreads the range over the type's integers. With
+// `float_fields` (NIfTI-1) scale and offset are floats. A background that
+// no scaling can store exactly is a Error naming `output`.
+StoredScaling choose_integer_scaling(const NiftiDatatype &type, const ValueRange &range, double background,
+                                     const std::optional<StoredScaling> &preferred, bool float_fields,
+                                     const std::string &output);
+
+// Whether values of `type` are integers.
+bool is_integer_type(const NiftiDatatype &type);
+
+}  // namespace vaeng
+
+#endif

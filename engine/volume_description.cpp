@@ -1,0 +1,94 @@
+#include "volume_description.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "calvex/host.h"
+#include "errors.h"
+#include "memory_budget.h"
+
+namespace vaeng {
+
+namespace {
+
+// VolumeMap's data, scale and offset entries.
+constexpr uint64_t kRecordBytesPerPlane = sizeof(void *) + 2 * sizeof(double);
+
+hxArray *row(std::initializer_list<double> values, hxSize rows, hxSize cols) {
+  hxArray *a = hxCreateDoubleMatrix(rows, cols, hxREAL);
+  double *p = static_cast<double *>(hxGetPr(a));
+  for (double v : values) *p++ = v;
+  return a;
+}
+
+hxArray *matrix_value(const Mat4 &m) {
+  hxArray *a = hxCreateDoubleMatrix(4, 4, hxREAL);
+  std::memcpy(hxGetPr(a), m.data(), sizeof(double) * 16);
+  return a;
+}
+
+}  // namespace
+
+HostArray::~HostArray() {
+  if (a_) hxDestroyArray(a_);
+}
+
+void check_volume_index(const NiftiImage &image, int64_t volume) {
+  const int64_t count = image.header().volumes;
+  if (volume < 1 || volume > count)
+    fail(image.name(), "volume " + std::to_string(volume) + " does not exist: the image holds " +
+                           std::to_string(count) + (count == 1 ? " volume" : " volumes"));
+}
+
+uint64_t volume_position(const NiftiHeader &header, int64_t volume) {
+  // Cannot overflow: the header check bounded vox_offset plus all volumes.
+  return header.vox_offset + static_cast<uint64_t>(volume - 1) * header.volume_bytes;
+}
+
+HostArray make_volume_struct(const NiftiImage &image, int64_t volume) {
+  check_volume_index(image, volume);
+  const NiftiHeader &h = image.header();
+  const char *names[] = {"dim", "dt", "pinfo", "mat", "fname"};
+  const hxSize dims[] = {1, 1};
+  HostArray s(hxCreateStructArray(2, dims, 5, names));
+  hxSetField(s.get(), 0, "dim",
+             row({static_cast<double>(h.dim[0]), static_cast<double>(h.dim[1]), static_cast<double>(h.dim[2])}, 1, 3));
+  hxSetField(s.get(), 0, "dt", row({static_cast<double>(h.datatype->code), h.swapped ? 1.0 : 0.0}, 1, 2));
+  hxSetField(s.get(), 0, "pinfo", row({h.scale, h.offset, static_cast<double>(volume_position(h, volume))}, 3, 1));
+  hxSetField(s.get(), 0, "mat", matrix_value(one_based_matrix(h)));
+  hxSetField(s.get(), 0, "fname", hxCreateString(descriptor_path(image.data_fd()).c_str()));
+  return s;
+}
+
+VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : data_fd_(image.data_fd()), name_(image.name()) {
+  check_volume_index(image, volume);
+  // Mapping nothing fails with a system message; say what is wrong instead.
+  if (image.data_size() == 0) fail(image.data_name(), "is empty");
+  // The library keeps a plane address, scale and offset per plane: a legal
+  // header can ask for tens of gigabytes of them before a voxel is read.
+  const uint64_t planes = static_cast<uint64_t>(image.header().dim[2]);
+  check_memory_share(planes * kRecordBytesPerPlane, image.name(), "mapping its " + std::to_string(planes) + " planes");
+  const HostArray description = make_volume_struct(image, volume);
+  const calvex::CallResult result = calvex::call_boundary([&] { maps_ = get_maps(description.get(), &count_); });
+  if (!result.ok) fail(image.data_name(), result.message);
+}
+
+VolumeMapping::~VolumeMapping() {
+  if (maps_) free_maps(maps_, count_);
+}
+
+Mat4 VolumeMapping::voxel_to_world() const {
+  Mat4 m{};
+  std::memcpy(m.data(), map().mat, sizeof(double) * 16);
+  return m;
+}
+
+void VolumeMapping::check_unchanged() const {
+  if (!file_covers_mapping(data_fd_, map(), name_)) fail(name_, kChangedOnDisk);
+}
+
+bool file_covers_mapping(int fd, const VolumeMap &volume, const std::string &name) {
+  return file_size(fd, name) >= volume.map_len;
+}
+
+}  // namespace vaeng

@@ -1,0 +1,91 @@
+// The host volume structure for one volume of a NIfTI image, and the
+// volume library's mapping of it: what an extension module would build
+// and hand to get_maps.
+#ifndef VOLACCESS_ENGINE_VOLUME_DESCRIPTION_H
+#define VOLACCESS_ENGINE_VOLUME_DESCRIPTION_H
+
+#include <cstdint>
+#include <string>
+
+#include "calvex/hx.h"
+#include "fault_guard.h"
+#include "matrix.h"
+#include "nifti_image.h"
+#include "volaccess.h"
+
+namespace vaeng {
+
+// One host value, destroyed with its owner.
+class HostArray {
+ public:
+  explicit HostArray(hxArray *a) : a_(a) {}
+  ~HostArray();
+  HostArray(HostArray &&other) noexcept : a_(other.a_) { other.a_ = nullptr; }
+  HostArray(const HostArray &) = delete;
+  HostArray &operator=(const HostArray &) = delete;
+  HostArray &operator=(HostArray &&) = delete;
+  hxArray *get() const { return a_; }
+
+ private:
+  hxArray *a_;
+};
+
+// Byte position of volume `volume` (from 1) in the image's voxel file.
+uint64_t volume_position(const NiftiHeader &header, int64_t volume);
+
+// A 1x1 struct with "dim" [x y z], "dt" [datatype code, swapped flag],
+// "pinfo" [scale; offset; byte position], "mat" (the 1-based
+// voxel-to-world matrix) and "fname" (the open voxel file, reached
+// through /proc/self/fd). `volume` counts from 1 and must exist.
+HostArray make_volume_struct(const NiftiImage &image, int64_t volume);
+
+// One volume of an image, mapped by the volume library for sampling and
+// released again on destruction. It installs no signal handler: a file
+// that shrinks while mapped turns reads into SIGBUS, so owners either
+// hold a FaultGuard (MappedVolume) or check the file before each use
+// (file_covers_mapping).
+class VolumeMapping {
+ public:
+  // Errors of the library reach the user as "<voxel file>: <message>".
+  VolumeMapping(const NiftiImage &image, int64_t volume);
+  ~VolumeMapping();
+  VolumeMapping(const VolumeMapping &) = delete;
+  VolumeMapping &operator=(const VolumeMapping &) = delete;
+
+  const VolumeMap &map() const { return maps_[0]; }
+  const std::string &name() const { return name_; }
+  // The record's matrix: 1-based voxel coordinates to world.
+  Mat4 voxel_to_world() const;
+  // Fails with the "changed on disk" reason when the file has become
+  // shorter than what was mapped: reads past its new end within the last
+  // page give zeros instead of a fault, so results would be silently wrong.
+  // Called before and after every use of the voxels whose results are kept.
+  void check_unchanged() const;
+
+ private:
+  int data_fd_;  // the image's voxel file; the image outlives its mapping
+  VolumeMap *maps_ = nullptr;
+  int32_t count_ = 0;
+  std::string name_;
+};
+
+// A mapping for the program: while it lives, a file that shrinks ends the
+// program with a message instead of a silent SIGBUS.
+class MappedVolume : public VolumeMapping {
+ public:
+  MappedVolume(const NiftiImage &image, int64_t volume) : VolumeMapping(image, volume), guard_(image.name()) {}
+
+ private:
+  FaultGuard guard_;
+};
+
+// Whether the file open as `fd` is still at least as long as the mapping
+// of `volume`; throws FileError naming `name` when it cannot be asked.
+bool file_covers_mapping(int fd, const VolumeMap &volume, const std::string &name);
+
+// Checks that `volume` (from 1) exists in the image.
+void check_volume_index(const NiftiImage &image, int64_t volume);
+
+}  // namespace vaeng
+
+#endif

@@ -1,0 +1,43 @@
+// What the program does when a mapped image shrinks under it. The volume
+// library reads voxels straight from the mapping, so a file truncated by
+// another process turns those reads into SIGBUS; without a handler the
+// program would die silently, mid-way through its output. The library
+// stays free of signal handling: the program owns it here.
+#ifndef VOLACCESS_FORMATS_FAULT_GUARD_H
+#define VOLACCESS_FORMATS_FAULT_GUARD_H
+
+#include <signal.h>
+#include <string>
+
+namespace vaeng {
+
+// The reason given when an image no longer holds what was mapped of it.
+extern const char kChangedOnDisk[];
+
+// While one lives, SIGBUS prints "volaccess: <image>: the image changed
+// on disk while it was being read", removes the output registered with
+// abandon_on_fault and ends the program with status 1. Guards nest: the
+// innermost names the image, and each restores what it replaced.
+class FaultGuard {
+ public:
+  explicit FaultGuard(const std::string &image);
+  ~FaultGuard();
+  FaultGuard(const FaultGuard &) = delete;
+  FaultGuard &operator=(const FaultGuard &) = delete;
+
+ private:
+  std::string previous_message_;
+  struct sigaction previous_action_ {};
+};
+
+// Names the partial output file (a hidden temporary) that a fault, or
+// SIGINT, SIGTERM or SIGHUP, must remove before the program ends as the
+// signal says; an empty name, or keep_on_fault(), registers none. Names
+// longer than a path can be are not registered. SIGKILL cannot be caught:
+// it leaves the temporary behind.
+void abandon_on_fault(const std::string &path);
+void keep_on_fault();
+
+}  // namespace vaeng
+
+#endif

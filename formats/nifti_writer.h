@@ -1,0 +1,75 @@
+// Writing single-file NIfTI images (.nii, or .nii.gz by name), plane by
+// plane, in this machine's byte order. The header is completed at the end,
+// when cal_min and cal_max, the range of the written values, are known.
+#ifndef VOLACCESS_FORMATS_NIFTI_WRITER_H
+#define VOLACCESS_FORMATS_NIFTI_WRITER_H
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "nifti_header.h"
+#include "output_file.h"
+#include "stored_values.h"
+#include "unique_fd.h"
+
+namespace vaeng {
+
+struct NiftiLayout {
+  int version = 1;  // raised to 2 when a dimension does not fit NIfTI-1
+  std::array<int64_t, 3> dim{1, 1, 1};
+  const NiftiDatatype *datatype = nullptr;
+  double scale = 1;  // real value = scale * stored + offset
+  double offset = 0;
+  NiftiGeometry geometry;
+  // Dimensions beyond the third (a series of volumes), their steps and the
+  // intent; the default is one 3-D volume.
+  NiftiSeries series;
+  std::string description;  // cut to the 79 bytes the header holds
+  double cal_min = 0;       // display range; 0 and 0 mean none
+  double cal_max = 0;
+};
+
+// The header bytes (with the four-byte extension flag) of an image.
+std::vector<unsigned char> nifti_header_bytes(const NiftiLayout &layout);
+
+// The number of 3-D volumes the layout's series holds.
+int64_t series_volumes(const NiftiLayout &layout);
+
+class NiftiWriter {
+ public:
+  // Compresses when the path ends in ".gz".
+  NiftiWriter(const std::string &path, const NiftiLayout &layout);
+  ~NiftiWriter();
+  NiftiWriter(const NiftiWriter &) = delete;
+  NiftiWriter &operator=(const NiftiWriter &) = delete;
+
+  // The next plane: dim[0] * dim[1] real values, x fastest; the planes of
+  // the first volume, then of the second, and so on.
+  void write_plane(const double *values);
+  void write_plane(const std::vector<double> &values) { write_plane(values.data()); }
+  // Checks that every plane came, sets cal_min and cal_max to the range of
+  // the values as stored, and gives the file its name.
+  void finish();
+
+ private:
+  void compress_into_output();
+
+  NiftiLayout layout_;
+  OutputFile file_;
+  // The uncompressed image: the output file itself, or for .gz an unnamed
+  // file compressed into the output at the end.
+  UniqueFd staging_;
+  int raw_fd_ = -1;
+  bool compress_ = false;
+  uint64_t position_ = 0;
+  int64_t planes_written_ = 0;
+  StoredRange range_;
+  std::vector<unsigned char> buffer_;
+};
+
+}  // namespace vaeng
+
+#endif

@@ -1,0 +1,46 @@
+// Pictures of slices before they become PNG files: grey through a display
+// window, or coloured by label; orientation letters drawn on their edges.
+#ifndef VOLACCESS_FORMATS_PICTURE_H
+#define VOLACCESS_FORMATS_PICTURE_H
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "png_writer.h"
+
+namespace vaeng {
+
+// Rows from the top, each pixel `channels` bytes (1 grey, 3 red-green-blue).
+struct Picture {
+  int32_t width = 0;
+  int32_t height = 0;
+  int channels = 1;
+  std::vector<uint8_t> bytes;
+};
+
+// Pixels as the slice kernels fill them (i fastest, j = 1 first) drawn with
+// the second axis pointing up: the bottom row is j = 1.
+Picture grey_picture(const std::vector<double> &pixels, int32_t width, int32_t height, const Window &window);
+Picture label_picture(const std::vector<double> &pixels, int32_t width, int32_t height);
+
+// The fixed colour of a label (the value rounded to the nearest integer):
+// 0 and values that are not numbers are black; label L has the hue of L
+// golden-ratio turns round the colour wheel, so that labels that follow
+// one another differ, at one of three brightnesses by L mod 3.
+std::array<uint8_t, 3> label_colour(double value);
+
+// The letter at each edge: left, right, bottom, top ('\0' for none).
+using EdgeLetters = std::array<char, 4>;
+// White letters with a black rim, halfway along each edge; pictures too
+// small to hold them are left alone. Letters other than L R A P S I are
+// not drawn.
+void draw_letters(Picture *picture, const EdgeLetters &letters);
+
+// Writes the picture as an 8-bit grey or colour PNG.
+void write_picture(const std::string &path, const Picture &picture);
+
+}  // namespace vaeng
+
+#endif

@@ -1,0 +1,78 @@
+#include "zarr_handover.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "errors.h"
+#include "text_numbers.h"
+
+namespace vacli {
+
+namespace {
+
+bool names_zarr(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return ends_with(path, ".zarr");
+}
+
+std::string real_text(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", v);
+  return text;
+}
+
+}  // namespace
+
+bool wants_distributed_reslice(const Arguments &args, const std::string &source, const std::string &out) {
+  return names_zarr(source) || names_zarr(out) || args.has("scheduler") || args.has("chunks");
+}
+
+std::vector<std::string> distributed_reslice_command(const Arguments &args, const std::string &python) {
+  for (const char *option : {"voxel-size", "shape", "volume", "threads", "transform", "fsl", "clip", "mask"})
+    if (args.has(option))
+      throw ArgumentError(std::string("--") + option + " does not apply to a .zarr or --scheduler reslice");
+  if (hold_or_label_option(args) == kLabelHold)
+    throw ArgumentError("--hold label does not apply to a .zarr or --scheduler reslice");
+  const std::string type = args.value("datatype").value_or("float32");
+  if (type != "float32" && type != "float64" && type != "source")
+    throw ArgumentError("--datatype " + type + ": a .zarr or --scheduler reslice writes float32, float64 or source");
+  std::vector<std::string> command{python,
+                                   "-m",
+                                   "volaccess.distributed",
+                                   "reslice",
+                                   args.only_positional("a SOURCE image"),
+                                   "--like",
+                                   required_option(args, "like"),
+                                   "-o",
+                                   required_option(args, "output"),
+                                   "--hold",
+                                   std::to_string(hold_option(args)),
+                                   "--background",
+                                   real_text(background_option(args)),
+                                   "--datatype",
+                                   type,
+                                   "--scheduler",
+                                   args.value("scheduler").value_or("local")};
+  if (const auto chunks = args.value("chunks")) command.insert(command.end(), {"--chunks", *chunks});
+  if (const auto affine = args.value("affine")) command.insert(command.end(), {"--affine", *affine});
+  if (args.has("quiet")) command.emplace_back("--quiet");
+  return command;
+}
+
+void hand_over_reslice(const Arguments &args) {
+  const char *chosen = std::getenv("VOLACCESS_PYTHON");
+  const std::string python = chosen && *chosen ? chosen : "python3";
+  const std::vector<std::string> command = distributed_reslice_command(args, python);
+  std::vector<char *> argv;
+  for (const std::string &word : command) argv.push_back(const_cast<char *>(word.c_str()));
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  execvp(argv[0], argv.data());
+  fail(python, "cannot start it for a .zarr or --scheduler reslice (" + system_reason(errno) +
+                   "); set VOLACCESS_PYTHON to the python of an environment with the volaccess package");
+}
+
+}  // namespace vacli
