@@ -82,16 +82,16 @@ bool represents(const StoredScaling &scaling, const NiftiDatatype &type, const V
   return stored >= b.low && stored <= b.high && scaling.scale * stored + scaling.offset == background;
 }
 
-void check_background_storable(const NiftiDatatype &type, double background, const std::string &output) {
+void check_background_storable(const NiftiDatatype &type, double background, const ScalingWords &words) {
   if (!std::isfinite(background))
-    fail(output, std::string("the background ") + shortest_text(background) + " cannot be stored in " + type.name +
-                     ": give --background a number, or --datatype float32");
+    fail(words.output, std::string("the background ") + shortest_text(background) + " cannot be stored in " +
+                           type.name + ": give " + words.background + " a number, or " + words.float_output);
 }
 
 StoredScaling choose_integer_scaling(const NiftiDatatype &type, const ValueRange &range, double background,
                                      const std::optional<StoredScaling> &preferred, bool float_fields,
-                                     const std::string &output) {
-  check_background_storable(type, background, output);
+                                     const ScalingWords &words) {
+  check_background_storable(type, background, words);
   if (preferred && represents(*preferred, type, range, background)) return *preferred;
   // The background at the integer that stands where it stands in the
   // range, so that the type's integers span the values; else at stored 0,
@@ -102,10 +102,10 @@ StoredScaling choose_integer_scaling(const NiftiDatatype &type, const ValueRange
   for (double at : anchors)
     if (at >= b.low && at <= b.high)
       if (const std::optional<StoredScaling> s = anchored(at, type, range, background, float_fields)) return *s;
-  fail(output, std::string("no scale and offset of ") + type.name + " store the background " +
-                   shortest_text(background) + " exactly with the values from " + shortest_text(range.low) + " to " +
-                   shortest_text(range.high) + (float_fields ? " (NIfTI-1 keeps them as floats)" : "") +
-                   ": choose --datatype float32 or another background");
+  fail(words.output, std::string("no scale and offset of ") + type.name + " store the background " +
+                         shortest_text(background) + " exactly with the values from " + shortest_text(range.low) +
+                         " to " + shortest_text(range.high) + (float_fields ? " (NIfTI-1 keeps them as floats)" : "") +
+                         ": choose " + words.float_output + " or another background");
 }
 
 }  // namespace vaeng

@@ -28,18 +28,26 @@ struct ValueRange {
 // scale * stored + offset in doubles.
 bool represents(const StoredScaling &scaling, const NiftiDatatype &type, const ValueRange &range, double background);
 
+// How a front door names, in messages, the output and what its user can
+// change: the background and the choice of a float output.
+struct ScalingWords {
+  std::string output;        // "out.nii"
+  std::string background;    // "--background"
+  std::string float_output;  // "--datatype float32"
+};
+
 // Integers have no NaN nor infinity: a background that is not finite is
-// a Error naming `output`.
-void check_background_storable(const NiftiDatatype &type, double background, const std::string &output);
+// a Error naming the output.
+void check_background_storable(const NiftiDatatype &type, double background, const ScalingWords &words);
 
 // The scaling for an integer `type`: `preferred` (an integer source's own,
 // so that labels stay labels) when it represents everything, else one that
 // spreads the range over the type's integers. With
 // `float_fields` (NIfTI-1) scale and offset are floats. A background that
-// no scaling can store exactly is a Error naming `output`.
+// no scaling can store exactly is a Error naming the output.
 StoredScaling choose_integer_scaling(const NiftiDatatype &type, const ValueRange &range, double background,
                                      const std::optional<StoredScaling> &preferred, bool float_fields,
-                                     const std::string &output);
+                                     const ScalingWords &words);
 
 // Whether values of `type` are integers.
 bool is_integer_type(const NiftiDatatype &type);

@@ -27,6 +27,18 @@ std::optional<int32_t> hold_by_name(const std::string &name);
 // 170 ..."), or an empty text when the kernels accept it.
 std::string hold_range_problem(int64_t hold);
 
+// How far a kernel reads from floor(c - 1) along an axis, in voxels
+// either way, for a 1-based coordinate c: nearest, trilinear and the
+// label rule read floor(c - 1) and the next voxel; a kernel of q nodes
+// reaches q / 2 beyond its centre, which is floor(c - 1) or the next.
+int64_t read_reach(int32_t hold);
+
+// The volume library's type code for voxels stored as `element` (the
+// names of voxel_types.def, which are numpy's: "uint8", ..., "float64"),
+// the swapped twin's when the bytes are in the other order; none when the
+// library has no kernels for the element.
+std::optional<int32_t> library_type_code(const std::string &element, bool swapped);
+
 }  // namespace vaeng
 
 #endif

@@ -18,10 +18,10 @@ double column_length(const Mat4 &m, int c) {
 
 // Voxels needed to cover `extent` millimetres, forgiving the last few
 // bits of rounding so that 256 voxels of 1 mm make 128 of 2 mm.
-int64_t covering_count(double extent, double size) {
+int64_t covering_count(double extent, double size, const std::string &size_argument) {
   const double n = std::ceil(extent / size * (1 - 1e-9));
   if (!(n <= static_cast<double>(std::numeric_limits<int32_t>::max())))
-    throw ArgumentError("--voxel-size " + std::to_string(size) + " would make more than 2^31 voxels along an axis");
+    throw ArgumentError(size_argument + " " + std::to_string(size) + " would make more than 2^31 voxels along an axis");
   return std::max<int64_t>(1, static_cast<int64_t>(n));
 }
 
@@ -36,7 +36,7 @@ void check_plane_size(const std::array<int64_t, 3> &dim) {
 }  // namespace
 
 NiftiHeader grid_from_source(const NiftiHeader &source, const std::string &name, const Vec3 &voxel_size,
-                             const std::optional<std::array<int64_t, 3>> &shape) {
+                             const std::optional<std::array<int64_t, 3>> &shape, const std::string &size_argument) {
   const Mat4 &a = source.voxel_to_world;
   NiftiHeader grid;
   grid.version = source.version;
@@ -49,7 +49,8 @@ NiftiHeader grid_from_source(const NiftiHeader &source, const std::string &name,
     const auto uc = static_cast<std::size_t>(c);
     const double length = column_length(a, c);
     if (!(length > 0)) fail(name, "its voxel-to-world matrix has a zero column");
-    grid.dim[uc] = shape ? (*shape)[uc] : covering_count(static_cast<double>(source.dim[uc]) * length, voxel_size[uc]);
+    grid.dim[uc] = shape ? (*shape)[uc]
+                         : covering_count(static_cast<double>(source.dim[uc]) * length, voxel_size[uc], size_argument);
     for (int r = 0; r < 3; ++r) b[static_cast<std::size_t>(4 * c + r)] = at(a, r, c) / length * voxel_size[uc];
   }
   check_plane_size(grid.dim);

@@ -19,9 +19,10 @@ namespace vaeng {
 // centre of the source's field of view. The geometry is written as an
 // sform and a qform with the source's code (2, aligned, when the source
 // has none); for NIfTI-1 its matrix is the one the header's float fields
-// hold. `name` names the source in errors.
+// hold. `name` names the source in errors, `size_argument` the voxel
+// sizes as the front door calls them.
 NiftiHeader grid_from_source(const NiftiHeader &source, const std::string &name, const Vec3 &voxel_size,
-                             const std::optional<std::array<int64_t, 3>> &shape);
+                             const std::optional<std::array<int64_t, 3>> &shape, const std::string &size_argument);
 
 }  // namespace vaeng
 

@@ -8,8 +8,8 @@
 
 #include "errors.h"
 #include "integer_scaling.h"
-#include "nifti_writer.h"
 #include "source_grid.h"
+#include "text_numbers.h"
 #include "tiled_reslice.h"
 #include "volume_description.h"
 #include "workers.h"
@@ -41,8 +41,9 @@ NiftiLayout output_layout(const NiftiHeader &source, const NiftiHeader &referenc
     layout.series.dim = source.series.dim;
     layout.series.pixdim = source.series.pixdim;
   }
-  layout.datatype = options.datatype == "source" ? source.datatype : find_nifti_datatype(options.datatype);
-  if (!layout.datatype) throw Error("unknown output datatype " + options.datatype);
+  const std::string datatype = resliced_datatype(options);
+  layout.datatype = datatype == "source" ? source.datatype : find_nifti_datatype(datatype);
+  if (!layout.datatype) throw Error("unknown output datatype " + datatype);
   return layout;
 }
 
@@ -198,20 +199,20 @@ ValueRange output_range(const OutputPlanes &planes, const NiftiHeader &reference
 // An integer output keeps the source's scaling when asked for the source's
 // type and that scaling stores the background; else the range is measured.
 void choose_scaling(NiftiLayout *layout, const NiftiHeader &source_header, const NiftiHeader &reference,
-                    const OutputPlanes &planes, const ResliceOptions &options, const std::string &out_path) {
+                    const OutputPlanes &planes, const ResliceOptions &options, const ScalingWords &words) {
   if (!is_integer_type(*layout->datatype)) return;
   // Refused before the measuring pass, which it would only waste.
-  check_background_storable(*layout->datatype, options.background, out_path);
+  check_background_storable(*layout->datatype, options.background, words);
   std::optional<StoredScaling> own;
   if (is_integer_type(*source_header.datatype)) own = StoredScaling{source_header.scale, source_header.offset};
   const double b = options.background;
-  if (options.datatype == "source" && own && represents(*own, *layout->datatype, ValueRange{b, b}, b)) {
+  if (resliced_datatype(options) == "source" && own && represents(*own, *layout->datatype, ValueRange{b, b}, b)) {
     layout->scale = own->scale;
     layout->offset = own->offset;
     return;
   }
   const StoredScaling chosen = choose_integer_scaling(*layout->datatype, output_range(planes, reference, b), b, own,
-                                                      layout->version == 1, out_path);
+                                                      layout->version == 1, words);
   layout->scale = chosen.scale;
   layout->offset = chosen.offset;
 }
@@ -233,6 +234,36 @@ std::string output_datatype_problem(const std::string &datatype) {
   return quoted(datatype) + " is none of int8, uint8, int16, uint16, int32, uint32, float32, float64, source";
 }
 
+std::string resliced_datatype(const ResliceOptions &options) {
+  if (!options.datatype.empty()) return options.datatype;
+  return options.hold == kLabelHold ? "source" : "float32";
+}
+
+NiftiFileSink::NiftiFileSink(ScalingWords words) : PlaneSink(std::move(words)) {
+  const std::string &path = this->words().output;
+  if (!ends_with(path, ".nii") && !ends_with(path, ".nii.gz"))
+    throw ArgumentError(path + ": the output must end in .nii or .nii.gz");
+}
+
+void NiftiFileSink::start(const NiftiLayout &layout) {
+  writer_ = std::make_unique<NiftiWriter>(words().output, layout);
+}
+
+void NiftiFileSink::write_plane(const double *values) { writer_->write_plane(values); }
+
+void NiftiFileSink::finish() { writer_->finish(); }
+
+NiftiMemorySink::NiftiMemorySink(ScalingWords words, std::function<unsigned char *(uint64_t)> allocate)
+    : PlaneSink(std::move(words)), allocate_(std::move(allocate)) {}
+
+void NiftiMemorySink::start(const NiftiLayout &layout) {
+  writer_ = std::make_unique<NiftiWriter>(allocate_(nifti_file_bytes(layout)), layout, words().output);
+}
+
+void NiftiMemorySink::write_plane(const double *values) { writer_->write_plane(values); }
+
+void NiftiMemorySink::finish() { writer_->finish(); }
+
 std::string reslice_description(const TransformChain &chain, const ResliceOptions &options) {
   std::string text = "volaccess reslice hold ";
   text += options.hold == kLabelHold ? "label" : std::to_string(options.hold);
@@ -244,13 +275,13 @@ std::string reslice_description(const TransformChain &chain, const ResliceOption
 }
 
 void reslice(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
-             const ResliceOptions &options, const std::string &out_path) {
+             const ResliceOptions &options, PlaneSink &sink) {
   const OutputPlanes planes(source, reference, chain, options);
   NiftiLayout layout = output_layout(source.header(), reference, options, reslice_description(chain, options));
-  choose_scaling(&layout, source.header(), reference, planes, options, out_path);
-  NiftiWriter writer(out_path, layout);
-  planes.each("reslicing", [&](const double *plane) { writer.write_plane(plane); });
-  writer.finish();
+  choose_scaling(&layout, source.header(), reference, planes, options, sink.words());
+  sink.start(layout);
+  planes.each("reslicing", [&](const double *plane) { sink.write_plane(plane); });
+  sink.finish();
 }
 
 }  // namespace vaeng

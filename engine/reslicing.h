@@ -6,11 +6,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 
+#include "integer_scaling.h"
 #include "matrix.h"
 #include "nifti_header.h"
 #include "nifti_image.h"
+#include "nifti_writer.h"
 #include "transform_chain.h"
 
 namespace vaeng {
@@ -18,10 +22,11 @@ namespace vaeng {
 struct ResliceOptions {
   int32_t hold = 1;  // a hold code of the volume library, or kLabelHold
   double background = 0;
-  // The output's datatype by name, or "source" for the source's own.
-  // Integer outputs get a scale and offset that store the background
-  // exactly (the source's own when they do).
-  std::string datatype = "float32";
+  // The output's datatype by name, or "source" for the source's own;
+  // empty for the default (resliced_datatype). Integer outputs get a
+  // scale and offset that store the background exactly (the source's own
+  // when they do).
+  std::string datatype;
   int64_t volume = 0;     // one volume (from 1), or 0 for every volume of a series
   bool clip = false;      // clamp each value to the voxels its kernel touched
   std::string mask_path;  // an image on the reference grid, or empty
@@ -35,6 +40,59 @@ struct ResliceOptions {
 // source"), or an empty text when it names one.
 std::string output_datatype_problem(const std::string &datatype);
 
+// The datatype an output gets: the one asked for, else the source's for
+// labels (which keep their type) and float32 for everything else.
+std::string resliced_datatype(const ResliceOptions &options);
+
+// Where the planes of an output go, once its layout is known: a NIfTI
+// file, or an image built in memory.
+class PlaneSink {
+ public:
+  virtual ~PlaneSink() = default;
+  // The output in messages: a path, or the front door's word for it.
+  const ScalingWords &words() const { return words_; }
+  // Called once, before the first plane.
+  virtual void start(const NiftiLayout &layout) = 0;
+  // dim[0] * dim[1] values, x fastest, in file order.
+  virtual void write_plane(const double *values) = 0;
+  // After the last plane: completes the output.
+  virtual void finish() = 0;
+
+ protected:
+  explicit PlaneSink(ScalingWords words) : words_(std::move(words)) {}
+
+ private:
+  ScalingWords words_;
+};
+
+// A .nii or .nii.gz file, named only when complete. `words.output` is
+// the path, checked here for its ending.
+class NiftiFileSink : public PlaneSink {
+ public:
+  explicit NiftiFileSink(ScalingWords words);
+  void start(const NiftiLayout &layout) override;
+  void write_plane(const double *values) override;
+  void finish() override;
+
+ private:
+  std::unique_ptr<NiftiWriter> writer_;
+};
+
+// The single-file image in memory that `allocate` gives: it is called
+// once with the image's size in bytes and returns memory that outlives
+// the sink.
+class NiftiMemorySink : public PlaneSink {
+ public:
+  NiftiMemorySink(ScalingWords words, std::function<unsigned char *(uint64_t)> allocate);
+  void start(const NiftiLayout &layout) override;
+  void write_plane(const double *values) override;
+  void finish() override;
+
+ private:
+  std::function<unsigned char *(uint64_t)> allocate_;
+  std::unique_ptr<NiftiWriter> writer_;
+};
+
 // The transform from reference voxel (i, j, k) to source voxel, both
 // 1-based, for a chain of affine steps: inverse(source matrix) * chain *
 // reference matrix.
@@ -42,12 +100,12 @@ Mat4 reference_to_source(const Mat4 &source_matrix, const Mat4 &reference_matrix
                          const std::string &source_name);
 
 // Resamples `source` onto the grid of `reference` through `chain` and
-// writes the result, with the reference's geometry, to `out_path` (.nii or
-// .nii.gz). A source series becomes an output series unless
-// options.volume picks one volume. It installs no signal handler: the
-// program holds a FaultGuard around it, for files that shrink meanwhile.
+// gives the result, with the reference's geometry, to `sink`. A source
+// series becomes an output series unless options.volume picks one
+// volume. It installs no signal handler: the program holds a FaultGuard
+// around it, for files that shrink meanwhile.
 void reslice(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
-             const ResliceOptions &options, const std::string &out_path);
+             const ResliceOptions &options, PlaneSink &sink);
 
 // The output's description: what was done, cut to the 79 characters a
 // NIfTI header holds.

@@ -4,13 +4,10 @@
 #include <cmath>
 
 #include "errors.h"
-#include "text_numbers.h"
 
 namespace vaeng {
 
 namespace {
-
-constexpr char kInverseSuffix[] = ",inverse";
 
 // A 1-based field coordinate inside [0.5, dim + 0.5) is held within the
 // outer voxel centres, so the rim half voxel takes the rim value; outside
@@ -29,14 +26,6 @@ void apply_affine(const Mat4 &m, double *x, double *y, double *z, std::size_t n)
     y[p] = ((m[1] * px + m[5] * py) + m[9] * pz) + m[13];
     z[p] = ((m[2] * px + m[6] * py) + m[10] * pz) + m[14];
   }
-}
-
-TransformOption parse_transform_option(const std::string &text) {
-  TransformOption o;
-  o.inverse = ends_with(text, kInverseSuffix);
-  o.path = o.inverse ? text.substr(0, text.size() - (sizeof kInverseSuffix - 1)) : text;
-  if (o.path.empty()) throw ArgumentError("--transform: " + quoted(text) + " names no file");
-  return o;
 }
 
 DisplacementField::DisplacementField(const std::string &path) : image_(NiftiImage::open(path)) {

@@ -20,13 +20,14 @@ namespace vaeng {
 // y, z, then the translation, like the reslice grid.
 void apply_affine(const Mat4 &m, double *x, double *y, double *z, std::size_t n);
 
-// One --transform option: a file, and whether its inverse is meant.
+// One transform file of a chain, and whether its inverse is meant.
 struct TransformOption {
   std::string path;
   bool inverse = false;
 };
-// "FILE" or "FILE,inverse".
-TransformOption parse_transform_option(const std::string &text);
+// What follows a file's name where its inverse is meant: the program's
+// "FILE,inverse", and the chain's names in an output's description.
+inline constexpr char kInverseSuffix[] = ",inverse";
 
 // A displacement field ready for sampling: its three components mapped,
 // and the matrix from world points to its 1-based voxel coordinates.
@@ -49,7 +50,7 @@ class TransformChain {
  public:
   // An empty chain: output world points are source world points.
   TransformChain() = default;
-  // The chain of --transform options in the order given: the last one is
+  // The chain of transform files in the order given: the last one is
   // applied first to the output grid's points, as a registration's
   // transform list is read.
   static TransformChain from_options(const std::vector<TransformOption> &options);

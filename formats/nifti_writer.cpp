@@ -98,40 +98,66 @@ int64_t series_volumes(const NiftiLayout &layout) {
   return n;
 }
 
+uint64_t nifti_file_bytes(const NiftiLayout &layout) {
+  const auto plane = static_cast<uint64_t>(layout.dim[0]) * static_cast<uint64_t>(layout.dim[1]);
+  const uint64_t planes = static_cast<uint64_t>(layout.dim[2]) * static_cast<uint64_t>(series_volumes(layout));
+  return nifti_header_bytes(layout).size() + plane * planes * static_cast<uint64_t>(layout.datatype->bytes);
+}
+
 NiftiWriter::NiftiWriter(const std::string &path, const NiftiLayout &layout)
-    : layout_(layout), file_(path), compress_(ends_with(path, ".gz")) {
+    : layout_(layout), name_(path), file_(std::make_unique<OutputFile>(path)), compress_(ends_with(path, ".gz")) {
   if (compress_) staging_ = make_anonymous_file(path + " (uncompressed)");
-  raw_fd_ = compress_ ? staging_.get() : file_.fd();
+  raw_fd_ = compress_ ? staging_.get() : file_->fd();
   const std::vector<unsigned char> header = nifti_header_bytes(layout_);
-  write_all(raw_fd_, header.data(), header.size(), file_.path());
+  put(header, 0);
+  position_ = header.size();
+}
+
+NiftiWriter::NiftiWriter(unsigned char *memory, const NiftiLayout &layout, std::string name)
+    : layout_(layout), name_(std::move(name)), memory_(memory) {
+  const std::vector<unsigned char> header = nifti_header_bytes(layout_);
+  put(header, 0);
   position_ = header.size();
 }
 
 NiftiWriter::~NiftiWriter() = default;
+
+void NiftiWriter::put(const std::vector<unsigned char> &bytes, uint64_t at) {
+  if (memory_) {
+    std::memcpy(memory_ + at, bytes.data(), bytes.size());
+    return;
+  }
+  if (at == position_) {
+    write_all(raw_fd_, bytes.data(), bytes.size(), name_);
+    return;
+  }
+  if (::pwrite(raw_fd_, bytes.data(), bytes.size(), static_cast<off_t>(at)) != static_cast<ssize_t>(bytes.size()))
+    fail_system(name_, "cannot write", errno);
+}
 
 void NiftiWriter::write_plane(const double *values) {
   buffer_.clear();
   const auto count = static_cast<std::size_t>(layout_.dim[0]) * static_cast<std::size_t>(layout_.dim[1]);
   append_stored(values, count, *layout_.datatype, layout_.scale, layout_.offset, &buffer_);
   add_stored_range(buffer_.data(), count, *layout_.datatype, layout_.scale, layout_.offset, &range_);
-  write_all(raw_fd_, buffer_.data(), buffer_.size(), file_.path());
+  put(buffer_, position_);
   position_ += buffer_.size();
   ++planes_written_;
 }
 
 void NiftiWriter::compress_into_output() {
-  const int fd = ::dup(file_.fd());
+  const int fd = ::dup(file_->fd());
   gzFile gz = fd < 0 ? nullptr : gzdopen(fd, "wb6");
   if (!gz) {
     if (fd >= 0) ::close(fd);
-    fail_system(file_.path(), "cannot write", errno);
+    fail_system(name_, "cannot write", errno);
   }
   // A failed write keeps its reason (the system's, e.g. a full disk) for
   // the message; the stream is closed on every path.
   std::string failure;
   std::vector<unsigned char> block(1 << 20);
   for (uint64_t at = 0; failure.empty() && at < position_;) {
-    const std::size_t got = read_at(raw_fd_, block.data(), block.size(), at, file_.path() + " (uncompressed)");
+    const std::size_t got = read_at(raw_fd_, block.data(), block.size(), at, name_ + " (uncompressed)");
     if (got == 0) break;
     if (gzwrite(gz, block.data(), static_cast<unsigned>(got)) != static_cast<int>(got)) failure = gzip_reason(gz);
     at += got;
@@ -139,24 +165,22 @@ void NiftiWriter::compress_into_output() {
   // The stream's end is written here, where a failure still has its reason.
   if (failure.empty() && gzflush(gz, Z_FINISH) != Z_OK) failure = gzip_reason(gz);
   const int status = gzclose(gz);
-  if (!failure.empty()) fail(file_.path(), "cannot write: " + failure);
-  if (status != Z_OK) fail_system(file_.path(), "cannot write", errno);
+  if (!failure.empty()) fail(name_, "cannot write: " + failure);
+  if (status != Z_OK) fail_system(name_, "cannot write", errno);
 }
 
 void NiftiWriter::finish() {
   const int64_t expected = layout_.dim[2] * series_volumes(layout_);
   if (planes_written_ != expected)
-    fail(file_.path(),
+    fail(name_,
          "internal error: " + std::to_string(planes_written_) + " of " + std::to_string(expected) + " planes written");
   if (!range_.empty) {
     layout_.cal_min = range_.low;
     layout_.cal_max = range_.high;
   }
-  const std::vector<unsigned char> header = nifti_header_bytes(layout_);
-  if (::pwrite(raw_fd_, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size()))
-    fail_system(file_.path(), "cannot write", errno);
+  put(nifti_header_bytes(layout_), 0);
   if (compress_) compress_into_output();
-  file_.commit();
+  if (file_) file_->commit();
 }
 
 }  // namespace vaeng

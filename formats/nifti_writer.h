@@ -38,10 +38,16 @@ std::vector<unsigned char> nifti_header_bytes(const NiftiLayout &layout);
 // The number of 3-D volumes the layout's series holds.
 int64_t series_volumes(const NiftiLayout &layout);
 
+// The size of the single-file image of a layout: its header and voxels.
+uint64_t nifti_file_bytes(const NiftiLayout &layout);
+
 class NiftiWriter {
  public:
   // Compresses when the path ends in ".gz".
   NiftiWriter(const std::string &path, const NiftiLayout &layout);
+  // The same image built in `memory`, which holds nifti_file_bytes(layout)
+  // bytes and outlives the writer; `name` names it in errors.
+  NiftiWriter(unsigned char *memory, const NiftiLayout &layout, std::string name);
   ~NiftiWriter();
   NiftiWriter(const NiftiWriter &) = delete;
   NiftiWriter &operator=(const NiftiWriter &) = delete;
@@ -55,10 +61,13 @@ class NiftiWriter {
   void finish();
 
  private:
+  void put(const std::vector<unsigned char> &bytes, uint64_t at);
   void compress_into_output();
 
   NiftiLayout layout_;
-  OutputFile file_;
+  std::string name_;
+  std::unique_ptr<OutputFile> file_;  // none for an image in memory
+  unsigned char *memory_ = nullptr;
   // The uncompressed image: the output file itself, or for .gz an unnamed
   // file compressed into the output at the end.
   UniqueFd staging_;

@@ -131,6 +131,14 @@ std::pair<int32_t, int32_t> parse_size(const std::string &text) {
   return {static_cast<int32_t>(*w), static_cast<int32_t>(*h)};
 }
 
+TransformOption parse_transform_option(const std::string &text) {
+  TransformOption o;
+  o.inverse = ends_with(text, kInverseSuffix);
+  o.path = o.inverse ? text.substr(0, text.size() - (sizeof kInverseSuffix - 1)) : text;
+  if (o.path.empty()) usage("--transform: " + quoted(text) + " names no file");
+  return o;
+}
+
 Mat4 parse_matrix_text(const std::string &option, const std::string &text) {
   const std::vector<std::string> fields = split_fields(text);
   if (fields.size() != 16)
@@ -164,6 +172,8 @@ double background_option(const Arguments &args) {
   const std::optional<std::string> v = args.value("background");
   return v ? parse_real("background", *v) : 0.0;
 }
+
+ScalingWords scaling_words(const std::string &output) { return {output, "--background", "--datatype float32"}; }
 
 std::string required_option(const Arguments &args, const std::string &name) {
   const std::optional<std::string> v = args.value(name);

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "integer_scaling.h"
 #include "kernels.h"
 #include "matrix.h"
+#include "transform_chain.h"
 
 namespace vacli {
 
@@ -66,6 +68,8 @@ double parse_real(const std::string &option, const std::string &text);
 int64_t parse_integer(const std::string &option, const std::string &text, int64_t low, int64_t high);
 // "WxH", both at least 1, with fewer than 2^31 pixels in all.
 std::pair<int32_t, int32_t> parse_size(const std::string &text);
+// "FILE" or "FILE,inverse": a --transform option.
+TransformOption parse_transform_option(const std::string &text);
 // Sixteen numbers, row by row, separated by blanks or commas.
 Mat4 parse_matrix_text(const std::string &option, const std::string &text);
 
@@ -74,6 +78,9 @@ int64_t volume_option(const Arguments &args);         // --volume, 1
 int32_t hold_option(const Arguments &args);           // --hold, 1; no labels
 int32_t hold_or_label_option(const Arguments &args);  // --hold, 1; labels too
 double background_option(const Arguments &args);      // --background, 0
+// The program's words for an output file and the options that decide how
+// an integer output stores its values.
+ScalingWords scaling_words(const std::string &output);
 // The value of an option the command cannot do without.
 std::string required_option(const Arguments &args, const std::string &name);
 

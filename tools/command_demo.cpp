@@ -140,7 +140,8 @@ void run_demo(const Arguments &args) {
   const std::string rotated_path = dir + "/rotated.nii.gz";
   {
     const NiftiImage source = NiftiImage::open(phantom_path);
-    reslice(source, source.header(), chain, options, rotated_path);
+    NiftiFileSink sink(scaling_words(rotated_path));
+    reslice(source, source.header(), chain, options, sink);
   }
   std::printf("  %-24s the phantom resliced under the rotation, windowed sinc over 6 nodes\n", "rotated.nii.gz");
 

@@ -11,38 +11,42 @@
 #include "errors.h"
 #include "fault_guard.h"
 #include "notes.h"
-#include "output_grid.h"
 #include "progress.h"
-#include "reslicing.h"
+#include "reslice_request.h"
 #include "text_numbers.h"
 #include "thread_count.h"
-#include "transforms.h"
 #include "zarr_handover.h"
 
 namespace vacli {
 
 namespace {
 
-// Labels keep the source's type unless another is asked for.
-std::string type_option(const Arguments &args, int32_t hold) {
-  const std::string type = args.value("datatype").value_or(hold == kLabelHold ? "source" : "float32");
-  const std::string problem = output_datatype_problem(type);
-  if (!problem.empty()) throw ArgumentError("--datatype: " + problem);
-  return type;
+std::string option_name(ResliceArgument argument) {
+  switch (argument) {
+    case ResliceArgument::kLike: return "--like";
+    case ResliceArgument::kVoxelSize: return "--voxel-size";
+    case ResliceArgument::kShape: return "--shape";
+    case ResliceArgument::kTransforms: return "--transform";
+    case ResliceArgument::kFsl: return "--fsl";
+    case ResliceArgument::kAffine: return "--affine";
+    case ResliceArgument::kBackground: return "--background";
+    case ResliceArgument::kDatatype: return "--datatype";
+  }
+  return "";
 }
 
-// One positive size for all three axes, or three separated by commas.
+std::string option_with_value(ResliceArgument argument, const std::string &value) {
+  return option_name(argument) + " " + value;
+}
+
+// One size for all three axes, or three separated by commas; what is no
+// number is no positive size either, which the engine refuses.
 Vec3 voxel_size_option(const std::string &text) {
   const std::vector<std::string> f = split_fields(text);
-  Vec3 size{};
   if (f.size() != 1 && f.size() != 3)
     throw ArgumentError("--voxel-size: " + quoted(text) + " is not one size in mm or three (X,Y,Z)");
-  for (std::size_t a = 0; a < 3; ++a) {
-    const std::optional<double> v = to_double(f[f.size() == 1 ? 0 : a]);
-    if (!v || !(*v > 0) || !std::isfinite(*v))
-      throw ArgumentError("--voxel-size: " + quoted(text) + " holds a size that is not a positive number of mm");
-    size[a] = *v;
-  }
+  Vec3 size{};
+  for (std::size_t a = 0; a < 3; ++a) size[a] = to_double(f[f.size() == 1 ? 0 : a]).value_or(std::nan(""));
   return size;
 }
 
@@ -50,94 +54,59 @@ std::array<int64_t, 3> shape_option(const std::string &text) {
   const std::vector<std::string> f = split_fields(text);
   if (f.size() != 3) throw ArgumentError("--shape: " + quoted(text) + " is not three voxel counts NX,NY,NZ");
   std::array<int64_t, 3> shape{};
-  for (std::size_t a = 0; a < 3; ++a) shape[a] = parse_integer("shape", f[a], 1, std::numeric_limits<int32_t>::max());
+  for (std::size_t a = 0; a < 3; ++a)
+    shape[a] = parse_integer("shape", f[a], std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
   return shape;
 }
 
-// The grid of the output as the options say it, checked before any file
-// is opened: a reference's, or new voxel sizes (and counts).
-struct GridChoice {
-  std::optional<std::string> like;
-  Vec3 voxel_size{};
-  std::optional<std::array<int64_t, 3>> counts;
-};
-
-GridChoice grid_choice(const Arguments &args) {
-  const std::optional<std::string> like = args.value("like");
-  const std::optional<std::string> size = args.value("voxel-size");
-  const std::optional<std::string> shape = args.value("shape");
-  if (like && (size || shape))
-    throw ArgumentError("'reslice' takes either --like or --voxel-size (with --shape), not both");
-  if (shape && !size) throw ArgumentError("--shape needs --voxel-size: the grid's voxel sizes in mm");
-  GridChoice choice;
-  choice.like = like;
-  if (like) return choice;
-  if (!size)
-    throw ArgumentError("'reslice' needs --like REFERENCE or --voxel-size MM (see 'volaccess reslice --help')");
-  choice.voxel_size = voxel_size_option(*size);
-  if (shape) choice.counts = shape_option(*shape);
-  return choice;
+// The matrix options name files, read by the engine.
+MatrixArgument matrix_option(const Arguments &args, const std::string &name) {
+  return MatrixArgument{args.value(name).value_or(""), std::nullopt};
 }
 
-// The grid of the output: a reference's, or the source's own field of view
-// at new voxel sizes.
-NiftiHeader output_grid(const GridChoice &choice, const NiftiHeader &source, const std::string &source_name) {
-  if (choice.like) return NiftiImage::read_header(*choice.like);
-  return grid_from_source(source, source_name, choice.voxel_size, choice.counts);
-}
-
-// The steps from output world points to source world points that the
-// options ask for: --transform files, a FLIRT matrix, or a world affine.
-TransformChain chain_option(const Arguments &args, const NiftiHeader &source, const NiftiHeader &reference) {
-  const int given = (args.has("transform") ? 1 : 0) + (args.has("fsl") ? 1 : 0) + (args.has("affine") ? 1 : 0);
-  if (given > 1) throw ArgumentError("--transform, --fsl and --affine exclude one another: give one kind");
-  if (args.has("transform")) {
-    std::vector<TransformOption> options;
-    for (const std::string &text : args.values("transform")) options.push_back(parse_transform_option(text));
-    return TransformChain::from_options(options);
+// The request the options make, and the program's words for them.
+ResliceRequest request_of(const Arguments &args, ArgumentWords *words) {
+  ResliceRequest r;
+  r.like = args.value("like").value_or("");
+  if (const std::optional<std::string> size = args.value("voxel-size")) {
+    r.voxel_size = voxel_size_option(*size);
+    words->written[ResliceArgument::kVoxelSize] = quoted(*size);
   }
-  TransformChain chain;
-  if (const std::optional<std::string> fsl = args.value("fsl")) {
-    chain.then_affine(flirt_to_world(read_matrix_file(*fsl), source, reference, *fsl));
-    chain.add_name(*fsl);
-  } else if (const std::optional<std::string> affine = args.value("affine")) {
-    // The affine moves the source onto the output, so points go back through its inverse.
-    Mat4 inverse{};
-    if (!invert(read_matrix_file(*affine), &inverse)) fail(*affine, "the affine is singular");
-    chain.then_affine(inverse);
-    chain.add_name(*affine);
+  if (const std::optional<std::string> shape = args.value("shape")) {
+    r.shape = shape_option(*shape);
+    words->written[ResliceArgument::kShape] = quoted(*shape);
   }
-  return chain;
+  for (const std::string &text : args.values("transform")) r.transforms.push_back(parse_transform_option(text));
+  r.fsl = matrix_option(args, "fsl");
+  r.affine = matrix_option(args, "affine");
+  ResliceOptions &o = r.options;
+  o.hold = hold_or_label_option(args);
+  o.background = background_option(args);
+  o.datatype = args.value("datatype").value_or("");
+  o.volume = args.has("volume") ? volume_option(args) : 0;
+  o.clip = args.has("clip");
+  o.mask_path = args.value("mask").value_or("");
+  o.progress = progress_bars(!args.has("quiet") && stderr_is_terminal());
+  o.threads = thread_count(args.value("threads"));
+  return r;
 }
 
 void run_reslice(const Arguments &args) {
   const std::string source_path = args.only_positional("a SOURCE image");
   const std::string out = required_option(args, "output");
   if (wants_distributed_reslice(args, source_path, out)) hand_over_reslice(args);
-  if (!ends_with(out, ".nii") && !ends_with(out, ".nii.gz"))
-    throw ArgumentError(out + ": the output must end in .nii or .nii.gz");
-  ResliceOptions options;
-  options.hold = hold_or_label_option(args);
-  options.background = background_option(args);
-  options.datatype = type_option(args, options.hold);
-  options.volume = args.has("volume") ? volume_option(args) : 0;
-  options.clip = args.has("clip");
-  options.mask_path = args.value("mask").value_or("");
-  const bool quiet = args.has("quiet");
-  options.progress = progress_bars(!quiet && stderr_is_terminal());
-  options.threads = thread_count(args.value("threads"));
-  const GridChoice choice = grid_choice(args);
+  NiftiFileSink sink(scaling_words(out));
+  ArgumentWords words{"'reslice'", " (see 'volaccess reslice --help')", option_name, option_with_value, {}};
+  const ResliceRequest request = request_of(args, &words);
+  check_request(request, words);
 
-  // Only the chosen volume is decompressed; without --volume, every one.
-  const NiftiImage source = NiftiImage::open(source_path, options.volume);
-  const NiftiHeader grid = output_grid(choice, source.header(), source.name());
-  const TransformChain chain = chain_option(args, source.header(), grid);
+  const NiftiImage source = open_reslice_source(source_path, request);
   const FaultGuard guard(source.name());
-  reslice(source, grid, chain, options, out);
-  if (quiet) return;
-  print_note(integer_source_note(source.header(), options.hold, source.name()));
+  const NiftiHeader grid = run_reslice(request, source, words, sink);
+  if (args.has("quiet")) return;
+  print_note(integer_source_note(source.header(), request.options.hold, source.name()));
   print_note(unoriented_note(source.header(), source.name()));
-  if (const std::optional<std::string> like = args.value("like")) print_note(unoriented_note(grid, *like));
+  if (!request.like.empty()) print_note(unoriented_note(grid, request.like));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "exceptions.h"
+#include "kernels.h"
 #include "module_parts.h"
 #include "point_sampling.h"
 
@@ -19,20 +20,9 @@ namespace {
 // The library's type code of a numpy dtype, swapped ones included; 0
 // when the library has no kernels for it.
 int32_t type_code(const py::dtype &type) {
-  static const struct {
-    char kind;
-    int size;
-    int32_t code;
-  } kCodes[] = {{'u', 1, 2},   {'i', 1, 130},  {'i', 2, 4},    {'u', 2, 132}, {'i', 4, 8},
-                {'u', 4, 136}, {'i', 8, 1024}, {'u', 8, 1280}, {'f', 4, 16},  {'f', 8, 64}};
-  constexpr int32_t kSwapped = 0x8000;
-  for (const auto &c : kCodes) {
-    if (c.kind != type.kind() || c.size != type.itemsize()) continue;
-    const char order = type.byteorder();
-    const bool swapped = c.size > 1 && order != '=' && order != '|' && order != kNativeOrder;
-    return swapped ? c.code | kSwapped : c.code;
-  }
-  return 0;
+  const char order = type.byteorder();
+  const bool swapped = order != '=' && order != '|' && order != kNativeOrder;
+  return vaeng::library_type_code(text_of(type.attr("name")), swapped).value_or(0);
 }
 
 // A record borrowing the array's voxels plane by plane.

@@ -1,13 +1,19 @@
-// The reslice of the volaccess package: the program's own reslice, from
-// a mapped source onto a reference grid, written whole by its writer.
+// The reslice of the volaccess package: the engine's reslice request,
+// filled from Python's arguments, into a file or into memory.
+#include <array>
+#include <map>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "exceptions.h"
 #include "module_parts.h"
 #include "point_sampling.h"
-#include "reslicing.h"
-#include "text_numbers.h"
+#include "reslice_request.h"
+#include "thread_count.h"
 #include "volume.h"
 
 namespace py = pybind11;
@@ -16,59 +22,134 @@ namespace vapy {
 
 namespace {
 
-const std::string &output_datatype(const std::string &dtype) {
-  const std::string problem = vaeng::output_datatype_problem(dtype);
-  if (!problem.empty()) value_error("dtype", problem);
-  return dtype;
-}
+using vaeng::ResliceArgument;
 
-// The world-space affine as the program reads it from a file: finite,
-// last row 0 0 0 1.
-vaeng::Mat4 world_affine(py::handle affine) {
-  const vaeng::Mat4 m = matrix_from_rows(affine, "affine");
-  if (!vaeng::all_finite(m)) value_error("affine", "not every element is a finite number");
-  if (vaeng::at(m, 3, 0) != 0 || vaeng::at(m, 3, 1) != 0 || vaeng::at(m, 3, 2) != 0 || vaeng::at(m, 3, 3) != 1)
-    value_error("affine", "the last row of the affine must be 0 0 0 1");
-  return m;
-}
-
-vaeng::NiftiHeader reference_header(py::handle like) {
-  if (py::isinstance<Volume>(like)) return like.cast<const Volume &>().checked_open()->image.header();
-  return vaeng::NiftiImage::read_header(like.cast<std::string>());
-}
-
-void reslice_to_file(const Volume &source, py::handle like, py::handle affine, py::handle hold, double background,
-                     const std::string &dtype, std::optional<int> threads, const std::string &out) {
-  const std::shared_ptr<OpenVolume> held = source.checked_open();
-  vaeng::ResliceOptions options;
-  // The label code goes to the program's reslice only, which computes labels itself.
-  options.hold = is_label_hold(hold) ? vaeng::kLabelHold : checked_hold(hold);
-  options.background = background;
-  options.datatype = output_datatype(dtype);
-  options.threads = chosen_threads(checked_threads(threads));
-  // One volume of a series; an image of one volume is resliced whole.
-  options.volume = held->image.header().volumes > 1 ? held->volume : 0;
-  // The affine moves the source onto the output, so points go back through its inverse.
-  vaeng::TransformChain chain;
-  if (!affine.is_none()) {
-    vaeng::Mat4 inverse{};
-    if (!vaeng::invert(world_affine(affine), &inverse)) value_error("affine", "the affine is singular");
-    chain.then_affine(inverse);
+std::string keyword(ResliceArgument argument) {
+  switch (argument) {
+    case ResliceArgument::kLike: return "like";
+    case ResliceArgument::kVoxelSize: return "voxel_size";
+    case ResliceArgument::kShape: return "shape";
+    case ResliceArgument::kTransforms: return "transforms";
+    case ResliceArgument::kFsl: return "fsl";
+    case ResliceArgument::kAffine: return "affine";
+    case ResliceArgument::kBackground: return "background";
+    case ResliceArgument::kDatatype: return "dtype";
   }
-  if (!vaeng::ends_with(out, ".nii") && !vaeng::ends_with(out, ".nii.gz"))
-    value_error(out, "the output must end in .nii or .nii.gz");
-  const vaeng::NiftiHeader reference = reference_header(like);
-  held->check_file();
-  py::gil_scoped_release release;
-  vaeng::reslice(held->image, reference, chain, options, out);
+  return "";
+}
+
+std::string keyword_with_value(ResliceArgument argument, const std::string &value) {
+  return keyword(argument) + "=" + (argument == ResliceArgument::kDatatype ? "'" + value + "'" : value);
+}
+
+vaeng::ScalingWords scaling_words(const std::string &output) {
+  return {output, keyword(ResliceArgument::kBackground), keyword_with_value(ResliceArgument::kDatatype, "float32")};
+}
+
+// A matrix argument: a file's path, or a 4x4 array-like given by rows.
+vaeng::MatrixArgument matrix_argument(py::handle given, ResliceArgument argument) {
+  if (given.is_none()) return {};
+  if (py::isinstance<py::str>(given)) return {given.cast<std::string>(), std::nullopt};
+  return {"", matrix_from_rows(given, keyword(argument))};
+}
+
+// The image resliced: a path opened here, or an open Volume's image.
+struct Source {
+  std::optional<vaeng::NiftiImage> opened;
+  std::shared_ptr<OpenVolume> held;
+  const vaeng::NiftiImage &image() const { return opened ? *opened : held->image; }
+};
+
+struct Arguments {
+  py::handle source, like, fsl, affine, hold;
+  std::vector<std::pair<std::string, bool>> transforms;
+  std::optional<std::array<double, 3>> voxel_size;
+  std::optional<std::array<int64_t, 3>> shape;
+  double background;
+  std::optional<std::string> dtype, mask, out;
+  bool clip;
+  std::optional<int> threads;
+  std::map<std::string, std::string> written;
+};
+
+vaeng::ResliceRequest request_of(const Arguments &a, vaeng::ArgumentWords *words) {
+  vaeng::ResliceRequest r;
+  if (py::isinstance<Volume>(a.like)) r.like_header = a.like.cast<const Volume &>().checked_open()->image.header();
+  if (py::isinstance<py::str>(a.like)) r.like = a.like.cast<std::string>();
+  if (a.voxel_size) r.voxel_size = vaeng::Vec3{(*a.voxel_size)[0], (*a.voxel_size)[1], (*a.voxel_size)[2]};
+  r.shape = a.shape;
+  for (const auto &[path, inverse] : a.transforms) r.transforms.push_back({path, inverse});
+  r.fsl = matrix_argument(a.fsl, ResliceArgument::kFsl);
+  r.affine = matrix_argument(a.affine, ResliceArgument::kAffine);
+  vaeng::ResliceOptions &o = r.options;
+  o.hold = is_label_hold(a.hold) ? vaeng::kLabelHold : checked_hold(a.hold);
+  o.background = a.background;
+  o.datatype = a.dtype.value_or("");
+  o.clip = a.clip;
+  o.mask_path = a.mask.value_or("");
+  o.threads = chosen_threads(checked_threads(a.threads));
+  for (const auto &[name, text] : a.written) {
+    if (name == "voxel_size") words->written[ResliceArgument::kVoxelSize] = text;
+    if (name == "shape") words->written[ResliceArgument::kShape] = text;
+  }
+  return r;
+}
+
+Source source_of(const Arguments &a, vaeng::ResliceRequest *r) {
+  Source s;
+  if (!py::isinstance<Volume>(a.source)) return s;
+  s.held = a.source.cast<const Volume &>().checked_open();
+  s.held->check_file();
+  // One volume of a series; an image of one volume is resliced whole.
+  r->options.volume = s.held->image.header().volumes > 1 ? s.held->volume : 0;
+  return s;
+}
+
+py::object reslice(const Arguments &a) {
+  vaeng::ArgumentWords words{"reslice()", "", keyword, keyword_with_value, {}};
+  vaeng::ResliceRequest request = request_of(a, &words);
+  Source source = source_of(a, &request);
+  vaeng::check_request(request, words);
+  py::object image;
+  auto allocate = [&image](uint64_t size) {
+    py::gil_scoped_acquire held;
+    if (size > static_cast<uint64_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+    image = py::reinterpret_steal<py::object>(PyBytes_FromStringAndSize(nullptr, static_cast<py::ssize_t>(size)));
+    if (!image) throw py::error_already_set();
+    return reinterpret_cast<unsigned char *>(PyBytes_AsString(image.ptr()));
+  };
+  std::unique_ptr<vaeng::PlaneSink> sink;
+  if (a.out)
+    sink = std::make_unique<vaeng::NiftiFileSink>(scaling_words(*a.out));
+  else
+    sink = std::make_unique<vaeng::NiftiMemorySink>(scaling_words("reslice()"), allocate);
+  const std::string path = source.held ? "" : a.source.cast<std::string>();
+  {
+    py::gil_scoped_release release;
+    if (!source.held) source.opened = vaeng::open_reslice_source(path, request);
+    vaeng::run_reslice(request, source.image(), words, *sink);
+  }
+  return a.out ? py::none() : image;
 }
 
 }  // namespace
 
 void bind_reslice(py::module_ &m) {
-  m.def("_reslice_to_file", &reslice_to_file, py::arg("source"), py::arg("like"), py::arg("affine"), py::arg("hold"),
-        py::arg("background"), py::arg("dtype"), py::arg("threads"), py::arg("out"),
-        "The program's reslice of an open source onto the grid of `like` (a path or a Volume), written to out.");
+  m.def(
+      "_reslice",
+      [](py::handle source, py::handle like, std::vector<std::pair<std::string, bool>> transforms, py::handle fsl,
+         py::handle affine, std::optional<std::array<double, 3>> voxel_size,
+         std::optional<std::array<int64_t, 3>> shape, py::handle hold, double background,
+         std::optional<std::string> dtype, bool clip, std::optional<std::string> mask, std::optional<std::string> out,
+         std::optional<int> threads, std::map<std::string, std::string> written) {
+        return reslice(Arguments{source, like, fsl, affine, hold, std::move(transforms), voxel_size, shape, background,
+                                 std::move(dtype), std::move(mask), std::move(out), clip, threads, std::move(written)});
+      },
+      py::arg("source"), py::arg("like"), py::arg("transforms"), py::arg("fsl"), py::arg("affine"),
+      py::arg("voxel_size"), py::arg("shape"), py::arg("hold"), py::arg("background"), py::arg("dtype"),
+      py::arg("clip"), py::arg("mask"), py::arg("out"), py::arg("threads"), py::arg("written"),
+      "The engine's reslice of `source` (a path or a Volume) with arguments volaccess.reslice has checked:\n"
+      "written to `out`, or returned as the bytes of a single-file NIfTI image.");
 }
 
 }  // namespace vapy

@@ -87,12 +87,35 @@ def test_result_does_not_depend_on_the_thread_count(images):
 
 BAD_RESLICES = [
     ("unknown dtype", dict(dtype="int7"), ValueError, "dtype: 'int7' is none of int8, uint8, int16"),
+    ("dtype of no kind", dict(dtype=object()), TypeError, "dtype: expected a name"),
     ("affine of 3x3", dict(affine=np.eye(3)), ValueError, "affine: expected a 4x4 array"),
-    ("affine not affine", dict(affine=np.ones((4, 4))), ValueError, "last row of the affine must be 0 0 0 1"),
+    ("affine of text", dict(affine=[["a"] * 4] * 4), TypeError, "affine: expected a path or a 4x4 array"),
+    ("affine not affine", dict(affine=np.ones((4, 4))), ValueError, "affine: the last row of the matrix must be"),
     ("singular affine", dict(affine=np.diag([1.0, 0.0, 1.0, 1.0])), ValueError, "affine: the affine is singular"),
     ("affine with nan", dict(affine=np.diag([1.0, np.nan, 1.0, 1.0])), ValueError, "not every element is a finite"),
+    ("affine and fsl", dict(affine=np.eye(4), fsl=np.eye(4)), ValueError, "transforms, fsl and affine exclude"),
+    ("transforms as one path", dict(transforms="a.txt"), TypeError, "transforms: expected a sequence"),
+    ("transform pair not inverse", dict(transforms=[("a.txt", "back")]), ValueError, "transforms: .* neither"),
     ("output not NIfTI", dict(out="x.png"), ValueError, "x.png: the output must end in .nii or .nii.gz"),
     ("hold out of range", dict(hold=200), ValueError, "hold=200 is out of range"),
+    ("like and voxel size", dict(voxel_size=2), ValueError, r"reslice\(\) takes either like or voxel_size"),
+    ("voxel size of text", dict(like=None, voxel_size="2"), TypeError, "voxel_size: expected one size"),
+    ("voxel size of two", dict(like=None, voxel_size=(1, 2)), ValueError, "voxel_size: expected one size .* got 2"),
+    ("voxel size zero", dict(like=None, voxel_size=(1, 0, 1)), ValueError,
+     r"voxel_size: \(1, 0, 1\) holds a size that is not a positive"),
+    ("shape without voxel size", dict(like=None, shape=(4, 4, 4)), ValueError, "shape needs voxel_size"),
+    ("shape of zero", dict(like=None, voxel_size=2, shape=(4, 0, 4)), ValueError, "shape: .* holds a count"),
+    ("shape beyond 64 bits", dict(like=None, voxel_size=2, shape=(4, 2**70, 4)), ValueError, "holds a count"),
+    ("no grid", dict(like=None), ValueError, r"reslice\(\) needs like=REFERENCE or voxel_size=MM"),
+    ("background of text", dict(background="0"), TypeError, "background: expected a number"),
+    ("nan background in integers", dict(background=np.nan, dtype=np.int16), ValueError,
+     r"reslice\(\): the background nan cannot be stored in int16: give background a number, or dtype='float32'"),
+    ("volume below 0", dict(volume=-1), ValueError, "volume"),
+    ("volume of text", dict(volume="1"), TypeError, "volume: expected a whole number"),
+    ("clip of text", dict(clip="yes"), TypeError, "clip: expected True or False"),
+    ("threads of text", dict(threads="2"), TypeError, "threads: expected a whole number"),
+    ("threads beyond 32 bits", dict(threads=2**40), ValueError, "threads=.* must be 1 to"),
+    ("mask of a number", dict(mask=3), TypeError, "mask: expected the path"),
 ]
 
 
@@ -100,10 +123,27 @@ BAD_RESLICES = [
 def test_bad_reslice_argument_raises_and_writes_nothing(tmp_path, images, case):
     source, like, _ = images
     _, options, error, words = case
+    options.setdefault("like", like)
     before = sorted(os.listdir(tmp_path))
-    with pytest.raises(error, match=words):
-        volaccess.reslice(source, like, **options)
+    with pytest.raises(error, match=words) as raised:
+        volaccess.reslice(source, **options)
+    # Python's own words: no option of the program, no file of its own.
+    assert "--" not in str(raised.value) and "volaccess-" not in str(raised.value)
     assert sorted(os.listdir(tmp_path)) == before
+
+
+def test_a_numpy_dtype_is_taken_by_its_name(images):
+    source, like, _ = images
+    by_type = volaccess.reslice(source, like, dtype=np.int16, background=-1)
+    by_name = volaccess.reslice(source, like, dtype="int16", background=-1)
+    assert by_type.get_data_dtype() == np.int16
+    assert by_type.file_map["image"].fileobj.getvalue() == by_name.file_map["image"].fileobj.getvalue()
+
+
+def test_a_source_of_no_kind_is_a_type_error(images):
+    _, like, _ = images
+    with pytest.raises(TypeError, match="source: expected a path, a Volume or a nibabel image, got int"):
+        volaccess.reslice(3, like)
 
 
 def test_missing_reference_raises_file_not_found(tmp_path, images):

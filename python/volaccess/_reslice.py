@@ -1,19 +1,71 @@
-"""Reslicing an image onto the grid of another."""
+"""Reslicing an image onto the grid of another, or onto new voxel sizes."""
 
+from __future__ import annotations
+
+import numbers
 import os
-import tempfile
+from typing import Any, Iterable, Optional, Sequence, Tuple, Union
+
+import numpy as np
 
 from . import _native
 from ._images import load
 from ._native import Volume
 
+PathLike = Union[str, bytes, "os.PathLike[str]"]
+Transform = Union[PathLike, Tuple[PathLike, str]]
+Matrix = Union[PathLike, np.ndarray, Sequence[Sequence[float]]]
 
-def _reference(like, opened):
+_MAX_INT64 = 2**63 - 1
+_MAX_INT32 = 2**31 - 1
+
+
+def _is_path(value: Any) -> bool:
+    return isinstance(value, (str, bytes, os.PathLike))
+
+
+def _is_image(value: Any) -> bool:
+    return hasattr(value, "dataobj") and hasattr(value, "affine")
+
+
+def _is_integer(value: Any) -> bool:
+    return isinstance(value, (numbers.Integral, np.integer)) and not isinstance(value, (bool, np.bool_))
+
+
+def _is_real(value: Any) -> bool:
+    return isinstance(value, (numbers.Real, np.floating, np.integer)) and not isinstance(value, (bool, np.bool_))
+
+
+def _kind(value: Any) -> str:
+    return type(value).__name__
+
+
+def _source(source: Any, volume: Any, opened: list) -> Union[str, Volume]:
+    """What the native reslice takes as the source: a path or a Volume."""
+    if volume is not None:
+        if isinstance(source, Volume):
+            raise ValueError("volume: a Volume holds its own volume; give volume= with a path or an image")
+        if not _is_integer(volume):
+            raise TypeError(f"volume: expected a whole number counting from 0, got {_kind(volume)}")
+    if isinstance(source, Volume):
+        return source
+    if volume is None and _is_path(source):
+        return os.fsdecode(source)
+    if not (_is_path(source) or _is_image(source)):
+        raise TypeError(f"source: expected a path, a Volume or a nibabel image, got {_kind(source)}")
+    loaded = load(source) if volume is None else load(source, int(volume))
+    opened.append(loaded)
+    return loaded
+
+
+def _reference(like: Any, opened: list) -> Union[None, str, Volume]:
     """What the native reslice takes as the reference: a path or a Volume."""
-    if isinstance(like, Volume):
+    if like is None or isinstance(like, Volume):
         return like
-    if isinstance(like, (str, bytes, os.PathLike)):
+    if _is_path(like):
         return os.fsdecode(like)
+    if not _is_image(like):
+        raise TypeError(f"like: expected a path, a Volume or a nibabel image, got {_kind(like)}")
     filename = like.get_filename() if hasattr(like, "get_filename") else None
     if filename:
         return filename
@@ -22,7 +74,94 @@ def _reference(like, opened):
     return volume
 
 
-def _image_from_bytes(data):
+def _transforms(transforms: Iterable[Transform]) -> list:
+    """(path, inverse) pairs in the order given."""
+    if _is_path(transforms) or not isinstance(transforms, Iterable):
+        raise TypeError(f"transforms: expected a sequence of paths or (path, 'inverse') pairs, got {_kind(transforms)}")
+    pairs = []
+    for item in transforms:
+        if _is_path(item):
+            pairs.append((os.fsdecode(item), False))
+        elif isinstance(item, (tuple, list)) and len(item) == 2 and _is_path(item[0]) and item[1] == "inverse":
+            pairs.append((os.fsdecode(item[0]), True))
+        else:
+            raise ValueError(f"transforms: {item!r} is neither a path nor a (path, 'inverse') pair")
+    return pairs
+
+
+def _matrix(name: str, value: Any) -> Any:
+    """A matrix file's path, or a 4x4 array of real numbers."""
+    if value is None:
+        return None
+    if _is_path(value):
+        return os.fsdecode(value)
+    array = np.asarray(value)
+    if array.dtype.kind not in "iuf":
+        raise TypeError(f"{name}: expected a path or a 4x4 array of numbers, got {_kind(value)}")
+    return array.astype(np.float64)
+
+
+def _voxel_size(value: Any) -> Optional[Tuple[float, float, float]]:
+    if value is None:
+        return None
+    sizes = [value] * 3 if _is_real(value) else value
+    if _is_path(sizes) or not isinstance(sizes, Iterable):
+        raise TypeError(f"voxel_size: expected one size in mm or three (x, y, z), got {_kind(value)}")
+    sizes = list(sizes)
+    if len(sizes) != 3:
+        raise ValueError(f"voxel_size: expected one size in mm or three (x, y, z), got {len(sizes)}")
+    if not all(_is_real(s) for s in sizes):
+        raise TypeError(f"voxel_size: expected numbers, got {value!r}")
+    return tuple(float(s) for s in sizes)
+
+
+def _shape(value: Any) -> Optional[Tuple[int, int, int]]:
+    if value is None:
+        return None
+    if _is_path(value) or not isinstance(value, Iterable):
+        raise TypeError(f"shape: expected three voxel counts (nx, ny, nz), got {_kind(value)}")
+    counts = list(value)
+    if len(counts) != 3:
+        raise ValueError(f"shape: expected three voxel counts (nx, ny, nz), got {len(counts)}")
+    if not all(_is_integer(n) for n in counts):
+        raise TypeError(f"shape: expected whole numbers, got {value!r}")
+    # Counts beyond 64 bits are as wrong as any the engine refuses.
+    return tuple(max(min(int(n), _MAX_INT64), -_MAX_INT64) for n in counts)
+
+
+def _threads(value: Any) -> Optional[int]:
+    if value is None:
+        return None
+    if not _is_integer(value):
+        raise TypeError(f"threads: expected a whole number, got {_kind(value)}")
+    # Counts beyond 32 bits are as wrong as any the engine refuses.
+    return max(min(int(value), _MAX_INT32), -_MAX_INT32)
+
+
+def _dtype(value: Any) -> Optional[str]:
+    if value is None or isinstance(value, str):
+        return value
+    try:
+        return np.dtype(value).name
+    except TypeError:
+        raise TypeError(f"dtype: expected a name such as 'int16' or 'source', or a numpy dtype, "
+                        f"got {_kind(value)}") from None
+
+
+def _mask(value: Any) -> Optional[str]:
+    if value is None:
+        return None
+    if _is_path(value):
+        return os.fsdecode(value)
+    filename = value.get_filename() if hasattr(value, "get_filename") else None
+    if isinstance(value, Volume) and value.path is not None:
+        filename = value.path
+    if not filename:
+        raise TypeError(f"mask: expected the path of an image on the output grid, got {_kind(value)}")
+    return filename
+
+
+def _image_from_bytes(data: bytes) -> Any:
     """A nibabel image held in memory, of the NIfTI version the bytes carry."""
     import nibabel as nib
 
@@ -33,54 +172,122 @@ def _image_from_bytes(data):
     return kind.from_bytes(data)
 
 
-def reslice(source, like, *, affine=None, hold=1, background=0.0, dtype=None, out=None, volume=None,
-            threads=None):
-    """Resample `source` onto the grid of `like`, as ``volaccess reslice`` does.
+def reslice(source: Union[PathLike, Volume, Any], like: Union[None, PathLike, Volume, Any] = None, *,
+            transforms: Iterable[Transform] = (), fsl: Optional[Matrix] = None, affine: Optional[Matrix] = None,
+            voxel_size: Union[None, float, Sequence[float]] = None, shape: Optional[Sequence[int]] = None,
+            hold: Union[int, str] = 1, background: float = 0.0, dtype: Any = None, clip: bool = False,
+            mask: Union[None, PathLike, Any] = None, volume: Optional[int] = None,
+            out: Optional[PathLike] = None, threads: Optional[int] = None) -> Any:
+    """Resample an image onto another's grid, or onto new voxel sizes.
 
-    source: a path, a Volume or a nibabel image (volume= picks one volume
-        of a 4-D source, counting from 0).
-    like: the reference whose grid and geometry the output takes: a path,
-        a Volume or a nibabel image.
-    affine: optional 4x4 world-space transform applied to the source
-        (last row 0 0 0 1): the output at world point w shows the source at
-        inverse(affine) @ w.
-    hold, background: as for Volume.sample; hold="label" gives each
-        output voxel the label of largest summed trilinear weight.
-    dtype: "float32" (the default, "source" with hold="label"), "float64",
-        "int8", "uint8", "int16", "uint16", "int32", "uint32", or "source"
-        (the source's encoding);
-        integer outputs get a scale and offset that store the background
-        exactly, the source's own when they do.
-    out: a path ending in .nii or .nii.gz to write, whole, with the
-        program's writer; the path is returned. Without it, the result
-        is returned as a nibabel Nifti1Image, or Nifti2Image when the grid
-        does not fit NIfTI-1, held in memory.
-    threads: threads to share the work; default VOLACCESS_NUM_THREADS
-        when set, else every CPU this process may use.
+    The same request as ``volaccess reslice`` with the same options, run
+    by the same engine: the output holds the same bytes.
 
-    Output voxel (i, j, k) samples the source at its own point, M @ (i, j,
-    k, 1) with M from reference voxels to source voxels, so the result
-    does not depend on how the work is shared. Values are those of the
-    program's reslice, bit for bit.
+    Parameters
+    ----------
+    source : path, Volume or nibabel image
+        The image to resample. A 4-D source gives a 4-D result unless
+        `volume` picks one volume.
+    like : path, Volume or nibabel image, optional
+        The reference whose grid (dimensions and voxel-to-world matrix) the
+        result takes; only its header is read. Give either `like` or
+        `voxel_size`.
+    transforms : sequence of paths or (path, "inverse") pairs, optional
+        Transforms from output points to source points, in the order of
+        the program's repeated ``--transform`` options: the last is
+        applied first. ITK transform text files, .mat files and
+        displacement fields (NIfTI vector images in LPS millimetres).
+    fsl : path or (4, 4) array, optional
+        A FLIRT matrix from `source` to the reference.
+    affine : path or (4, 4) array, optional
+        A world-space affine (last row 0 0 0 1) that moves the source onto
+        the output: the result at world point w shows the source at
+        ``inverse(affine) @ w``. Only one of `transforms`, `fsl` and
+        `affine` may be given.
+    voxel_size : float or three floats, optional
+        Instead of `like`: voxels of this many millimetres along the
+        source's axes, covering its field of view.
+    shape : three ints, optional
+        With `voxel_size`: exactly this many voxels, centred on the source.
+    hold : int or str, default 1
+        The interpolation: a code (0 nearest, 1 trilinear, 2..170 Lagrange,
+        -1..-254 windowed sinc) or nearest, linear, cubic, sinc; "label"
+        gives each voxel the label of largest summed trilinear weight.
+    background : float, default 0.0
+        The value outside the source (NaN accepted for float outputs).
+    dtype : str or numpy dtype, optional
+        int8, uint8, int16, uint16, int32, uint32, float32, float64 or
+        "source"; by default float32, and the source's own for labels.
+        Integer outputs get a scale and offset that store the background
+        exactly.
+    clip : bool, default False
+        Clamp each value to the range of the source voxels its kernel read.
+    mask : path, optional
+        An image on the output grid: where it is 0 the result holds the
+        background.
+    volume : int, optional
+        Only this volume of a 4-D source, counting from 0.
+    out : path, optional
+        A .nii or .nii.gz file to write instead of returning the image.
+    threads : int, optional
+        Threads sharing the work; by default VOLACCESS_NUM_THREADS when
+        set, else every CPU this process may use. The result is the same.
+
+    Returns
+    -------
+    nibabel.Nifti1Image or nibabel.Nifti2Image or str
+        The result held in memory (Nifti2Image when the grid does not fit
+        NIfTI-1), or the path of `out` when it was given.
+
+    Raises
+    ------
+    TypeError
+        An argument of the wrong type, named as written.
+    ValueError
+        An argument of the right type that cannot be used, or arguments
+        that do not go together.
+    OSError
+        A file that cannot be read or written (FileNotFoundError,
+        PermissionError).
+
+    Examples
+    --------
+    >>> import os, shutil, tempfile
+    >>> import nibabel as nib, numpy as np
+    >>> import volaccess
+    >>> folder = tempfile.mkdtemp()
+    >>> path = os.path.join(folder, "ramp.nii")
+    >>> ramp = np.arange(4 * 4 * 4, dtype=np.float32).reshape(4, 4, 4)
+    >>> nib.Nifti1Image(ramp, np.eye(4)).to_filename(path)
+    >>> coarse = volaccess.reslice(path, voxel_size=2)
+    >>> coarse.shape, coarse.header.get_zooms()
+    ((2, 2, 2), (2.0, 2.0, 2.0))
+    >>> shift = np.array([[1, 0, 0, 1], [0, 1, 0, 0], [0, 0, 1, 0], [0, 0, 0, 1.0]])
+    >>> moved = volaccess.reslice(path, path, affine=shift, hold="nearest", background=-1)
+    >>> moved.get_fdata()[:, 0, 0]
+    array([-1.,  0., 16., 32.])
+    >>> volaccess.reslice(path, path, dtype=np.int16, out=os.path.join(folder, "same.nii")).endswith("same.nii")
+    True
+    >>> shutil.rmtree(folder)
     """
-    if dtype is None:
-        dtype = "source" if isinstance(hold, str) and hold == "label" else "float32"
-    opened = []
+    opened: list = []
     try:
-        if not isinstance(source, Volume):
-            source = load(source, volume)
-            opened.append(source)
+        native_source = _source(source, volume, opened)
         reference = _reference(like, opened)
-        if out is not None:
-            path = os.fsdecode(out)
-            _native._reslice_to_file(source, reference, affine, hold, background, dtype, threads, path)
-            return path
-        with tempfile.TemporaryDirectory(prefix="volaccess-") as folder:
-            path = os.path.join(folder, "resliced.nii")
-            _native._reslice_to_file(source, reference, affine, hold, background, dtype, threads, path)
-            with open(path, "rb") as f:
-                data = f.read()
-        return _image_from_bytes(data)
+        if not _is_real(background):
+            raise TypeError(f"background: expected a number, got {_kind(background)}")
+        if not isinstance(clip, (bool, np.bool_)):
+            raise TypeError(f"clip: expected True or False, got {_kind(clip)}")
+        if out is not None and not _is_path(out):
+            raise TypeError(f"out: expected a path, got {_kind(out)}")
+        path = None if out is None else os.fsdecode(out)
+        written = {name: repr(value) for name, value in (("voxel_size", voxel_size), ("shape", shape))
+                   if value is not None}
+        data = _native._reslice(native_source, reference, _transforms(transforms), _matrix("fsl", fsl),
+                                _matrix("affine", affine), _voxel_size(voxel_size), _shape(shape), hold,
+                                float(background), _dtype(dtype), bool(clip), _mask(mask), path,
+                                _threads(threads), written)
+        return path if out is not None else _image_from_bytes(data)
     finally:
         for volume_opened in opened:
             volume_opened.close()

@@ -18,6 +18,9 @@ namespace {
 using vaeng::StoredScaling;
 using vaeng::ValueRange;
 
+// The program's words for the output and its options.
+const vaeng::ScalingWords kWords{"o", "--background", "--datatype float32"};
+
 struct ScalingCase {
   const char *type;
   ValueRange range;
@@ -73,7 +76,7 @@ TEST(IntegerScaling, StoresTheBackgroundExactlyAndTheRangeWithinHalfAStep) {
     SCOPED_TRACE(std::string(c.type) + " background " + std::to_string(c.background));
     const vaeng::NiftiDatatype &type = *vaeng::find_nifti_datatype(std::string(c.type));
     const StoredScaling s =
-        vaeng::choose_integer_scaling(type, c.range, c.background, std::nullopt, c.float_fields, "o");
+        vaeng::choose_integer_scaling(type, c.range, c.background, std::nullopt, c.float_fields, kWords);
     const double got = read_back(c.background, type, s);
     EXPECT_EQ(std::memcmp(&got, &c.background, sizeof got), 0) << got;
     for (double v : {c.range.low, c.range.high}) EXPECT_LE(std::fabs(read_back(v, type, s) - v), s.scale / 2 * 1.0001);
@@ -87,7 +90,7 @@ TEST(IntegerScaling, StoresTheBackgroundExactlyAndTheRangeWithinHalfAStep) {
 TEST(IntegerScaling, SpreadsTheRangeOverTheTypesIntegers) {
   const vaeng::NiftiDatatype &int8 = *vaeng::find_nifti_datatype(std::string("int8"));
   // The background at the low end takes the lowest integer: 255 steps.
-  const StoredScaling s = vaeng::choose_integer_scaling(int8, {0, 255}, 0, std::nullopt, true, "o");
+  const StoredScaling s = vaeng::choose_integer_scaling(int8, {0, 255}, 0, std::nullopt, true, kWords);
   EXPECT_NEAR(s.scale, 1.0, 1e-6);
 }
 
@@ -95,18 +98,19 @@ TEST(IntegerScaling, KeepsAnIntegerSourcesOwnScalingWhenItFits) {
   const vaeng::NiftiDatatype &int16 = *vaeng::find_nifti_datatype(std::string("int16"));
   const vaeng::NiftiDatatype &uint8 = *vaeng::find_nifti_datatype(std::string("uint8"));
   const StoredScaling own{0.25, 10};
-  const StoredScaling kept = vaeng::choose_integer_scaling(int16, {0, 100}, 0, own, true, "o");
+  const StoredScaling kept = vaeng::choose_integer_scaling(int16, {0, 100}, 0, own, true, kWords);
   EXPECT_EQ(kept.scale, 0.25);
   EXPECT_EQ(kept.offset, 10);
   // In uint8 the background 0 would be stored as -40: another scaling.
-  const StoredScaling other = vaeng::choose_integer_scaling(uint8, {0, 100}, 0, own, true, "o");
+  const StoredScaling other = vaeng::choose_integer_scaling(uint8, {0, 100}, 0, own, true, kWords);
   EXPECT_NE(other.offset, 10);
 }
 
 TEST(IntegerScaling, ABackgroundThatIsNotANumberCannotBeStored) {
   const vaeng::NiftiDatatype &int16 = *vaeng::find_nifti_datatype(std::string("int16"));
   try {
-    vaeng::choose_integer_scaling(int16, {0, 1}, std::nan(""), std::nullopt, true, "out.nii");
+    vaeng::choose_integer_scaling(int16, {0, 1}, std::nan(""), std::nullopt, true,
+                                  {"out.nii", "--background", "--datatype float32"});
     FAIL() << "no error";
   } catch (const vaeng::Error &e) {
     EXPECT_EQ(
@@ -129,7 +133,7 @@ vaeng::NiftiHeader oblique_source(int version) {
 
 TEST(OutputGrid, NewVoxelSizesCoverTheSourceAlongItsOwnAxesAboutItsCentre) {
   const vaeng::NiftiHeader source = oblique_source(2);
-  const vaeng::NiftiHeader grid = vaeng::grid_from_source(source, "src", {2, 2, 2}, std::nullopt);
+  const vaeng::NiftiHeader grid = vaeng::grid_from_source(source, "src", {2, 2, 2}, std::nullopt, "--voxel-size");
   EXPECT_EQ(grid.dim, (std::array<int64_t, 3>{128, 120, 113}));
   const vaeng::Vec3 centre = vaeng::apply_point(source.voxel_to_world, {127.5, 99.5, 74.5});
   const vaeng::Vec3 grid_centre = vaeng::apply_point(grid.voxel_to_world, {63.5, 59.5, 56});
@@ -146,7 +150,7 @@ TEST(OutputGrid, NewVoxelSizesCoverTheSourceAlongItsOwnAxesAboutItsCentre) {
 
 TEST(OutputGrid, AShapeIsCentredAndNiftiOneGridsSampleThroughFloatFields) {
   const vaeng::NiftiHeader grid =
-      vaeng::grid_from_source(oblique_source(1), "src", {3, 3, 3}, std::array<int64_t, 3>{10, 20, 30});
+      vaeng::grid_from_source(oblique_source(1), "src", {3, 3, 3}, std::array<int64_t, 3>{10, 20, 30}, "--voxel-size");
   EXPECT_EQ(grid.dim, (std::array<int64_t, 3>{10, 20, 30}));
   for (double e : grid.voxel_to_world) EXPECT_EQ(e, static_cast<double>(static_cast<float>(e)));
   for (std::size_t i = 0; i < 12; ++i)

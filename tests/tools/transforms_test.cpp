@@ -195,13 +195,13 @@ TEST(Flirt, MirrorsXOnlyWhereTheDeterminantIsPositive) {
 }
 
 TEST(TransformOption, InverseSuffixIsSplitOff) {
-  const vaeng::TransformOption plain = vaeng::parse_transform_option("a.mat");
+  const vaeng::TransformOption plain = vacli::parse_transform_option("a.mat");
   EXPECT_EQ(plain.path, "a.mat");
   EXPECT_FALSE(plain.inverse);
-  const vaeng::TransformOption inverse = vaeng::parse_transform_option("dir/a,b.mat,inverse");
+  const vaeng::TransformOption inverse = vacli::parse_transform_option("dir/a,b.mat,inverse");
   EXPECT_EQ(inverse.path, "dir/a,b.mat");
   EXPECT_TRUE(inverse.inverse);
-  EXPECT_THROW(vaeng::parse_transform_option(",inverse"), vaeng::ArgumentError);
+  EXPECT_THROW(vacli::parse_transform_option(",inverse"), vaeng::ArgumentError);
 }
 
 TEST(TransformChain, ComposesStepsInTheOrderTheyApply) {

@@ -20,11 +20,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "errors.h"
+#include "kernels.h"
 #include "matrix.h"
 #include "reslicing.h"
 #include "transform_chain.h"
@@ -35,37 +37,17 @@ namespace py = pybind11;
 
 namespace {
 
-constexpr int32_t kSwapped = 0x8000;
 constexpr int64_t kBatch = 4096;
 
 // The library's type code of a numpy dtype, in either byte order.
 int32_t type_code(const py::dtype &dt) {
-  const char kind = dt.kind();
-  const auto size = dt.itemsize();
-  int32_t code = 0;
-  if (kind == 'u') {
-    code = size == 1 ? 2 : size == 2 ? 132 : size == 4 ? 136 : size == 8 ? 1280 : 0;
-  } else if (kind == 'i') {
-    code = size == 1 ? 130 : size == 2 ? 4 : size == 4 ? 8 : size == 8 ? 1024 : 0;
-  } else if (kind == 'f') {
-    code = size == 4 ? 16 : size == 8 ? 64 : 0;
-  }
-  if (code == 0)
+  constexpr char kOtherOrder = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? '>' : '<';
+  const std::string name = py::str(dt.attr("name"));
+  const std::optional<int32_t> code = vaeng::library_type_code(name, dt.byteorder() == kOtherOrder);
+  if (!code)
     throw py::value_error("blocks of dtype " + py::cast<std::string>(py::str(static_cast<const py::handle &>(dt))) +
                           " cannot be sampled");
-  const char order = dt.attr("byteorder").cast<std::string>()[0];
-  const bool little_machine = py::module_::import("sys").attr("byteorder").cast<std::string>() == "little";
-  const bool swapped = (order == '>' && little_machine) || (order == '<' && !little_machine);
-  return swapped && size > 1 ? (code | kSwapped) : code;
-}
-
-// Half the reach of a kernel around floor(c - 1), in voxels: nearest and
-// trilinear read floor(c - 1) and the next voxel; q nodes reach q / 2
-// beyond the centre, which is floor(c - 1) or the next voxel.
-int64_t kernel_reach(int32_t hold) {
-  if (hold == 0 || hold == 1) return 2;
-  const int64_t q = hold > 0 ? int64_t{hold} + 1 : 1 - int64_t{hold};
-  return q / 2 + 1;
+  return *code;
 }
 
 struct Block {
@@ -134,7 +116,8 @@ py::array_t<double> resample_box(const py::array &block, const py::sequence &blo
                                  const py::array_t<double, py::array::c_style | py::array::forcecast> &matrix,
                                  const py::sequence &box_lo, const py::sequence &box_count, int32_t hold,
                                  double background, double scale, double offset) {
-  if (hold < -254 || hold > 254) throw py::value_error("hold " + std::to_string(hold) + " is outside -254 .. 254");
+  const std::string problem = vaeng::hold_range_problem(hold);
+  if (!problem.empty()) throw py::value_error("hold " + std::to_string(hold) + " is out of range: " + problem);
   if (matrix.ndim() != 2 || matrix.shape(0) != 4 || matrix.shape(1) != 4)
     throw py::value_error("the matrix must be 4x4");
   if (block.ndim() != 3 || !(block.flags() & py::array::c_style))
@@ -142,7 +125,7 @@ py::array_t<double> resample_box(const py::array &block, const py::sequence &blo
   const Block b{triple(block_lo, "block_lo"),
                 {block.shape(2), block.shape(1), block.shape(0)},
                 triple(dims, "dims"),
-                kernel_reach(hold)};
+                vaeng::read_reach(hold)};
   check_block_shape(b);
   const auto lo = triple(box_lo, "box_lo");
   const auto n = triple(box_count, "box_count");
@@ -267,6 +250,10 @@ PYBIND11_MODULE(_blocks, mod) {
           "The matrix (row-major) from 1-based reference voxels to 1-based source voxels, from the\n"
           "0-based voxel-to-world affines of source and reference and a world-space affine applied to\n"
           "the source, formed as the volaccess program forms it. ValueError when one is singular.");
+  mod.attr("MIN_HOLD") = vaeng::kMinSincHold;
+  mod.attr("MAX_HOLD") = vaeng::kMaxLagrangeHold;
+  mod.def("read_reach", &vaeng::read_reach, py::arg("hold"),
+          "Voxels a kernel reads on each side of floor(c - 1) along an axis, c 1-based.");
   mod.def("read_affine_file", &read_affine_file, py::arg("path"),
           "A 4x4 world-space affine read as the volaccess program reads --affine files (four rows of\n"
           "four numbers, the last 0 0 0 1); ValueError naming the file and line otherwise.");

@@ -50,10 +50,13 @@ def run_chunk(task):
 
 
 def check_hold(hold):
+    from . import _blocks
+
     if isinstance(hold, bool) or not isinstance(hold, (int, np.integer)):
         raise ValueError(f"hold must be an integer, not {hold!r}")
-    if not -254 <= hold <= 170:
-        raise ValueError(f"hold {hold} is outside -254 .. 170 (Lagrange above 171 nodes overflows)")
+    if not _blocks.MIN_HOLD <= hold <= _blocks.MAX_HOLD:
+        raise ValueError(f"hold {hold} is outside {_blocks.MIN_HOLD} .. {_blocks.MAX_HOLD}"
+                         f" (Lagrange above {_blocks.MAX_HOLD + 1} nodes overflows)")
     return int(hold)
 
 

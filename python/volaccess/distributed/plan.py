@@ -49,11 +49,11 @@ def chunk_boxes(shape, chunks):
 
 
 def reach(hold):
-    """Voxels a kernel reads on each side of floor(c - 1), c 1-based."""
-    if hold in (0, 1):
-        return 2
-    q = hold + 1 if hold > 0 else 1 - hold
-    return q // 2 + 1
+    """Voxels a kernel reads on each side of floor(c - 1), c 1-based, as
+    the engine says."""
+    from . import _blocks
+
+    return _blocks.read_reach(hold)
 
 
 def coordinate(matrix, i, j, k):
