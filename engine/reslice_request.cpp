@@ -98,8 +98,7 @@ TransformChain chain_of(const ResliceRequest &r, const NiftiHeader &source, cons
 void check_request(const ResliceRequest &request, const ArgumentWords &words) {
   check_grid(request, words);
   check_transforms(request, words);
-  const std::string problem =
-      request.options.datatype.empty() ? "" : output_datatype_problem(request.options.datatype);
+  const std::string problem = request.options.datatype.empty() ? "" : output_datatype_problem(request.options.datatype);
   if (!problem.empty()) throw ArgumentError(name_of(words, ResliceArgument::kDatatype) + ": " + problem);
 }
 

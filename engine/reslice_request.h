@@ -7,6 +7,7 @@
 #define VOLACCESS_ENGINE_RESLICE_REQUEST_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -21,8 +22,10 @@
 
 namespace vaeng {
 
-// The arguments of a reslice that messages name.
+// The arguments of a reslice that messages name; front doors keep their
+// names in tables of kResliceArguments entries in this order.
 enum class ResliceArgument { kLike, kVoxelSize, kShape, kTransforms, kFsl, kAffine, kBackground, kDatatype };
+constexpr std::size_t kResliceArguments = 8;
 
 // How a front door speaks of its arguments: the program of its options
 // ("--voxel-size"), Python of its keywords ("voxel_size").

@@ -2,6 +2,7 @@
 // onto a grid of its own at new voxel sizes.
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -21,19 +22,13 @@ namespace vacli {
 
 namespace {
 
-std::string option_name(ResliceArgument argument) {
-  switch (argument) {
-    case ResliceArgument::kLike: return "--like";
-    case ResliceArgument::kVoxelSize: return "--voxel-size";
-    case ResliceArgument::kShape: return "--shape";
-    case ResliceArgument::kTransforms: return "--transform";
-    case ResliceArgument::kFsl: return "--fsl";
-    case ResliceArgument::kAffine: return "--affine";
-    case ResliceArgument::kBackground: return "--background";
-    case ResliceArgument::kDatatype: return "--datatype";
-  }
-  return "";
-}
+// In the order of ResliceArgument.
+constexpr const char *kOptionNames[] = {"--like", "--voxel-size", "--shape",      "--transform",
+                                        "--fsl",  "--affine",     "--background", "--datatype"};
+
+static_assert(std::size(kOptionNames) == vaeng::kResliceArguments);
+
+std::string option_name(ResliceArgument argument) { return kOptionNames[static_cast<int>(argument)]; }
 
 std::string option_with_value(ResliceArgument argument, const std::string &value) {
   return option_name(argument) + " " + value;

@@ -1,6 +1,7 @@
 // The reslice of the volaccess package: the engine's reslice request,
 // filled from Python's arguments, into a file or into memory.
 #include <array>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <new>
@@ -24,19 +25,13 @@ namespace {
 
 using vaeng::ResliceArgument;
 
-std::string keyword(ResliceArgument argument) {
-  switch (argument) {
-    case ResliceArgument::kLike: return "like";
-    case ResliceArgument::kVoxelSize: return "voxel_size";
-    case ResliceArgument::kShape: return "shape";
-    case ResliceArgument::kTransforms: return "transforms";
-    case ResliceArgument::kFsl: return "fsl";
-    case ResliceArgument::kAffine: return "affine";
-    case ResliceArgument::kBackground: return "background";
-    case ResliceArgument::kDatatype: return "dtype";
-  }
-  return "";
-}
+// In the order of ResliceArgument.
+constexpr const char *kKeywords[] = {"like", "voxel_size", "shape",      "transforms",
+                                     "fsl",  "affine",     "background", "dtype"};
+
+static_assert(std::size(kKeywords) == vaeng::kResliceArguments);
+
+std::string keyword(ResliceArgument argument) { return kKeywords[static_cast<int>(argument)]; }
 
 std::string keyword_with_value(ResliceArgument argument, const std::string &value) {
   return keyword(argument) + "=" + (argument == ResliceArgument::kDatatype ? "'" + value + "'" : value);

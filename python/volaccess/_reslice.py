@@ -101,30 +101,30 @@ def _matrix(name: str, value: Any) -> Any:
     return array.astype(np.float64)
 
 
-def _voxel_size(value: Any) -> Optional[Tuple[float, float, float]]:
+def _triple(name: str, value: Any, expected: str, each: Any, kind: str) -> list:
+    """Three items that each pass `each`; TypeError or ValueError naming the argument otherwise."""
+    if _is_path(value) or not isinstance(value, Iterable):
+        raise TypeError(f"{name}: expected {expected}, got {_kind(value)}")
+    items = list(value)
+    if len(items) != 3:
+        raise ValueError(f"{name}: expected {expected}, got {len(items)}")
+    if not all(each(item) for item in items):
+        raise TypeError(f"{name}: expected {kind}, got {value!r}")
+    return items
+
+
+def _voxel_size(value: Any) -> Optional[Tuple[float, ...]]:
     if value is None:
         return None
     sizes = [value] * 3 if _is_real(value) else value
-    if _is_path(sizes) or not isinstance(sizes, Iterable):
-        raise TypeError(f"voxel_size: expected one size in mm or three (x, y, z), got {_kind(value)}")
-    sizes = list(sizes)
-    if len(sizes) != 3:
-        raise ValueError(f"voxel_size: expected one size in mm or three (x, y, z), got {len(sizes)}")
-    if not all(_is_real(s) for s in sizes):
-        raise TypeError(f"voxel_size: expected numbers, got {value!r}")
-    return tuple(float(s) for s in sizes)
+    return tuple(float(s) for s in _triple("voxel_size", sizes, "one size in mm or three (x, y, z)", _is_real,
+                                           "numbers"))
 
 
-def _shape(value: Any) -> Optional[Tuple[int, int, int]]:
+def _shape(value: Any) -> Optional[Tuple[int, ...]]:
     if value is None:
         return None
-    if _is_path(value) or not isinstance(value, Iterable):
-        raise TypeError(f"shape: expected three voxel counts (nx, ny, nz), got {_kind(value)}")
-    counts = list(value)
-    if len(counts) != 3:
-        raise ValueError(f"shape: expected three voxel counts (nx, ny, nz), got {len(counts)}")
-    if not all(_is_integer(n) for n in counts):
-        raise TypeError(f"shape: expected whole numbers, got {value!r}")
+    counts = _triple("shape", value, "three voxel counts (nx, ny, nz)", _is_integer, "whole numbers")
     # Counts beyond 64 bits are as wrong as any the engine refuses.
     return tuple(max(min(int(n), _MAX_INT64), -_MAX_INT64) for n in counts)
 
