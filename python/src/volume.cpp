@@ -22,16 +22,10 @@ py::array_t<double> rows_of(const vaeng::Mat4 &m) {
   return a;
 }
 
+// A datatype's name ("int16") is numpy's name for its elements.
 py::dtype numpy_dtype(const vaeng::NiftiHeader &h) {
-  static const std::pair<int, const char *> kinds[] = {{2, "u1"},  {256, "i1"}, {4, "i2"},    {512, "u2"},
-                                                       {8, "i4"},  {768, "u4"}, {1024, "i8"}, {1280, "u8"},
-                                                       {16, "f4"}, {64, "f8"}};
-  for (const auto &k : kinds)
-    if (k.first == h.datatype->code) {
-      const bool little = (kNativeOrder == '<') != h.swapped;
-      return py::dtype(std::string(h.datatype->bytes == 1 ? "|" : little ? "<" : ">") + k.second);
-    }
-  value_error("", std::string("no numpy dtype for datatype ") + h.datatype->name);
+  const py::dtype native(std::string(h.datatype->name));
+  return h.swapped ? py::dtype::from_args(native.attr("newbyteorder")()) : native;
 }
 
 // Volume indices from Python count from 0, as numpy indexes the fourth axis.

@@ -6,7 +6,9 @@ on numpy arrays and NIfTI images:
 - ``load(path_or_image, volume=None)`` opens one volume of a NIfTI-1/-2
   image and maps it read-only: ``Volume.sample`` and ``Volume.slice``.
 - ``sample_array(array, points, ...)`` samples a 3-D numpy array in place.
-- ``reslice(source, like, ...)`` resamples an image onto another's grid.
+- ``reslice(source, like, ...)`` resamples an image onto another's grid,
+  or onto new voxel sizes, through transform files, a FLIRT matrix or an
+  affine, as the ``volaccess reslice`` command does.
 
 Hold codes pick the interpolation: 0 nearest neighbour, 1 trilinear,
 2..170 Lagrange through hold + 1 nodes, -1..-254 Hann-windowed sinc over
