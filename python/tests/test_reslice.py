@@ -98,6 +98,7 @@ BAD_RESLICES = [
     ("transform pair not inverse", dict(transforms=[("a.txt", "back")]), ValueError, "transforms: .* neither"),
     ("output not NIfTI", dict(out="x.png"), ValueError, "x.png: the output must end in .nii or .nii.gz"),
     ("hold out of range", dict(hold=200), ValueError, "hold=200 is out of range"),
+    ("hold of no kind", dict(hold=1.5), TypeError, "hold: expected a whole number or a kernel's name, got float"),
     ("like and voxel size", dict(voxel_size=2), ValueError, r"reslice\(\) takes either like or voxel_size"),
     ("voxel size of text", dict(like=None, voxel_size="2"), TypeError, "voxel_size: expected one size"),
     ("voxel size of two", dict(like=None, voxel_size=(1, 2)), ValueError, "voxel_size: expected one size .* got 2"),
@@ -132,9 +133,9 @@ def test_bad_reslice_argument_raises_and_writes_nothing(tmp_path, images, case):
     assert sorted(os.listdir(tmp_path)) == before
 
 
-def test_a_numpy_dtype_is_taken_by_its_name(images):
+def test_numpy_dtypes_and_scalars_are_taken_as_python_ones(images):
     source, like, _ = images
-    by_type = volaccess.reslice(source, like, dtype=np.int16, background=-1)
+    by_type = volaccess.reslice(source, like, dtype=np.int16, background=np.float32(-1), hold=np.int64(1))
     by_name = volaccess.reslice(source, like, dtype="int16", background=-1)
     assert by_type.get_data_dtype() == np.int16
     assert by_type.file_map["image"].fileobj.getvalue() == by_name.file_map["image"].fileobj.getvalue()

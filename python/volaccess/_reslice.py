@@ -129,6 +129,15 @@ def _shape(value: Any) -> Optional[Tuple[int, ...]]:
     return tuple(max(min(int(n), _MAX_INT64), -_MAX_INT64) for n in counts)
 
 
+def _hold(value: Any) -> Union[int, str]:
+    """A kernel's name, or its code as a Python int."""
+    if isinstance(value, str):
+        return value
+    if not _is_integer(value):
+        raise TypeError(f"hold: expected a whole number or a kernel's name, got {_kind(value)}")
+    return int(value)
+
+
 def _threads(value: Any) -> Optional[int]:
     if value is None:
         return None
@@ -284,7 +293,7 @@ def reslice(source: Union[PathLike, Volume, Any], like: Union[None, PathLike, Vo
         written = {name: repr(value) for name, value in (("voxel_size", voxel_size), ("shape", shape))
                    if value is not None}
         data = _native._reslice(native_source, reference, _transforms(transforms), _matrix("fsl", fsl),
-                                _matrix("affine", affine), _voxel_size(voxel_size), _shape(shape), hold,
+                                _matrix("affine", affine), _voxel_size(voxel_size), _shape(shape), _hold(hold),
                                 float(background), _dtype(dtype), bool(clip), _mask(mask), path,
                                 _threads(threads), written)
         return path if out is not None else _image_from_bytes(data)
