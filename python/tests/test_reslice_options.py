@@ -61,6 +61,7 @@ def files(tmp_path_factory):
         "series": write_image(d / "series.nii.gz", series),
         "labels": write_image(d / "labels.nii", labels),
         "like": write_image(d / "r.nii", stored_values("<u1", (6, 7, 5)), affine=like_affine),
+        "like2": write_image(d / "r2.nii", stored_values("<u1", (6, 7, 5)), affine=like_affine, version=2),
         "mask": write_image(d / "mask.nii", mask, affine=like_affine),
         "itk": itk_text(d / "a.txt", [1.02, 0.05, 0, -0.04, 0.98, 0.01, 0, 0.02, 1.0, 1.5, -0.5, 0.25]),
         "mat": itk_mat(d / "b.mat", [0.99, 0, 0.03, 0, 1.01, 0, -0.02, 0, 1.0, -0.7, 0.4, 0.1], [1.0, 2.0, 3.0]),
@@ -71,7 +72,8 @@ def files(tmp_path_factory):
 
 
 # (program options, reslice keywords, source): names in angle brackets are
-# the fixture's files.
+# the fixture's files; the reference is <like> unless --like says otherwise
+# (None: no reference).
 CASES = [
     ("itk text affine", ["--transform", "<itk>"], dict(transforms=["<itk>"]), "source"),
     (".mat affine", ["--transform", "<mat>"], dict(transforms=["<mat>"]), "source"),
@@ -80,6 +82,7 @@ CASES = [
      dict(transforms=["<itk>", ("<mat>", "inverse"), "<field>"]), "source"),
     ("flirt", ["--fsl", "<flirt>"], dict(fsl="<flirt>"), "source"),
     ("affine file", ["--affine", "<affine>", "--hold", "-4"], dict(affine="<affine>", hold=-4), "source"),
+    ("nifti-2 reference", ["--like", "<like2>"], dict(like="<like2>"), "source"),
     ("voxel size", ["--voxel-size", "2", "--like", None], dict(voxel_size=2, like=None), "source"),
     ("voxel sizes and shape", ["--voxel-size", "1.5,2,2.5", "--shape", "5,6,7", "--like", None],
      dict(voxel_size=(1.5, 2, 2.5), shape=(5, 6, 7), like=None), "source"),
@@ -107,12 +110,11 @@ def filled(value, files):
 
 
 def program_output(tmp_path, files, source, options):
-    args = ["reslice", files[source], "--quiet", "-o", str(tmp_path / "program.nii")]
-    if "--like" in options:
-        options = options[:options.index("--like")]
-    else:
-        args += ["--like", files["like"]]
-    run_program(*args, *filled(options, files))
+    if "--like" not in options:
+        options = options + ["--like", "<like>"]
+    elif options[options.index("--like") + 1] is None:
+        options = options[:options.index("--like")] + options[options.index("--like") + 2:]
+    run_program("reslice", files[source], "--quiet", "-o", str(tmp_path / "program.nii"), *filled(options, files))
     return (tmp_path / "program.nii").read_bytes()
 
 
@@ -128,6 +130,8 @@ def test_each_option_gives_the_program_bytes_in_a_file_and_in_memory(tmp_path, f
     image = volaccess.reslice(files[source], **keywords)
     # The image reads its voxels from the bytes it was made of.
     assert image.file_map["image"].fileobj.getvalue() == expected
+    nifti2 = int.from_bytes(expected[:4], "little") == 540
+    assert type(image) is (nib.Nifti2Image if nifti2 else nib.Nifti1Image)
 
 
 def test_a_compressed_output_is_the_program_file(tmp_path, files):
