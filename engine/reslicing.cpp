@@ -239,7 +239,7 @@ std::string resliced_datatype(const ResliceOptions &options) {
   return options.hold == kLabelHold ? "source" : "float32";
 }
 
-NiftiFileSink::NiftiFileSink(ScalingWords words) : PlaneSink(std::move(words)) {
+NiftiFileSink::NiftiFileSink(ScalingWords words) : NiftiSink(std::move(words)) {
   const std::string &path = this->words().output;
   if (!ends_with(path, ".nii") && !ends_with(path, ".nii.gz"))
     throw ArgumentError(path + ": the output must end in .nii or .nii.gz");
@@ -249,20 +249,12 @@ void NiftiFileSink::start(const NiftiLayout &layout) {
   writer_ = std::make_unique<NiftiWriter>(words().output, layout);
 }
 
-void NiftiFileSink::write_plane(const double *values) { writer_->write_plane(values); }
-
-void NiftiFileSink::finish() { writer_->finish(); }
-
 NiftiMemorySink::NiftiMemorySink(ScalingWords words, std::function<unsigned char *(uint64_t)> allocate)
-    : PlaneSink(std::move(words)), allocate_(std::move(allocate)) {}
+    : NiftiSink(std::move(words)), allocate_(std::move(allocate)) {}
 
 void NiftiMemorySink::start(const NiftiLayout &layout) {
   writer_ = std::make_unique<NiftiWriter>(allocate_(nifti_file_bytes(layout)), layout, words().output);
 }
-
-void NiftiMemorySink::write_plane(const double *values) { writer_->write_plane(values); }
-
-void NiftiMemorySink::finish() { writer_->finish(); }
 
 std::string reslice_description(const TransformChain &chain, const ResliceOptions &options) {
   std::string text = "volaccess reslice hold ";

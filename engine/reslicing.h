@@ -65,32 +65,34 @@ class PlaneSink {
   ScalingWords words_;
 };
 
-// A .nii or .nii.gz file, named only when complete. `words.output` is
-// the path, checked here for its ending.
-class NiftiFileSink : public PlaneSink {
+// A single-file NIfTI image, written once its layout is known.
+class NiftiSink : public PlaneSink {
  public:
-  explicit NiftiFileSink(ScalingWords words);
-  void start(const NiftiLayout &layout) override;
-  void write_plane(const double *values) override;
-  void finish() override;
+  void write_plane(const double *values) override { writer_->write_plane(values); }
+  void finish() override { writer_->finish(); }
 
- private:
+ protected:
+  using PlaneSink::PlaneSink;
   std::unique_ptr<NiftiWriter> writer_;
 };
 
-// The single-file image in memory that `allocate` gives: it is called
-// once with the image's size in bytes and returns memory that outlives
-// the sink.
-class NiftiMemorySink : public PlaneSink {
+// A .nii or .nii.gz file, named only when complete. `words.output` is
+// the path, checked here for its ending.
+class NiftiFileSink : public NiftiSink {
+ public:
+  explicit NiftiFileSink(ScalingWords words);
+  void start(const NiftiLayout &layout) override;
+};
+
+// The image in the memory that `allocate` gives: it is called once with
+// the image's size in bytes and returns memory that outlives the sink.
+class NiftiMemorySink : public NiftiSink {
  public:
   NiftiMemorySink(ScalingWords words, std::function<unsigned char *(uint64_t)> allocate);
   void start(const NiftiLayout &layout) override;
-  void write_plane(const double *values) override;
-  void finish() override;
 
  private:
   std::function<unsigned char *(uint64_t)> allocate_;
-  std::unique_ptr<NiftiWriter> writer_;
 };
 
 // The transform from reference voxel (i, j, k) to source voxel, both
