@@ -12,6 +12,7 @@
 
 #include "kernels.h"
 #include "matrix.h"
+#include "png_writer.h"
 
 namespace vacli {
 
@@ -74,6 +75,8 @@ int64_t volume_option(const Arguments &args);         // --volume, 1
 int32_t hold_option(const Arguments &args);           // --hold, 1; no labels
 int32_t hold_or_label_option(const Arguments &args);  // --hold, 1; labels too
 double background_option(const Arguments &args);      // --background, 0
+// --window LO,HI: grey levels, LO below HI; none when not given.
+std::optional<Window> window_option(const Arguments &args);
 // The value of an option the command cannot do without.
 std::string required_option(const Arguments &args, const std::string &name);
 
