@@ -11,18 +11,18 @@ namespace vaeng {
 
 namespace {
 
-constexpr int32_t kGap = 4;           // black pixels between panels
+constexpr int32_t kGap = 4;  // black pixels between panels
 constexpr int32_t kMaxPositions = 16;
 constexpr int32_t kMaxPanelSide = 4096;
-constexpr int32_t kEdgeHold = 3;      // the Lagrange cubic: its slope peaks midway between voxel centres
+constexpr int32_t kEdgeHold = 3;  // the Lagrange cubic: its slope peaks midway between voxel centres
 
 // One panel's pixels, i fastest and j up.
 struct PanelCut {
   PlaneView view;
-  double position = 0;               // mm along the plane's normal
-  std::vector<double> image;         // IMAGE, through request.hold (nearest for labels)
-  std::vector<double> ref;           // REF as drawn: grey through request.hold, or labels
-  std::vector<double> ref_edges;     // REF through the cubic, for its edges
+  double position = 0;            // mm along the plane's normal
+  std::vector<double> image;      // IMAGE, through request.hold (nearest for labels)
+  std::vector<double> ref;        // REF as drawn: grey through request.hold, or labels
+  std::vector<double> ref_edges;  // REF through the cubic, for its edges
 };
 
 int normal_axis(Plane plane) {
@@ -72,14 +72,14 @@ std::vector<PanelCut> cut_panels(const VolumeMapping &image, const VolumeMapping
     for (double percent : request.positions) {
       const auto n = static_cast<std::size_t>(normal_axis(plane));
       PanelCut p;
-      p.position = std::clamp(bounds.low[n] + percent / 100 * (bounds.high[n] - bounds.low[n]), bounds.low[n],
-                              bounds.high[n]);
+      p.position =
+          std::clamp(bounds.low[n] + percent / 100 * (bounds.high[n] - bounds.low[n]), bounds.low[n], bounds.high[n]);
       p.view = plane_view(PlaneRequest{plane, p.position, true, request.size}, ref.map().dim, ref_to_world);
       const Mat4 to_image = multiply(world_to_image, multiply(ref_to_world, p.view.transform));
       p.image = cut(image, to_image, p.view, image_hold, nan, workers);
-      if (ref_drawn) p.ref = cut(ref, p.view.transform, p.view, ref_hold, request.labels == LabelSide::Reference ? 0 : nan, workers);
-      if (request.labels == LabelSide::None)
-        p.ref_edges = cut(ref, p.view.transform, p.view, kEdgeHold, 0, workers);
+      if (ref_drawn)
+        p.ref = cut(ref, p.view.transform, p.view, ref_hold, request.labels == LabelSide::Reference ? 0 : nan, workers);
+      if (request.labels == LabelSide::None) p.ref_edges = cut(ref, p.view.transform, p.view, kEdgeHold, 0, workers);
       panels.push_back(std::move(p));
     }
   return panels;
@@ -95,8 +95,8 @@ Window mosaic_window(const std::vector<PanelCut> &panels, std::vector<double> Pa
 // What the panels are drawn with, the same for every panel.
 struct Drawing {
   const CheckRequest *request = nullptr;
-  Window grey{};       // the grey image's levels
-  Window ref_grey{};   // REF's in a checkerboard
+  Window grey{};      // the grey image's levels
+  Window ref_grey{};  // REF's in a checkerboard
   double edge_threshold = 0;
 };
 
@@ -108,7 +108,7 @@ Drawing drawing_for(const std::vector<PanelCut> &panels, const CheckRequest &req
   if (request.checkerboard > 0) d.ref_grey = mosaic_window(panels, &PanelCut::ref);
   if (request.labels == LabelSide::None) {
     const Window range = mosaic_window(panels, &PanelCut::ref_edges);
-    d.edge_threshold = request.edge_threshold * (range.high - range.low);
+    d.edge_threshold = request.edges * (range.high - range.low);
   }
   return d;
 }
@@ -134,14 +134,14 @@ Picture grey_base(const PanelCut &p, const Drawing &d) {
   Picture picture{p.view.width, p.view.height, 3, {}};
   const auto w = static_cast<std::size_t>(picture.width), h = static_cast<std::size_t>(picture.height);
   picture.bytes.resize(3 * w * h);
-  const std::size_t square =
-      r.checkerboard > 0 ? (std::max(w, h) + static_cast<std::size_t>(r.checkerboard) - 1) / static_cast<std::size_t>(r.checkerboard) : 0;
+  const std::size_t square = r.checkerboard > 0 ? (std::max(w, h) + static_cast<std::size_t>(r.checkerboard) - 1) /
+                                                      static_cast<std::size_t>(r.checkerboard)
+                                                : 0;
   for (std::size_t j = 0; j < h; ++j)
     for (std::size_t i = 0; i < w; ++i) {
       const std::size_t row = h - 1 - j;
       const bool ref_square = square > 0 && (i / square + row / square) % 2 == 1;
-      const uint8_t level =
-          ref_square ? grey_level(p.ref[i + w * j], d.ref_grey) : grey_level(grey[i + w * j], d.grey);
+      const uint8_t level = ref_square ? grey_level(p.ref[i + w * j], d.ref_grey) : grey_level(grey[i + w * j], d.grey);
       set_pixel(&picture, row * w + i, {level, level, level});
     }
   return picture;
@@ -167,9 +167,10 @@ void place(Picture *mosaic, const Picture &panel, int32_t x0, int32_t y0) {
   const auto row_bytes = static_cast<std::size_t>(3 * panel.width);
   for (int32_t y = 0; y < panel.height; ++y)
     std::copy_n(panel.bytes.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(y) * row_bytes), row_bytes,
-                mosaic->bytes.begin() +
-                    static_cast<std::ptrdiff_t>((static_cast<std::size_t>(y0 + y) * static_cast<std::size_t>(mosaic->width) +
-                                                 static_cast<std::size_t>(x0)) * 3));
+                mosaic->bytes.begin() + static_cast<std::ptrdiff_t>((static_cast<std::size_t>(y0 + y) *
+                                                                         static_cast<std::size_t>(mosaic->width) +
+                                                                     static_cast<std::size_t>(x0)) *
+                                                                    3));
 }
 
 // "z -12.5 mm": the axis along the plane's normal and the position.
@@ -194,8 +195,7 @@ std::optional<RequestProblem> check_request_problem(const CheckRequest &r) {
   if (r.positions.empty() || r.positions.size() > kMaxPositions)
     return RequestProblem{"positions", "give 1 to " + std::to_string(kMaxPositions) + " positions"};
   for (double p : r.positions)
-    if (!(p >= 0 && p <= 100))
-      return RequestProblem{"positions", "each position is a percentage from 0 to 100"};
+    if (!(p >= 0 && p <= 100)) return RequestProblem{"positions", "each position is a percentage from 0 to 100"};
   for (int32_t side : r.size)
     if (side < 8 || side > kMaxPanelSide)
       return RequestProblem{"size", "each side of a panel is 8 to " + std::to_string(kMaxPanelSide) + " pixels"};
@@ -205,8 +205,8 @@ std::optional<RequestProblem> check_request_problem(const CheckRequest &r) {
     return RequestProblem{"checkerboard", "from 2 squares to one a pixel along the panel's longer side"};
   if (r.checkerboard != 0 && r.labels != LabelSide::None)
     return RequestProblem{"checkerboard", "alternates two grey images; a label image is drawn as outlines"};
-  if (!(r.edge_threshold > 0 && r.edge_threshold <= 1))
-    return RequestProblem{"edge_threshold", "a fraction of the reference's range above 0, at most 1"};
+  if (!(r.edges > 0 && r.edges <= 1))
+    return RequestProblem{"edges", "a fraction of the reference's range above 0, at most 1"};
   return std::nullopt;
 }
 

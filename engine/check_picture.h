@@ -41,7 +41,7 @@ struct CheckRequest {
   // A pixel is an edge of REF where REF's gradient reaches this fraction
   // of REF's range (1st to 99th percentile of its pixels) per voxel, or
   // per pixel where pixels are larger than voxels.
-  double edge_threshold = 0.2;
+  double edges = 0.2;
   // The orientation letters, for a reference that lies in the world.
   bool letters = true;
 };

@@ -1,6 +1,5 @@
 // volaccess check: a picture for judging a registration, an image drawn on
 // the grid of its reference with the reference's edges over it.
-#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string>
@@ -57,13 +56,9 @@ CheckRequest check_request(const Arguments &args) {
     r.checkerboard = static_cast<int32_t>(parse_integer("checkerboard", *v, 1, std::numeric_limits<int32_t>::max()));
   if (const std::optional<std::string> v = args.value("labels")) r.labels = labels_option(*v);
   r.hold = hold_option(args);
-  if (const std::optional<std::string> v = args.value("edge-threshold"))
-    r.edge_threshold = parse_real("edge-threshold", *v);
-  if (const std::optional<RequestProblem> problem = check_request_problem(r)) {
-    std::string option = problem->field;
-    std::replace(option.begin(), option.end(), '_', '-');
-    throw ArgumentError("--" + option + ": " + problem->reason);
-  }
+  if (const std::optional<std::string> v = args.value("edges")) r.edges = parse_real("edges", *v);
+  if (const std::optional<RequestProblem> problem = check_request_problem(r))
+    throw ArgumentError("--" + problem->field + ": " + problem->reason);
   return r;
 }
 
@@ -100,25 +95,27 @@ const CommandDef &check_command() {
       "Panels are 4 black pixels apart, each under a caption strip of 10 pixels per 96\n"
       "pixels of its shorter side. REF's edges are found on REF resampled to the panel's\n"
       "pixels with the Lagrange cubic: a pixel is an edge where the gradient's magnitude\n"
-      "reaches --edge-threshold times REF's range (its 1st to 99th percentile over the\n"
+      "reaches --edges times REF's range (its 1st to 99th percentile over the\n"
       "mosaic) per voxel (per pixel where pixels are larger than voxels) and peaks across\n"
       "the edge, so edges are one pixel wide and a one-voxel shift shows.\n",
-      {{"planes", "LIST", "the rows, from the top: axial, coronal, sagittal (default all three)"},
+      {{"planes", "LIST", "the rows, from the top: axial, coronal, sagittal\n(default all three)"},
        {"positions", "LIST",
         "the columns: each plane's position in percent of REF's world\n"
         "extent along its normal (default 25,50,75)"},
-       {"size", "WxH", "pixels of each panel; the plane is zoomed to fit (default 192x192)"},
+       {"size", "WxH", "pixels of each panel, the plane zoomed to fit (default 192x192)"},
        {"window", "LO,HI",
-        "grey levels of IMAGE (of REF with --labels image) from LO (black) to\n"
-        "HI (white); default: its 1st to 99th percentile over the mosaic"},
+        "grey levels of IMAGE (of REF with --labels image) from LO\n"
+        "(black) to HI (white); default: its 1st to 99th percentile"},
        {"checkerboard", "N",
-        "alternate IMAGE and REF in N squares along a panel's longer side;\n"
-        "REF's squares take REF's own 1st to 99th percentile"},
-       {"labels", "image|ref",
-        "that image holds labels: it is drawn as outlines in each label's\n"
-        "colour (nearest neighbour), over the other image in grey"},
-       {"edge-threshold", "F", "fraction of REF's range that makes an edge, above 0, at most 1 (default 0.2)"},
-       {"hold", "N", "interpolation of the grey images, a code or a name (default linear)"},
+        "alternate IMAGE and REF in N squares along a panel's longer\n"
+        "side; REF's squares take REF's own 1st to 99th percentile"},
+       {"labels", "SIDE",
+        "'image' or 'ref': that image holds labels, drawn as outlines in\n"
+        "each label's colour (nearest neighbour) over the other in grey"},
+       {"edges", "F",
+        "the fraction of REF's range per voxel that makes an edge, above\n"
+        "0, at most 1 (default 0.2)"},
+       {"hold", "N", "interpolation of the grey images, a code or a name\n(default linear)"},
        kVolumeOption,
        kThreadsOption,
        {"output", "OUT", "the picture, ending in .png", 'o'}},

@@ -62,7 +62,7 @@ vaeng::CheckRequest check_request(const py::dict &options, const vaeng::NiftiHea
   if (options.contains("checkerboard")) r.checkerboard = narrowed(options["checkerboard"].cast<int64_t>());
   if (options.contains("labels")) r.labels = label_side(options["labels"].cast<std::optional<std::string>>());
   if (options.contains("hold")) r.hold = checked_hold(options["hold"]);
-  if (options.contains("edge_threshold")) r.edge_threshold = options["edge_threshold"].cast<double>();
+  if (options.contains("edges")) r.edges = options["edges"].cast<double>();
   if (const std::optional<vaeng::RequestProblem> problem = vaeng::check_request_problem(r))
     value_error(problem->field, problem->reason);
   r.letters = oriented(ref_header);

@@ -18,7 +18,7 @@ def check(image: ImageLike, ref: ImageLike, out: Optional[Union[str, os.PathLike
           planes: Optional[Sequence[str]] = None, positions: Optional[Sequence[float]] = None,
           size: Optional[Tuple[int, int]] = None, window: Optional[Tuple[float, float]] = None,
           checkerboard: Optional[int] = None, labels: Optional[str] = None, hold: Union[int, str, None] = None,
-          edge_threshold: Optional[float] = None, volume: Optional[int] = None,
+          edges: Optional[float] = None, volume: Optional[int] = None,
           threads: Optional[int] = None) -> Union[str, np.ndarray]:
     """Draw `image` on the grid of `ref` with `ref`'s edges over it, as ``volaccess check`` does.
 
@@ -51,7 +51,7 @@ def check(image: ImageLike, ref: ImageLike, out: Optional[Union[str, os.PathLike
         (nearest neighbour) over the other image in grey.
     hold : int or str, optional
         Interpolation of the grey images, as for Volume.sample (default 1).
-    edge_threshold : float, optional
+    edges : float, optional
         A pixel is an edge of `ref` where the gradient of `ref` (resampled
         with the Lagrange cubic) reaches this fraction of its 1st to 99th
         percentile range per voxel and peaks across the edge (default 0.2).
@@ -84,7 +84,7 @@ def check(image: ImageLike, ref: ImageLike, out: Optional[Union[str, os.PathLike
     options = {name: value for name, value in (
         ("planes", planes), ("positions", positions), ("size", size), ("window", window),
         ("checkerboard", checkerboard), ("labels", labels), ("hold", hold),
-        ("edge_threshold", edge_threshold)) if value is not None}
+        ("edges", edges)) if value is not None}
     if isinstance(planes, str):
         options["planes"] = [planes]
     opened = []

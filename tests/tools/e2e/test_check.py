@@ -219,7 +219,7 @@ class Check(ProgramTest):
         faint = pu > box_faces(((10, 28), (0, 0), (0, 0)))[0][1]
         for threshold, drawn in [("0.2", False), ("0.05", True)]:
             with self.subTest(threshold=threshold):
-                panel = self.mosaic(ref, ref, "--planes", "axial", "--positions", "50", "--edge-threshold",
+                panel = self.mosaic(ref, ref, "--planes", "axial", "--positions", "50", "--edges",
                                     threshold, **layout).panel(0, 0)
                 self.assertEqual(coloured(panel)[faint].any(), drawn)
 
@@ -275,7 +275,7 @@ class Check(ProgramTest):
                  (["--size", "4x4"], "--size"), (["--window", "5,1"], "--window"),
                  (["--checkerboard", "1"], "--checkerboard"),
                  (["--checkerboard", "4", "--labels", "ref"], "--checkerboard"),
-                 (["--labels", "both"], "--labels"), (["--edge-threshold", "0"], "--edge-threshold"),
+                 (["--labels", "both"], "--labels"), (["--edges", "0"], "--edges"),
                  (["--hold", "label"], "--hold")]
         for options, named in cases:
             with self.subTest(options=options):
