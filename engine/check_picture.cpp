@@ -6,6 +6,7 @@
 
 #include "errors.h"
 #include "plane_view.h"
+#include "text_numbers.h"
 
 namespace vaeng {
 
@@ -14,6 +15,9 @@ namespace {
 constexpr int32_t kGap = 4;  // black pixels between panels
 constexpr int32_t kMaxPositions = 16;
 constexpr int32_t kMaxPanelSide = 4096;
+// Every panel's pixels are held three times as doubles until the windows
+// over the whole mosaic are known: about 400 MB at most.
+constexpr int64_t kMaxMosaicPixels = int64_t{1} << 24;
 constexpr int32_t kEdgeHold = 3;  // the Lagrange cubic: its slope peaks midway between voxel centres
 
 // One panel's pixels, i fastest and j up.
@@ -195,18 +199,26 @@ std::optional<RequestProblem> check_request_problem(const CheckRequest &r) {
   if (r.positions.empty() || r.positions.size() > kMaxPositions)
     return RequestProblem{"positions", "give 1 to " + std::to_string(kMaxPositions) + " positions"};
   for (double p : r.positions)
-    if (!(p >= 0 && p <= 100)) return RequestProblem{"positions", "each position is a percentage from 0 to 100"};
+    if (!(p >= 0 && p <= 100))
+      return RequestProblem{"positions", shortest_text(p) + " is not a percentage from 0 to 100"};
   for (int32_t side : r.size)
     if (side < 8 || side > kMaxPanelSide)
-      return RequestProblem{"size", "each side of a panel is 8 to " + std::to_string(kMaxPanelSide) + " pixels"};
+      return RequestProblem{"size", std::to_string(r.size[0]) + "x" + std::to_string(r.size[1]) +
+                                        ": each side of a panel is 8 to " + std::to_string(kMaxPanelSide) + " pixels"};
+  const int64_t pixels = int64_t{r.size[0]} * r.size[1] * static_cast<int64_t>(r.planes.size() * r.positions.size());
+  if (pixels > kMaxMosaicPixels)
+    return RequestProblem{"size", "the panels would hold " + std::to_string(pixels) + " pixels, more than " +
+                                      std::to_string(kMaxMosaicPixels) + ": choose smaller panels or fewer of them"};
   if (r.window && !(std::isfinite(r.window->low) && std::isfinite(r.window->high) && r.window->low < r.window->high))
-    return RequestProblem{"window", "LOW and HIGH must be numbers with LOW below HIGH"};
+    return RequestProblem{"window", shortest_text(r.window->low) + "," + shortest_text(r.window->high) +
+                                        " is not LOW,HIGH with LOW below HIGH"};
   if (r.checkerboard != 0 && (r.checkerboard < 2 || r.checkerboard > std::max(r.size[0], r.size[1])))
-    return RequestProblem{"checkerboard", "from 2 squares to one a pixel along the panel's longer side"};
+    return RequestProblem{"checkerboard", std::to_string(r.checkerboard) +
+                                              " squares: from 2 to one a pixel along the panel's longer side"};
   if (r.checkerboard != 0 && r.labels != LabelSide::None)
     return RequestProblem{"checkerboard", "alternates two grey images; a label image is drawn as outlines"};
   if (!(r.edges > 0 && r.edges <= 1))
-    return RequestProblem{"edges", "a fraction of the reference's range above 0, at most 1"};
+    return RequestProblem{"edges", shortest_text(r.edges) + " is not a fraction above 0, at most 1"};
   return std::nullopt;
 }
 

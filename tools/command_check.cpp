@@ -16,24 +16,24 @@ namespace vacli {
 
 namespace {
 
-std::vector<Plane> planes_option(const std::string &text) {
-  std::vector<Plane> planes;
-  for (const std::string &name : split_fields(text)) {
-    const std::optional<Plane> plane = plane_named(name);
-    if (!plane) throw ArgumentError("--planes: " + quoted(name) + " is not axial, coronal or sagittal");
-    planes.push_back(*plane);
-  }
-  return planes;
+// Each of the comma- or blank-separated fields of `text`, parsed.
+template <class Parse>
+auto list_option(const std::string &text, Parse parse) {
+  std::vector<decltype(parse(text))> items;
+  for (const std::string &field : split_fields(text)) items.push_back(parse(field));
+  return items;
 }
 
-std::vector<double> positions_option(const std::string &text) {
-  std::vector<double> positions;
-  for (const std::string &field : split_fields(text)) {
-    const std::optional<double> p = to_double(field);
-    if (!p) throw ArgumentError("--positions: " + quoted(field) + " is not a number");
-    positions.push_back(*p);
-  }
-  return positions;
+Plane plane_option(const std::string &name) {
+  const std::optional<Plane> plane = plane_named(name);
+  if (!plane) throw ArgumentError("--planes: " + quoted(name) + " is not axial, coronal or sagittal");
+  return *plane;
+}
+
+double position_option(const std::string &field) {
+  const std::optional<double> p = to_double(field);
+  if (!p) throw ArgumentError("--positions: " + quoted(field) + " is not a number");
+  return *p;
 }
 
 LabelSide labels_option(const std::string &text) {
@@ -45,8 +45,8 @@ LabelSide labels_option(const std::string &text) {
 // Every option checked before any file is opened.
 CheckRequest check_request(const Arguments &args) {
   CheckRequest r;
-  if (const std::optional<std::string> v = args.value("planes")) r.planes = planes_option(*v);
-  if (const std::optional<std::string> v = args.value("positions")) r.positions = positions_option(*v);
+  if (const std::optional<std::string> v = args.value("planes")) r.planes = list_option(*v, plane_option);
+  if (const std::optional<std::string> v = args.value("positions")) r.positions = list_option(*v, position_option);
   if (const std::optional<std::string> v = args.value("size")) {
     const std::pair<int32_t, int32_t> wh = parse_size(*v);
     r.size = {wh.first, wh.second};

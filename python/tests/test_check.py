@@ -65,7 +65,7 @@ def test_nibabel_images_in_memory_and_labels_as_image(tmp_path, images):
 
 @pytest.mark.parametrize("kwargs, named", [
     ({"planes": ["axial", "top"]}, "planes"), ({"positions": [101]}, "positions"), ({"size": (4, 300)}, "size"),
-    ({"size": (2 ** 40, 64)}, "size"), ({"window": (3, 3)}, "window"), ({"checkerboard": 1}, "checkerboard"),
+    ({"size": (2 ** 40, 64)}, "size"), ({"size": (4000, 4000)}, "size"), ({"window": (3, 3)}, "window"), ({"checkerboard": 1}, "checkerboard"),
     ({"checkerboard": 4, "labels": "image"}, "checkerboard"), ({"labels": "both"}, "labels"),
     ({"edges": 1.5}, "edges"), ({"hold": "label"}, "label"),
 ])

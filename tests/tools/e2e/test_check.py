@@ -271,8 +271,9 @@ class Check(ProgramTest):
         ref = self.write("ref.nii", box_volume())
         out = self.path("bad.png")
         cases = [(["--planes", "axial,top"], "--planes"), (["--planes", "axial,axial"], "--planes"),
-                 (["--positions", "50,120"], "--positions"), (["--positions", "half"], "--positions"),
-                 (["--size", "4x4"], "--size"), (["--window", "5,1"], "--window"),
+                 (["--positions", "50,120"], "--positions: 120"), (["--positions", "half"], "--positions"),
+                 (["--size", "4x4"], "--size"), (["--size", "4000x4000"], "--size"),
+                 (["--window", "5,1"], "--window"),
                  (["--checkerboard", "1"], "--checkerboard"),
                  (["--checkerboard", "4", "--labels", "ref"], "--checkerboard"),
                  (["--labels", "both"], "--labels"), (["--edges", "0"], "--edges"),
