@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "errors.h"
 #include "plane_view.h"
@@ -111,8 +112,10 @@ Drawing drawing_for(const std::vector<PanelCut> &panels, const CheckRequest &req
   d.grey = request.window ? *request.window : mosaic_window(panels, ref_is_grey ? &PanelCut::ref : &PanelCut::image);
   if (request.checkerboard > 0) d.ref_grey = mosaic_window(panels, &PanelCut::ref);
   if (request.labels == LabelSide::None) {
+    // A flat reference has no edges, whatever rounding leaves in its slope.
     const Window range = mosaic_window(panels, &PanelCut::ref_edges);
-    d.edge_threshold = request.edges * (range.high - range.low);
+    d.edge_threshold =
+        range.high > range.low ? request.edges * (range.high - range.low) : std::numeric_limits<double>::infinity();
   }
   return d;
 }

@@ -28,7 +28,8 @@ class Demo(ProgramTest):
                 if shutil.which("pngcheck"):
                     subprocess.run(["pngcheck", "-q", os.path.join(folder, name)], check=True)
         width, height, bpp, _ = read_png(os.path.join(folder, "check.png"))
-        self.assertEqual((width, height, bpp), (592, 652, 3))
+        # Three 192-pixel panels a row and a column, 4 pixels apart, each under a 20-pixel caption.
+        self.assertEqual((width, height, bpp), (3 * (192 + 4) + 4, 3 * (20 + 192 + 4) + 4, 3))
         phantom = nib.load(os.path.join(folder, "phantom.nii.gz"))
         rotated = nib.load(os.path.join(folder, "rotated.nii.gz"))
         self.assertEqual(phantom.get_data_dtype(), np.int16)
