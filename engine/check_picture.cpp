@@ -65,6 +65,8 @@ std::vector<double> cut(const VolumeMapping &volume, const Mat4 &transform, cons
 std::vector<PanelCut> cut_panels(const VolumeMapping &image, const VolumeMapping &ref, const CheckRequest &request,
                                  const Workers &workers) {
   const Mat4 ref_to_world = ref.voxel_to_world();
+  // Both images must lie in the world: IMAGE is sampled at world points,
+  // REF's planes are cut in world orientation.
   const Mat4 world_to_image = world_to_voxel(image);
   world_to_voxel(ref);
   const WorldBounds bounds = world_bounds(ref.map().dim, ref_to_world);
