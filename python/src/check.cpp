@@ -32,11 +32,10 @@ std::vector<vaeng::Plane> planes_named(const std::vector<std::string> &names) {
   return planes;
 }
 
-vaeng::LabelSide label_side(const std::optional<std::string> &labels) {
-  if (!labels) return vaeng::LabelSide::None;
-  if (*labels == "image") return vaeng::LabelSide::Image;
-  if (*labels == "ref") return vaeng::LabelSide::Reference;
-  value_error("labels", "'" + *labels + "' is neither 'image' nor 'ref'");
+vaeng::LabelSide label_side(const std::string &labels) {
+  if (labels == "image") return vaeng::LabelSide::Image;
+  if (labels == "ref") return vaeng::LabelSide::Reference;
+  value_error("labels", "'" + labels + "' is neither 'image' nor 'ref'");
 }
 
 // A whole number the engine takes; beyond 32 bits one it refuses.
@@ -46,23 +45,37 @@ bool oriented(const vaeng::NiftiHeader &header) {
   return header.geometry.qform_code != 0 || header.geometry.sform_code != 0;
 }
 
+// The argument `name` as a T, or ValueError saying what was `expected`.
+template <class T>
+T argument(const py::dict &options, const char *name, const char *expected) {
+  try {
+    return options[name].cast<T>();
+  } catch (const py::cast_error &) {
+    value_error(name, std::string("expected ") + expected + ", got " + text_of(py::repr(options[name])));
+  }
+}
+
 // Only the arguments given replace the engine's defaults.
 vaeng::CheckRequest check_request(const py::dict &options, const vaeng::NiftiHeader &ref_header) {
+  using Pair = std::pair<int64_t, int64_t>;
   vaeng::CheckRequest r;
-  if (options.contains("planes")) r.planes = planes_named(options["planes"].cast<std::vector<std::string>>());
-  if (options.contains("positions")) r.positions = options["positions"].cast<std::vector<double>>();
+  if (options.contains("planes"))
+    r.planes = planes_named(argument<std::vector<std::string>>(options, "planes", "a sequence of plane names"));
+  if (options.contains("positions"))
+    r.positions = argument<std::vector<double>>(options, "positions", "a sequence of numbers");
   if (options.contains("size")) {
-    const auto wh = options["size"].cast<std::pair<int64_t, int64_t>>();
+    const Pair wh = argument<Pair>(options, "size", "(width, height) in whole pixels");
     r.size = {narrowed(wh.first), narrowed(wh.second)};
   }
   if (options.contains("window")) {
-    const auto lh = options["window"].cast<std::pair<double, double>>();
+    const auto lh = argument<std::pair<double, double>>(options, "window", "(low, high)");
     r.window = vaeng::Window{lh.first, lh.second};
   }
-  if (options.contains("checkerboard")) r.checkerboard = narrowed(options["checkerboard"].cast<int64_t>());
-  if (options.contains("labels")) r.labels = label_side(options["labels"].cast<std::optional<std::string>>());
+  if (options.contains("checkerboard"))
+    r.checkerboard = narrowed(argument<int64_t>(options, "checkerboard", "a whole number"));
+  if (options.contains("labels")) r.labels = label_side(argument<std::string>(options, "labels", "'image' or 'ref'"));
   if (options.contains("hold")) r.hold = checked_hold(options["hold"]);
-  if (options.contains("edges")) r.edges = options["edges"].cast<double>();
+  if (options.contains("edges")) r.edges = argument<double>(options, "edges", "a number");
   if (const std::optional<vaeng::RequestProblem> problem = vaeng::check_request_problem(r))
     value_error(problem->field, problem->reason);
   r.letters = oriented(ref_header);

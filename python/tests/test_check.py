@@ -67,7 +67,9 @@ def test_nibabel_images_in_memory_and_labels_as_image(tmp_path, images):
     ({"planes": ["axial", "top"]}, "planes"), ({"positions": [101]}, "positions"), ({"size": (4, 300)}, "size"),
     ({"size": (2 ** 40, 64)}, "size"), ({"size": (4000, 4000)}, "size"), ({"window": (3, 3)}, "window"), ({"checkerboard": 1}, "checkerboard"),
     ({"checkerboard": 4, "labels": "image"}, "checkerboard"), ({"labels": "both"}, "labels"),
-    ({"edges": 1.5}, "edges"), ({"hold": "label"}, "label"),
+    ({"edges": 1.5}, "edges"), ({"hold": "label"}, "label"), ({"positions": 50}, "positions"),
+    ({"size": (64.5, 64)}, "size"), ({"window": (1,)}, "window"), ({"planes": ["axial", 3]}, "planes"),
+    ({"checkerboard": 2.5}, "checkerboard"), ({"edges": "x"}, "edges"),
 ])
 def test_bad_arguments_raise_value_error_naming_them_and_write_nothing(tmp_path, images, kwargs, named):
     out = tmp_path / "bad.png"

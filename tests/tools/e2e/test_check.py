@@ -251,7 +251,6 @@ class Check(ProgramTest):
                 self.assertLessEqual(near[outline].max(), step)
 
     def test_same_picture_with_any_thread_count_and_the_chosen_volume(self):
-        import nibabel as nib
         ref = self.write("ref.nii", box_volume())
         series = self.write("series.nii", np.stack([np.zeros(SHAPE, np.float32), box_volume()], axis=3))
         pictures = []
@@ -265,7 +264,6 @@ class Check(ProgramTest):
         self.ok("check", ref, ref, "-o", single)
         with open(single, "rb") as f:
             self.assertEqual(f.read(), pictures[0])
-        self.assertEqual(nib.load(series).shape[3], 2)
 
     def test_bad_options_name_themselves_and_write_nothing(self):
         ref = self.write("ref.nii", box_volume())
