@@ -76,6 +76,23 @@ def coloured(panel):
     return (panel[..., 0] != panel[..., 1]) | (panel[..., 1] != panel[..., 2])
 
 
+# Rows through the middle of the box in 192-pixel axial and sagittal
+# panels, searched from column 30: right of the letter on the left edge,
+# left of the box's face.
+MIDDLE_ROWS = range(80, 112)
+START = 30
+
+
+def first_edge(panel):
+    return np.array([np.argmax(coloured(panel)[r, START:]) for r in MIDDLE_ROWS])
+
+
+def first_bright(panel):
+    """Where the grey first passes the middle level (overlays left out)."""
+    grey = np.where(coloured(panel), 0, panel[..., 0])
+    return np.array([np.argmax(grey[r, START:] > 127) for r in MIDDLE_ROWS])
+
+
 def distance_to_rectangle(pu, pv, face_u, face_v):
     inside = (pu >= face_u[0]) & (pu <= face_u[1]) & (pv >= face_v[0]) & (pv <= face_v[1])
     inner = np.minimum.reduce([pu - face_u[0], face_u[1] - pu, pv - face_v[0], face_v[1] - pv])
@@ -153,23 +170,24 @@ class Check(ProgramTest):
         moved_ref = self.mosaic(ref, shifted, *options, **layout).panel(0, 0)
         moved_image = self.mosaic(shifted, ref, *options, **layout).panel(0, 0)
         _, step, _ = panel_world("axial", 50, (192, 192))
-        rows = range(80, 112)  # through the middle of the box
-
-        start = 30  # right of the letter L, left of the box's face
-
-        def first_edge(panel):
-            return np.array([np.argmax(coloured(panel)[r, start:]) for r in rows])
-
-        def first_bright(panel):
-            grey = np.where(coloured(panel), 0, panel[..., 0])
-            return np.array([np.argmax(grey[r, start:] > 127) for r in rows])
-
         expected = 1 / step  # pixels per voxel along x (1 mm)
         self.assertTrue(np.all(np.abs(first_edge(moved_ref) - first_edge(same) - expected) <= 1))
         aligned = first_bright(same) - first_edge(same)
         offset = first_bright(moved_image) - first_edge(moved_image)
         self.assertTrue(np.all(np.abs(aligned) <= 1))
         self.assertTrue(np.all(np.abs(offset - aligned - expected) <= 1))
+
+    def test_an_image_on_another_grid_is_drawn_where_it_lies_in_the_world(self):
+        # The same box on voxels of 2 x 2 x 3 mm whose faces fall on REF's.
+        coarse = np.diag([2.0, 2.0, 3.0, 1.0])
+        coarse[:3, 3] = (-19.5, -19.5, -21.75)
+        image = self.write("coarse.nii", box_volume(((5, 12), (5, 12), (3, 9)), shape=(20, 20, 15)), coarse)
+        ref = self.write("ref.nii", box_volume())
+        for plane in ("axial", "sagittal"):
+            with self.subTest(plane=plane):
+                panel = self.mosaic(image, ref, "--planes", plane, "--positions", "50", "--window", "0,100",
+                                    planes=(plane,), positions=(50,)).panel(0, 0)
+                self.assertTrue(np.all(np.abs(first_bright(panel) - first_edge(panel)) <= 1))
 
     def test_window_sets_the_grey_levels_of_the_image(self):
         ref = self.write("ref.nii", box_volume())
