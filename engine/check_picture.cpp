@@ -285,8 +285,10 @@ Picture check_picture(const VolumeMapping &image, const VolumeMapping &ref, cons
       const PanelCut &p = panels[static_cast<std::size_t>(r * columns + c)];
       const int32_t x0 = kGap + c * (w + kGap), y0 = kGap + r * (strip + h + kGap);
       place(&mosaic, panel_picture(p, drawing, ref.voxel_to_world()), x0, y0 + strip);
-      draw_text(&mosaic, caption(request.planes[static_cast<std::size_t>(r)], p.position), x0 + scale, y0 + 2 * scale,
-                scale);
+      // As much of the caption as fits above its own panel.
+      const auto fits = static_cast<std::size_t>(std::max(0, (w - scale) / (6 * scale)));
+      draw_text(&mosaic, caption(request.planes[static_cast<std::size_t>(r)], p.position).substr(0, fits), x0 + scale,
+                y0 + 2 * scale, scale);
     }
   return mosaic;
 }

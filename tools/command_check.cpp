@@ -77,7 +77,7 @@ void run_check(const Arguments &args) {
   request.letters = ref.header().geometry.qform_code != 0 || ref.header().geometry.sform_code != 0;
   write_picture(out, check_picture(image_volume, ref_volume, request, workers));
   print_note(unoriented_note(image.header(), image.name()));
-  print_note(unoriented_note(ref.header(), ref.name()));
+  if (ref.name() != image.name()) print_note(unoriented_note(ref.header(), ref.name()));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ import numpy as np
 sys.path.insert(0, os.path.dirname(__file__))
 from harness import ProgramTest, main_if_run  # noqa: E402
 from test_slice import read_png  # noqa: E402
+import niftiwrite  # noqa: E402
 
 SHAPE = (40, 36, 30)
 AFFINE = np.array([[1.0, 0, 0, -20], [0, 1.0, 0, -18], [0, 0, 1.5, -22.5], [0, 0, 0, 1]])
@@ -301,6 +302,11 @@ class Check(ProgramTest):
                 self.assertFalse(os.path.exists(out))
         self.assertIn("x.jpg", self.fails("check", ref, ref, "-o", self.path("x.jpg"), status=2))
         self.assertIn("IMAGE and a REF", self.fails("check", ref, "-o", out, status=2))
+        flat = niftiwrite.write_nii(self.path("flat.nii"), np.zeros((4, 4, 4)), 16,
+                                    srow=[[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 0, 0]])
+        for image, reference in [(flat, ref), (ref, flat)]:
+            self.assertIn("flat.nii: its voxel-to-world matrix is singular", self.fails("check", image, reference, "-o", out))
+            self.assertFalse(os.path.exists(out))
 
 
 if __name__ == "__main__":
