@@ -305,7 +305,8 @@ class Check(ProgramTest):
         flat = niftiwrite.write_nii(self.path("flat.nii"), np.zeros((4, 4, 4)), 16,
                                     srow=[[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 0, 0]])
         for image, reference in [(flat, ref), (ref, flat)]:
-            self.assertIn("flat.nii: its voxel-to-world matrix is singular", self.fails("check", image, reference, "-o", out))
+            line = self.fails("check", image, reference, "-o", out)
+            self.assertIn("flat.nii: its voxel-to-world matrix is singular", line)
             self.assertFalse(os.path.exists(out))
 
 
