@@ -44,24 +44,14 @@ FrameBox voxel_box(const uint64_t dim[3]) {
   return box;
 }
 
-// The world box around the eight outer corners of the voxel grid, with
-// pixels of the smallest voxel size.
+// The world box with pixels of the smallest voxel size.
 FrameBox world_box(const uint64_t dim[3], const Mat4 &voxel_to_world, const std::string &option) {
   FrameBox box;
   if (!invert(voxel_to_world, &box.to_voxel))
     throw ArgumentError("--world: the image's voxel-to-world matrix is singular");
-  box.low = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
-             std::numeric_limits<double>::infinity()};
-  box.high = {-box.low[0], -box.low[1], -box.low[2]};
-  for (int corner = 0; corner < 8; ++corner) {
-    Vec3 p{};
-    for (std::size_t a = 0; a < 3; ++a) p[a] = (corner >> a & 1) ? static_cast<double>(dim[a]) + 0.5 : 0.5;
-    const Vec3 w = apply_point(voxel_to_world, p);
-    for (std::size_t a = 0; a < 3; ++a) {
-      box.low[a] = std::min(box.low[a], w[a]);
-      box.high[a] = std::max(box.high[a], w[a]);
-    }
-  }
+  const WorldBounds bounds = world_bounds(dim, voxel_to_world);
+  box.low = bounds.low;
+  box.high = bounds.high;
   box.pitch = std::numeric_limits<double>::infinity();
   for (int c = 0; c < 3; ++c) {
     const double length = std::hypot(at(voxel_to_world, 0, c), at(voxel_to_world, 1, c), at(voxel_to_world, 2, c));
@@ -107,6 +97,23 @@ char direction_letter(const Vec3 &d, bool positive) {
 }
 
 }  // namespace
+
+WorldBounds world_bounds(const uint64_t dim[3], const Mat4 &voxel_to_world) {
+  WorldBounds box;
+  box.low = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+             std::numeric_limits<double>::infinity()};
+  box.high = {-box.low[0], -box.low[1], -box.low[2]};
+  for (int corner = 0; corner < 8; ++corner) {
+    Vec3 p{};
+    for (std::size_t a = 0; a < 3; ++a) p[a] = (corner >> a & 1) ? static_cast<double>(dim[a]) + 0.5 : 0.5;
+    const Vec3 w = apply_point(voxel_to_world, p);
+    for (std::size_t a = 0; a < 3; ++a) {
+      box.low[a] = std::min(box.low[a], w[a]);
+      box.high[a] = std::max(box.high[a], w[a]);
+    }
+  }
+  return box;
+}
 
 PlaneView plane_view(const PlaneRequest &request, const uint64_t dim[3], const Mat4 &voxel_to_world) {
   const PlaneAxes ax = axes_of(request.plane);

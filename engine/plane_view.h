@@ -33,6 +33,14 @@ struct PlaneView {
   int32_t height = 0;
 };
 
+// The world box (mm) around the eight outer corners of the voxel grid:
+// where world planes are cut from. `voxel_to_world` takes 1-based voxel
+// coordinates.
+struct WorldBounds {
+  Vec3 low{}, high{};
+};
+WorldBounds world_bounds(const uint64_t dim[3], const Mat4 &voxel_to_world);
+
 // `voxel_to_world` takes 1-based voxel coordinates. A position beyond the
 // image is a ArgumentError.
 PlaneView plane_view(const PlaneRequest &request, const uint64_t dim[3], const Mat4 &voxel_to_world);

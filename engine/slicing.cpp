@@ -46,6 +46,12 @@ const char *plane_name(Plane plane) {
   return "";
 }
 
+std::optional<Plane> plane_named(const std::string &name) {
+  for (Plane plane : {Plane::Axial, Plane::Coronal, Plane::Sagittal})
+    if (name == plane_name(plane)) return plane;
+  return std::nullopt;
+}
+
 Mat4 row_transform(const Mat4 &transform, int32_t j) {
   Mat4 row = transform;
   for (int r = 4; r < 8; ++r) row[r] = static_cast<double>(j) * transform[r];

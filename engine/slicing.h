@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ std::array<int32_t, 2> plane_size(Plane plane, const uint64_t dim[3]);
 // The number of planes along the plane's normal.
 uint64_t plane_count(Plane plane, const uint64_t dim[3]);
 const char *plane_name(Plane plane);
+// The plane of that name (axial, coronal, sagittal), or none.
+std::optional<Plane> plane_named(const std::string &name);
 
 // Fills width * height pixels (i fastest) through `transform`, rows shared
 // among the workers; the pixels are the library's slice() of the whole

@@ -38,6 +38,12 @@ using EdgeLetters = std::array<char, 4>;
 // not drawn.
 void draw_letters(Picture *picture, const EdgeLetters &letters);
 
+// The text in the same white letters with a black rim, each character
+// 5 x 7 cells of `scale` pixels, 6 cells apart, its top left corner at
+// (x, y); it draws L R A P S I, the digits, '-', '.', 'm', 'x', 'y', 'z'
+// and leaves a space for any other character.
+void draw_text(Picture *picture, const std::string &text, int32_t x, int32_t y, int32_t scale);
+
 // Writes the picture as an 8-bit grey or colour PNG.
 void write_picture(const std::string &path, const Picture &picture);
 

@@ -181,4 +181,15 @@ std::string required_option(const Arguments &args, const std::string &name) {
   return *v;
 }
 
+std::optional<Window> window_option(const Arguments &args) {
+  const std::optional<std::string> v = args.value("window");
+  if (!v) return std::nullopt;
+  const std::vector<std::string> f = split_fields(*v);
+  const std::optional<double> low = f.size() == 2 ? to_double(f[0]) : std::nullopt;
+  const std::optional<double> high = f.size() == 2 ? to_double(f[1]) : std::nullopt;
+  if (!low || !high || !std::isfinite(*low) || !std::isfinite(*high) || !(*low < *high))
+    throw ArgumentError("--window: " + quoted(*v) + " is not LOW,HIGH with LOW below HIGH");
+  return Window{*low, *high};
+}
+
 }  // namespace vacli

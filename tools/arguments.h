@@ -13,6 +13,7 @@
 #include "integer_scaling.h"
 #include "kernels.h"
 #include "matrix.h"
+#include "png_writer.h"
 #include "transform_chain.h"
 
 namespace vacli {
@@ -81,6 +82,8 @@ double background_option(const Arguments &args);      // --background, 0
 // The program's words for an output file and the options that decide how
 // an integer output stores its values.
 ScalingWords scaling_words(const std::string &output);
+// --window LO,HI: grey levels, LO below HI; none when not given.
+std::optional<Window> window_option(const Arguments &args);
 // The value of an option the command cannot do without.
 std::string required_option(const Arguments &args, const std::string &name);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "check_picture.h"
 #include "commands.h"
 #include "errors.h"
 #include "output_file.h"
@@ -109,6 +110,19 @@ void draw_overview(const std::vector<SliceImage> &top, const std::vector<SliceIm
   write_png(path, pixels, width, height, kWindow);
 }
 
+// The rotated phantom over the phantom's edges: what a failed
+// registration looks like.
+void draw_check(const std::string &image_path, const std::string &ref_path, const std::string &path,
+                const Workers &workers) {
+  const NiftiImage image = NiftiImage::open(image_path);
+  const MappedVolume image_volume(image, 1);
+  const NiftiImage ref = NiftiImage::open(ref_path);
+  const MappedVolume ref_volume(ref, 1);
+  CheckRequest request;
+  request.window = kWindow;
+  write_picture(path, check_picture(image_volume, ref_volume, request, workers));
+}
+
 void run_demo(const Arguments &args) {
   if (!args.positional().empty()) throw ArgumentError("unexpected argument " + quoted(args.positional()[0]));
   const std::string dir = args.value("out").value_or("volaccess-demo");
@@ -149,6 +163,8 @@ void run_demo(const Arguments &args) {
   const std::vector<SliceImage> result = draw_planes(rotated_path, dir, "rotated", workers);
   draw_overview(input, result, dir + "/overview.png");
   std::printf("  %-24s the phantom (top) and the rotated result (bottom)\n", "overview.png");
+  draw_check(rotated_path, phantom_path, dir + "/check.png", workers);
+  std::printf("  %-24s the rotated result over the phantom's edges\n", "check.png");
 }
 
 }  // namespace
@@ -161,7 +177,8 @@ const CommandDef &demo_command() {
       "[--out DIR] [--threads N]",
       "Synthesises a 3-D phantom with an oblique voxel-to-world matrix and scaled int16\n"
       "voxels, writes it as NIfTI, reslices it under a rotation with windowed-sinc\n"
-      "interpolation, and draws axial, coronal and sagittal slices of both as PNG pictures.\n",
+      "interpolation, and draws axial, coronal and sagittal slices of both as PNG pictures,\n"
+      "and the result over the phantom's edges as 'volaccess check' draws it.\n",
       {{"out", "DIR", "the folder for the results (default: volaccess-demo)"}, kThreadsOption},
       run_demo};
   return command;

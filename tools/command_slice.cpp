@@ -74,17 +74,6 @@ PlaneView slice_request(const SliceChoice &choice, const VolumeMap &map, const M
   return plane_view(named, map.dim, voxel_to_world);
 }
 
-std::optional<Window> window_option(const Arguments &args) {
-  const std::optional<std::string> v = args.value("window");
-  if (!v) return std::nullopt;
-  const std::vector<std::string> f = split_fields(*v);
-  const std::optional<double> low = f.size() == 2 ? to_double(f[0]) : std::nullopt;
-  const std::optional<double> high = f.size() == 2 ? to_double(f[1]) : std::nullopt;
-  if (!low || !high || !std::isfinite(*low) || !std::isfinite(*high) || !(*low < *high))
-    throw ArgumentError("--window: " + quoted(*v) + " is not LOW,HIGH with LOW below HIGH");
-  return Window{*low, *high};
-}
-
 // Grey through the window, or coloured by label; letters on the edges of
 // pictures of images that say how they lie in the world.
 Picture slice_picture(const Arguments &args, const SliceImage &cut, const std::optional<Window> &window,

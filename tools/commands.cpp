@@ -16,7 +16,8 @@ using Words = std::vector<std::string>;
 constexpr std::size_t kSummaryColumn = 33;
 constexpr std::size_t kOptionHelpColumn = 21;
 
-const CommandDef &(*const kCommands[])() = {info_command, sample_command, slice_command, reslice_command, demo_command};
+const CommandDef &(*const kCommands[])() = {info_command,    sample_command, slice_command,
+                                            reslice_command, check_command,  demo_command};
 
 const CommandDef *find_command(const std::string &name) {
   for (const auto command : kCommands)

@@ -28,6 +28,7 @@ const CommandDef &info_command();
 const CommandDef &sample_command();
 const CommandDef &slice_command();
 const CommandDef &reslice_command();
+const CommandDef &check_command();
 const CommandDef &demo_command();
 
 // The program's overview, and the help of one command, as printed.

@@ -9,6 +9,8 @@ on numpy arrays and NIfTI images:
 - ``reslice(source, like, ...)`` resamples an image onto another's grid,
   or onto new voxel sizes, through transform files, a FLIRT matrix or an
   affine, as the ``volaccess reslice`` command does.
+- ``check(image, ref, out=None, ...)`` draws an image over the edges of
+  its reference, to judge a registration by eye.
 
 Hold codes pick the interpolation: 0 nearest neighbour, 1 trilinear,
 2..170 Lagrange through hold + 1 nodes, -1..-254 Hann-windowed sinc over
@@ -20,5 +22,6 @@ messages.
 from ._native import Volume, sample_array
 from ._images import load
 from ._reslice import reslice
+from ._check import check
 
-__all__ = ["Volume", "load", "reslice", "sample_array"]
+__all__ = ["Volume", "check", "load", "reslice", "sample_array"]

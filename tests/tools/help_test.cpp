@@ -15,11 +15,9 @@ struct Listed {
   const CommandDef &(*command)();
 };
 
-const Listed kCommands[] = {{"info", vacli::info_command},
-                            {"sample", vacli::sample_command},
-                            {"slice", vacli::slice_command},
-                            {"reslice", vacli::reslice_command},
-                            {"demo", vacli::demo_command}};
+const Listed kCommands[] = {{"info", vacli::info_command},   {"sample", vacli::sample_command},
+                            {"slice", vacli::slice_command}, {"reslice", vacli::reslice_command},
+                            {"check", vacli::check_command}, {"demo", vacli::demo_command}};
 
 class CommandHelp : public testing::TestWithParam<Listed> {};
 
