@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "integer_scaling.h"
 #include "matrix.h"
 #include "nifti_header.h"
 #include "nifti_image.h"
@@ -46,8 +47,9 @@ Mat4 reference_to_source(const Mat4 &source_matrix, const Mat4 &reference_matrix
 // .nii.gz). A source series becomes an output series unless
 // options.volume picks one volume. It installs no signal handler: the
 // program holds a FaultGuard around it, for files that shrink meanwhile.
-void reslice(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
-             const ResliceOptions &options, const std::string &out_path);
+// Returns what storing changed, for the caller to tell.
+StoringCounts reslice(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
+                      const ResliceOptions &options, const std::string &out_path);
 
 // The output's description: what was done, cut to the 79 characters a
 // NIfTI header holds.

@@ -1,5 +1,6 @@
 // volaccess reslice: a source image resampled onto a reference's grid, or
 // onto a grid of its own at new voxel sizes.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -12,6 +13,7 @@
 #include "fault_guard.h"
 #include "notes.h"
 #include "output_grid.h"
+#include "output_guard.h"
 #include "progress.h"
 #include "reslicing.h"
 #include "text_numbers.h"
@@ -86,6 +88,22 @@ NiftiHeader output_grid(const GridChoice &choice, const NiftiHeader &source, con
   return grid_from_source(source, source_name, choice.voxel_size, choice.counts);
 }
 
+// What most likely made an output too large, and how to have it anyway.
+std::string size_advice(const Arguments &args, const NiftiHeader &source) {
+  std::string cause;
+  if (const std::optional<std::string> like = args.value("like")) cause = "the grid of " + *like;
+  if (const std::optional<std::string> size = args.value("voxel-size")) {
+    const Vec3 mm = voxel_size_option(*size);
+    const Vec3 &own = source.geometry.pixdim;
+    const double finest = std::min({std::fabs(own[0]), std::fabs(own[1]), std::fabs(own[2])});
+    // Far below the source's own voxels: a size in metres or a lost digit.
+    const bool tiny = std::min({mm[0], mm[1], mm[2]}) < finest / 10;
+    cause = "--voxel-size " + *size + (tiny ? ": the image is in millimetres" : "");
+  }
+  if (const std::optional<std::string> shape = args.value("shape")) cause += ", --shape " + *shape;
+  return cause + "; --large-output writes it all the same";
+}
+
 // The steps from output world points to source world points that the
 // options ask for: --transform files, a FLIRT matrix, or a world affine.
 TransformChain chain_option(const Arguments &args, const NiftiHeader &source, const NiftiHeader &reference) {
@@ -98,12 +116,12 @@ TransformChain chain_option(const Arguments &args, const NiftiHeader &source, co
   }
   TransformChain chain;
   if (const std::optional<std::string> fsl = args.value("fsl")) {
-    chain.then_affine(flirt_to_world(read_matrix_file(*fsl), source, reference, *fsl));
+    chain.then_affine(flirt_to_world(read_matrix_file(*fsl, "--fsl"), source, reference, *fsl));
     chain.add_name(*fsl);
   } else if (const std::optional<std::string> affine = args.value("affine")) {
     // The affine moves the source onto the output, so points go back through its inverse.
     Mat4 inverse{};
-    if (!invert(read_matrix_file(*affine), &inverse)) fail(*affine, "the affine is singular");
+    if (!invert(read_matrix_file(*affine, "--affine"), &inverse)) fail(*affine, "the affine is singular");
     chain.then_affine(inverse);
     chain.add_name(*affine);
   }
@@ -132,12 +150,18 @@ void run_reslice(const Arguments &args) {
   const NiftiImage source = NiftiImage::open(source_path, options.volume);
   const NiftiHeader grid = output_grid(choice, source.header(), source.name());
   const TransformChain chain = chain_option(args, source.header(), grid);
+  if (!args.has("large-output")) {
+    const OutputSize size = reslice_output_size(source.header(), grid, options.datatype, options.volume);
+    check_output_size(size, nifti_output_place(out, size), size_advice(args, source.header()));
+  }
   const FaultGuard guard(source.name());
-  reslice(source, grid, chain, options, out);
+  const StoringCounts stored = reslice(source, grid, chain, options, out);
   if (quiet) return;
+  const std::string type = options.datatype == "source" ? source.header().datatype->name : options.datatype;
+  print_note(storing_note(stored, type, options.background, out));
   print_note(integer_source_note(source.header(), options.hold, source.name()));
-  print_note(unoriented_note(source.header(), source.name()));
-  if (const std::optional<std::string> like = args.value("like")) print_note(unoriented_note(grid, *like));
+  print_placement_notes(source.header(), source.name());
+  if (const std::optional<std::string> like = args.value("like")) print_placement_notes(grid, *like);
 }
 
 }  // namespace
@@ -201,6 +225,10 @@ const CommandDef &reslice_command() {
         "this machine, through the Python package's volaccess.distributed\n"
         "(as a .zarr source or output does): $VOLACCESS_PYTHON, else python3"},
        {"chunks", "N", "with a .zarr output or --scheduler: chunks of N voxels, or X,Y,Z (default 128)"},
+       {"large-output", nullptr,
+        "write an output larger than the free space of its file system (or, for\n"
+        ".nii.gz, than half the memory), which is otherwise refused before any of it\n"
+        "is computed"},
        {"output", "OUT", "the output file, ending in .nii or .nii.gz, or a new .zarr store", 'o'}},
       run_reslice};
   return command;

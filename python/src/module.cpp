@@ -7,4 +7,5 @@ PYBIND11_MODULE(_native, m) {
   vapy::bind_volume(m);
   vapy::bind_array_sampling(m);
   vapy::bind_reslice(m);
+  vapy::bind_output_guard(m);
 }

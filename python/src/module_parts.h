@@ -11,6 +11,7 @@ void bind_errors(pybind11::module_ &m);
 void bind_volume(pybind11::module_ &m);
 void bind_array_sampling(pybind11::module_ &m);
 void bind_reslice(pybind11::module_ &m);
+void bind_output_guard(pybind11::module_ &m);
 
 }  // namespace vapy
 
