@@ -122,14 +122,14 @@ void check_labels_storable(const NiftiDatatype &type, const StoredScaling &scali
       scaling.scale == 1 && scaling.offset == 0
           ? ""
           : " at scale " + shortest_text(scaling.scale) + " and offset " + shortest_text(scaling.offset);
-  if (inexact)
-    fail(source, "--hold label: the label " + shortest_text(*inexact) + " cannot be stored exactly in " + type.name +
-                     scaled + "; another scaling would invent labels: choose --datatype source or float32");
   if (!stores_exactly(scaling, type, range.low) || !stores_exactly(scaling, type, range.high))
     fail(source, "--hold label: the labels run from " + shortest_text(range.low) + " to " + shortest_text(range.high) +
                      ", which " + type.name + scaled +
                      " cannot hold exactly; another scaling would invent labels: choose --datatype source or a "
                      "wider type");
+  if (inexact)
+    fail(source, "--hold label: the label " + shortest_text(*inexact) + " cannot be stored exactly in " + type.name +
+                     scaled + "; another scaling would invent labels: choose --datatype source or float32");
 }
 
 void prepare_for_storing(double *values, std::size_t n, const NiftiDatatype &type, double background,
