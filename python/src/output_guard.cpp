@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <pybind11/stl.h>
+
 #include "module_parts.h"
 #include "output_guard.h"
 
