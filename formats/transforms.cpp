@@ -314,7 +314,8 @@ std::vector<FileTransform> read_transform_file(const std::string &path) {
   }
   fail(path,
        "is not a transform: none of an ITK transform text file ('#Insight Transform File'), a MATLAB "
-       "level-4 .mat transform, or a NIfTI displacement field");
+       "level-4 .mat transform, or a NIfTI displacement field (a 4x4 matrix goes to --affine, a FLIRT "
+       "matrix to --fsl)");
 }
 
 Mat4 read_matrix_file(const std::string &path, const std::string &option) {
