@@ -23,6 +23,9 @@ IntegerBounds bounds_of(const NiftiDatatype &type) {
     case 512: return {0, 65535};
     case 8: return {-2147483648.0, 2147483647.0};
     case 768: return {0, 4294967295.0};
+    // Rounded to doubles, as every value compared with them is.
+    case 1024: return {-9223372036854775808.0, 9223372036854775807.0};
+    case 1280: return {0, 18446744073709551615.0};
     default: break;
   }
   throw Error(std::string("no integer range for datatype ") + type.name);
@@ -78,8 +81,7 @@ bool represents(const StoredScaling &scaling, const NiftiDatatype &type, const V
   const IntegerBounds b = bounds_of(type);
   if (!(scaling.scale > 0) || !std::isfinite(scaling.offset)) return false;
   if (!stores_within(range.low, scaling, b) || !stores_within(range.high, scaling, b)) return false;
-  const double stored = std::round((background - scaling.offset) / scaling.scale);
-  return stored >= b.low && stored <= b.high && scaling.scale * stored + scaling.offset == background;
+  return stores_exactly(scaling, type, background);
 }
 
 void check_background_storable(const NiftiDatatype &type, double background, const ScalingWords &words) {
@@ -106,6 +108,43 @@ StoredScaling choose_integer_scaling(const NiftiDatatype &type, const ValueRange
                          shortest_text(background) + " exactly with the values from " + shortest_text(range.low) +
                          " to " + shortest_text(range.high) + (float_fields ? " (NIfTI-1 keeps them as floats)" : "") +
                          ": choose " + words.float_output + " or another background");
+}
+
+bool stores_exactly(const StoredScaling &scaling, const NiftiDatatype &type, double v) {
+  const IntegerBounds b = bounds_of(type);
+  const double stored = std::round((v - scaling.offset) / scaling.scale);
+  return stored >= b.low && stored <= b.high && scaling.scale * stored + scaling.offset == v;
+}
+
+void check_labels_storable(const NiftiDatatype &type, const StoredScaling &scaling, const ValueRange &range,
+                           const std::optional<double> &inexact, const std::string &source) {
+  const std::string scaled =
+      scaling.scale == 1 && scaling.offset == 0
+          ? ""
+          : " at scale " + shortest_text(scaling.scale) + " and offset " + shortest_text(scaling.offset);
+  if (!stores_exactly(scaling, type, range.low) || !stores_exactly(scaling, type, range.high))
+    fail(source, "--hold label: the labels run from " + shortest_text(range.low) + " to " + shortest_text(range.high) +
+                     ", which " + type.name + scaled +
+                     " cannot hold exactly; another scaling would invent labels: choose --datatype source or a "
+                     "wider type");
+  if (inexact)
+    fail(source, "--hold label: the label " + shortest_text(*inexact) + " cannot be stored exactly in " + type.name +
+                     scaled + "; another scaling would invent labels: choose --datatype source or float32");
+}
+
+void prepare_for_storing(double *values, std::size_t n, const NiftiDatatype &type, double background,
+                         StoringCounts *counts) {
+  if (is_integer_type(type)) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (std::isnan(values[i])) {
+        values[i] = background;
+        ++counts->not_a_number;
+      }
+  } else if (type.code == 16) {
+    const double largest = std::numeric_limits<float>::max();
+    for (std::size_t i = 0; i < n; ++i)
+      if (std::isfinite(values[i]) && std::fabs(values[i]) > largest) ++counts->beyond_float32;
+  }
 }
 
 }  // namespace vaeng

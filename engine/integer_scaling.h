@@ -4,6 +4,8 @@
 #ifndef VOLACCESS_ENGINE_INTEGER_SCALING_H
 #define VOLACCESS_ENGINE_INTEGER_SCALING_H
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -51,6 +53,30 @@ StoredScaling choose_integer_scaling(const NiftiDatatype &type, const ValueRange
 
 // Whether values of `type` are integers.
 bool is_integer_type(const NiftiDatatype &type);
+
+// Whether finite `v` is stored within `type` and read back exactly.
+bool stores_exactly(const StoredScaling &scaling, const NiftiDatatype &type, double v);
+
+// Labels are stored as they are or not at all: a scaling that spread
+// them over the type's integers would invent labels. Fails, naming
+// `source`, when the range of the labels, or a label found to read back
+// otherwise (`inexact`), cannot be stored in `type` with `scaling`.
+void check_labels_storable(const NiftiDatatype &type, const StoredScaling &scaling, const ValueRange &range,
+                           const std::optional<double> &inexact, const std::string &source);
+
+// What storing an output changed: voxels that were not a number, stored
+// as the background in an integer type (which has no NaN, and whose 0
+// would read back as the offset), and finite values beyond the range of
+// float32, which it stores as infinities.
+struct StoringCounts {
+  uint64_t not_a_number = 0;
+  uint64_t beyond_float32 = 0;
+};
+
+// Readies n values for storing as `type`: in an integer type NaN becomes
+// `background`; both kinds of change are added to `counts`.
+void prepare_for_storing(double *values, std::size_t n, const NiftiDatatype &type, double background,
+                         StoringCounts *counts);
 
 }  // namespace vaeng
 

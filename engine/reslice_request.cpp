@@ -1,10 +1,12 @@
 #include "reslice_request.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "errors.h"
 #include "output_grid.h"
+#include "output_guard.h"
 #include "transforms.h"
 
 namespace vaeng {
@@ -16,6 +18,14 @@ std::string name_of(const ArgumentWords &words, ResliceArgument argument) { retu
 std::string written(const ArgumentWords &words, ResliceArgument argument) {
   const auto it = words.written.find(argument);
   return it == words.written.end() ? std::string() : it->second + " ";
+}
+
+// The value as the user wrote it, unquoted.
+std::string written_value(const ArgumentWords &words, ResliceArgument argument) {
+  const auto it = words.written.find(argument);
+  if (it == words.written.end()) return "";
+  const std::string &text = it->second;
+  return text.size() >= 2 && text.front() == '\'' && text.back() == '\'' ? text.substr(1, text.size() - 2) : text;
 }
 
 void check_grid(const ResliceRequest &r, const ArgumentWords &words) {
@@ -48,6 +58,24 @@ void check_matrix(const MatrixArgument &m, const std::string &name) {
   const Mat4 &a = *m.matrix;
   if (at(a, 3, 0) != 0 || at(a, 3, 1) != 0 || at(a, 3, 2) != 0 || at(a, 3, 3) != 1)
     throw ArgumentError(name + ": the last row of the matrix must be 0 0 0 1");
+}
+
+// What most likely made an output too large, and how to have it anyway.
+std::string size_advice(const ResliceRequest &r, const NiftiHeader &source, const ArgumentWords &words) {
+  std::string cause;
+  if (!r.like.empty()) cause = "the grid of " + r.like;
+  if (r.like_header) cause = "the grid of " + name_of(words, ResliceArgument::kLike);
+  if (r.voxel_size) {
+    const Vec3 &mm = *r.voxel_size;
+    const Vec3 &own = source.geometry.pixdim;
+    const double finest = std::min({std::fabs(own[0]), std::fabs(own[1]), std::fabs(own[2])});
+    // Far below the source's own voxels: a size in metres or a lost digit.
+    const bool tiny = std::min({mm[0], mm[1], mm[2]}) < finest / 10;
+    cause = words.with_value(ResliceArgument::kVoxelSize, written_value(words, ResliceArgument::kVoxelSize)) +
+            (tiny ? ": the image is in millimetres" : "");
+  }
+  if (r.shape) cause += ", " + words.with_value(ResliceArgument::kShape, written_value(words, ResliceArgument::kShape));
+  return cause + "; " + name_of(words, ResliceArgument::kLargeOutput) + " writes it all the same";
 }
 
 void check_transforms(const ResliceRequest &r, const ArgumentWords &words) {
@@ -106,13 +134,19 @@ NiftiImage open_reslice_source(const std::string &path, const ResliceRequest &re
   return NiftiImage::open(path, request.options.volume);
 }
 
-NiftiHeader run_reslice(const ResliceRequest &request, const NiftiImage &source, const ArgumentWords &words,
-                        PlaneSink &sink) {
+ResliceResult run_reslice(const ResliceRequest &request, const NiftiImage &source, const ArgumentWords &words,
+                          PlaneSink &sink) {
   check_request(request, words);
-  const NiftiHeader grid = output_grid(request, source, words);
-  const TransformChain chain = chain_of(request, source.header(), grid, words);
-  reslice(source, grid, chain, request.options, sink);
-  return grid;
+  ResliceResult result;
+  result.grid = output_grid(request, source, words);
+  const TransformChain chain = chain_of(request, source.header(), result.grid, words);
+  if (!request.large_output) {
+    const OutputSize size =
+        reslice_output_size(source.header(), result.grid, resliced_datatype(request.options), request.options.volume);
+    check_output_size(size, sink.place(size), size_advice(request, source.header(), words));
+  }
+  result.stored = reslice(source, result.grid, chain, request.options, sink);
+  return result;
 }
 
 }  // namespace vaeng

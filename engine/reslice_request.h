@@ -24,8 +24,18 @@ namespace vaeng {
 
 // The arguments of a reslice that messages name; front doors keep their
 // names in tables of kResliceArguments entries in this order.
-enum class ResliceArgument { kLike, kVoxelSize, kShape, kTransforms, kFsl, kAffine, kBackground, kDatatype };
-constexpr std::size_t kResliceArguments = 8;
+enum class ResliceArgument {
+  kLike,
+  kVoxelSize,
+  kShape,
+  kTransforms,
+  kFsl,
+  kAffine,
+  kBackground,
+  kDatatype,
+  kLargeOutput
+};
+constexpr std::size_t kResliceArguments = 9;
 
 // How a front door speaks of its arguments: the program of its options
 // ("--voxel-size"), Python of its keywords ("voxel_size").
@@ -63,6 +73,15 @@ struct ResliceRequest {
   MatrixArgument fsl;
   MatrixArgument affine;
   ResliceOptions options;
+  // An output larger than its place can hold (output_guard.h) is written
+  // all the same.
+  bool large_output = false;
+};
+
+// What a reslice made: the output grid, and what storing changed.
+struct ResliceResult {
+  NiftiHeader grid;
+  StoringCounts stored;
 };
 
 // Checks what needs no file, before any is opened: the grid's and the
@@ -74,10 +93,10 @@ void check_request(const ResliceRequest &request, const ArgumentWords &words);
 // series, only the chosen volume is decompressed.
 NiftiImage open_reslice_source(const std::string &path, const ResliceRequest &request);
 
-// Runs a checked request on `source` into `sink`; returns the header of
-// the output grid.
-NiftiHeader run_reslice(const ResliceRequest &request, const NiftiImage &source, const ArgumentWords &words,
-                        PlaneSink &sink);
+// Runs a checked request on `source` into `sink`, after weighing the
+// output against its place unless the request says large_output.
+ResliceResult run_reslice(const ResliceRequest &request, const NiftiImage &source, const ArgumentWords &words,
+                          PlaneSink &sink);
 
 }  // namespace vaeng
 

@@ -92,6 +92,8 @@ class Mask {
  public:
   Mask(const std::string &path, const NiftiHeader &reference) : image_(NiftiImage::open(path)) {
     const NiftiHeader &h = image_.header();
+    // Which of its volumes is meant cannot be guessed.
+    if (h.volumes > 1) fail(path, "the mask holds " + std::to_string(h.volumes) + " volumes; a mask is one volume");
     if (h.dim != reference.dim)
       fail(path, "the mask is " + shape(h) + " but the reference grid is " + shape(reference));
     for (int e = 0; e < 16; ++e)
@@ -196,13 +198,50 @@ ValueRange output_range(const OutputPlanes &planes, const NiftiHeader &reference
   return range;
 }
 
+// Labels keep their values: the source's own scaling (none for a float
+// source), every label read back exactly, or the output is refused.
+StoredScaling label_scaling(const NiftiDatatype &type, const NiftiHeader &source_header, const NiftiHeader &reference,
+                            const OutputPlanes &planes, const ResliceOptions &options, const std::string &source_name) {
+  StoredScaling own;
+  if (is_integer_type(*source_header.datatype)) own = StoredScaling{source_header.scale, source_header.offset};
+  const double b = options.background;
+  ValueRange range{b, b};
+  std::optional<double> inexact;
+  if (!stores_exactly(own, type, b)) inexact = b;
+  // An integer source's labels are its own stored values: they fit.
+  const bool own_type = resliced_datatype(options) == "source" && is_integer_type(*source_header.datatype);
+  if (own_type || inexact) {
+    check_labels_storable(type, own, range, inexact, source_name);
+    return own;
+  }
+  const auto count = static_cast<std::size_t>(reference.dim[0] * reference.dim[1]);
+  planes.each("measuring", [&](const double *values) {
+    for (const double *v = values; v != values + count; ++v) {
+      if (!std::isfinite(*v)) continue;
+      range.low = std::min(range.low, *v);
+      range.high = std::max(range.high, *v);
+      if (!inexact && !stores_exactly(own, type, *v)) inexact = *v;
+    }
+  });
+  check_labels_storable(type, own, range, inexact, source_name);
+  return own;
+}
+
 // An integer output keeps the source's scaling when asked for the source's
 // type and that scaling stores the background; else the range is measured.
 void choose_scaling(NiftiLayout *layout, const NiftiHeader &source_header, const NiftiHeader &reference,
-                    const OutputPlanes &planes, const ResliceOptions &options, const ScalingWords &words) {
+                    const OutputPlanes &planes, const ResliceOptions &options, const std::string &source_name,
+                    const ScalingWords &words) {
   if (!is_integer_type(*layout->datatype)) return;
   // Refused before the measuring pass, which it would only waste.
   check_background_storable(*layout->datatype, options.background, words);
+  if (options.hold == kLabelHold) {
+    const StoredScaling labels =
+        label_scaling(*layout->datatype, source_header, reference, planes, options, source_name);
+    layout->scale = labels.scale;
+    layout->offset = labels.offset;
+    return;
+  }
   std::optional<StoredScaling> own;
   if (is_integer_type(*source_header.datatype)) own = StoredScaling{source_header.scale, source_header.offset};
   const double b = options.background;
@@ -266,14 +305,21 @@ std::string reslice_description(const TransformChain &chain, const ResliceOption
   return text.substr(0, 79);
 }
 
-void reslice(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
-             const ResliceOptions &options, PlaneSink &sink) {
+StoringCounts reslice(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
+                      const ResliceOptions &options, PlaneSink &sink) {
   const OutputPlanes planes(source, reference, chain, options);
   NiftiLayout layout = output_layout(source.header(), reference, options, reslice_description(chain, options));
-  choose_scaling(&layout, source.header(), reference, planes, options, sink.words());
+  choose_scaling(&layout, source.header(), reference, planes, options, source.name(), sink.words());
   sink.start(layout);
-  planes.each("reslicing", [&](const double *plane) { sink.write_plane(plane); });
+  StoringCounts counts;
+  std::vector<double> ready(static_cast<std::size_t>(reference.dim[0] * reference.dim[1]));
+  planes.each("reslicing", [&](const double *plane) {
+    std::copy(plane, plane + ready.size(), ready.begin());
+    prepare_for_storing(ready.data(), ready.size(), *layout.datatype, options.background, &counts);
+    sink.write_plane(ready.data());
+  });
   sink.finish();
+  return counts;
 }
 
 }  // namespace vaeng

@@ -15,6 +15,7 @@
 #include "nifti_header.h"
 #include "nifti_image.h"
 #include "nifti_writer.h"
+#include "output_guard.h"
 #include "transform_chain.h"
 
 namespace vaeng {
@@ -57,6 +58,8 @@ class PlaneSink {
   virtual void write_plane(const double *values) = 0;
   // After the last plane: completes the output.
   virtual void finish() = 0;
+  // Where an output of `size` goes, for the output guard.
+  virtual OutputPlace place(const OutputSize &size) const = 0;
 
  protected:
   explicit PlaneSink(ScalingWords words) : words_(std::move(words)) {}
@@ -82,6 +85,7 @@ class NiftiFileSink : public NiftiSink {
  public:
   explicit NiftiFileSink(ScalingWords words);
   void start(const NiftiLayout &layout) override;
+  OutputPlace place(const OutputSize &size) const override { return nifti_output_place(words().output, size); }
 };
 
 // The image in the memory that `allocate` gives: it is called once with
@@ -90,6 +94,7 @@ class NiftiMemorySink : public NiftiSink {
  public:
   NiftiMemorySink(ScalingWords words, std::function<unsigned char *(uint64_t)> allocate);
   void start(const NiftiLayout &layout) override;
+  OutputPlace place(const OutputSize &size) const override { return OutputPlace{"", 0, voxel_bytes(size)}; }
 
  private:
   std::function<unsigned char *(uint64_t)> allocate_;
@@ -105,9 +110,11 @@ Mat4 reference_to_source(const Mat4 &source_matrix, const Mat4 &reference_matrix
 // gives the result, with the reference's geometry, to `sink`. A source
 // series becomes an output series unless options.volume picks one
 // volume. It installs no signal handler: the program holds a FaultGuard
-// around it, for files that shrink meanwhile.
-void reslice(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
-             const ResliceOptions &options, PlaneSink &sink);
+// around it, for files that shrink meanwhile. Returns what storing
+// changed (NaN stored as the background, values beyond the type), for the
+// caller to tell.
+StoringCounts reslice(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
+                      const ResliceOptions &options, PlaneSink &sink);
 
 // The output's description: what was done, cut to the 79 characters a
 // NIfTI header holds.

@@ -47,12 +47,14 @@ bool all_finite(const Mat4 &m) {
 bool invert(const Mat4 &m, Mat4 *inverse) {
   if (!all_finite(m)) return false;
   double a[4][8];
+  // Pivots are weighed against the linear part alone: a large translation
+  // makes no matrix singular.
   double largest = 0;
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c) {
       a[r][c] = at(m, r, c);
       a[r][c + 4] = r == c ? 1.0 : 0.0;
-      largest = std::fmax(largest, std::fabs(a[r][c]));
+      if (c < 3) largest = std::fmax(largest, std::fabs(a[r][c]));
     }
   if (largest == 0) return false;
   for (int col = 0; col < 4; ++col) {

@@ -1,5 +1,7 @@
 #include "transforms.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -111,11 +113,23 @@ struct Entry {
   std::vector<double> parameters;
   std::vector<double> fixed;
   std::string where;
+  bool has_parameters = false;
+  bool has_fixed = false;
 };
+
+// A .mat file holds its numbers in binary, where NaN and infinity pass
+// every count: refused here, or the output would be all background.
+void check_finite(const std::vector<double> &values, const std::string &field, const std::string &where) {
+  for (std::size_t i = 0; i < values.size(); ++i)
+    if (!std::isfinite(values[i]))
+      fail(where, field + " " + std::to_string(i + 1) + " is " + shortest_text(values[i]) + ", not a finite number");
+}
 
 bool is_composite(const std::string &type) { return type.rfind("CompositeTransform_", 0) == 0; }
 
 FileTransform affine_entry(const Entry &e) {
+  check_finite(e.parameters, "parameter", e.where);
+  check_finite(e.fixed, "fixed parameter", e.where);
   FileTransform t;
   t.ras = lps_to_ras(itk_transform_lps(e.type, e.parameters, e.fixed, e.where));
   t.name = e.where;
@@ -137,7 +151,12 @@ std::vector<FileTransform> read_itk_text(const std::string &path) {
       entries.push_back(Entry{words[0], {}, {}, path + " (transform " + std::to_string(entries.size()) + ")"});
     } else if (key == "Parameters" || key == "FixedParameters") {
       if (entries.empty()) fail(where, key + " before any 'Transform:' line");
-      (key == "Parameters" ? entries.back().parameters : entries.back().fixed) = numbers_after(line, colon, where);
+      Entry &e = entries.back();
+      bool &seen = key == "Parameters" ? e.has_parameters : e.has_fixed;
+      // Two would leave one of them unused without a word.
+      if (seen) fail(where, "a second '" + key + ":' line for one transform");
+      seen = true;
+      (key == "Parameters" ? e.parameters : e.fixed) = numbers_after(line, colon, where);
     } else {
       fail(where, "unexpected line in an ITK transform file: " + quoted(line));
     }
@@ -155,9 +174,11 @@ std::vector<FileTransform> read_mat(const std::string &path, const std::vector<u
   for (const MatVariable &v : variables) {
     if (v.name == "fixed") {
       if (entries.empty()) fail(path, "holds 'fixed' parameters before any transform");
+      if (entries.back().has_fixed) fail(path, "holds two 'fixed' variables for " + entries.back().type);
       entries.back().fixed = v.values;
+      entries.back().has_fixed = true;
     } else {
-      entries.push_back(Entry{v.name, v.values, {}, path + " (" + v.name + ")"});
+      entries.push_back(Entry{v.name, v.values, {}, path + " (" + v.name + ")", true, false});
     }
   }
   std::vector<FileTransform> out;
@@ -182,51 +203,6 @@ std::vector<FileTransform> read_field(const std::string &path) {
   return {t};
 }
 
-uint32_t load_u32(const unsigned char *p, bool big_endian) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return big_endian ? __builtin_bswap32(v) : v;
-}
-
-// A level-4 type field is MOPT in decimal: M the byte order (0 little,
-// 1 big endian), O always 0, P the number type, T 0 for a full matrix.
-bool plausible_mat4_type(uint32_t type) {
-  return type < 2000 && (type / 100) % 10 == 0 && type % 10 == 0 && (type / 10) % 10 <= 5;
-}
-
-bool looks_like_mat4(const unsigned char *bytes, std::size_t size) {
-  if (size < 20) return false;
-  const uint32_t little = load_u32(bytes, false);
-  const uint32_t big = load_u32(bytes, true);
-  return (plausible_mat4_type(little) && little < 1000) || (plausible_mat4_type(big) && big >= 1000);
-}
-
-// One number of type T from its bytes, already in the machine's order.
-template <class T>
-double load_as(const unsigned char *b) {
-  T v;
-  std::memcpy(&v, b, sizeof v);
-  return static_cast<double>(v);
-}
-
-double element(const unsigned char *p, uint32_t number_type, bool swap) {
-  unsigned char b[8];
-  const std::size_t n = number_type == 0 ? 8 : number_type <= 2 ? 4 : number_type <= 4 ? 2 : 1;
-  for (std::size_t i = 0; i < n; ++i) b[i] = swap ? p[n - 1 - i] : p[i];
-  switch (number_type) {
-    case 0: return load_as<double>(b);
-    case 1: return load_as<float>(b);
-    case 2: return load_as<int32_t>(b);
-    case 3: return load_as<int16_t>(b);
-    case 4: return load_as<uint16_t>(b);
-    default: return b[0];
-  }
-}
-
-std::size_t element_bytes(uint32_t number_type) {
-  return number_type == 0 ? 8 : number_type <= 2 ? 4 : number_type <= 4 ? 2 : 1;
-}
-
 std::vector<unsigned char> read_small_file(const std::string &path, int fd) {
   const uint64_t size = file_size(fd, path);
   if (size > kMaxMatBytes) fail(path, "is too large for a .mat transform (" + std::to_string(size) + " bytes)");
@@ -242,6 +218,45 @@ bool is_nifti_start(const unsigned char *bytes, std::size_t size) {
   std::memcpy(&field, bytes, 4);
   const int32_t swapped = static_cast<int32_t>(__builtin_bswap32(static_cast<uint32_t>(field)));
   return field == 348 || field == 540 || swapped == 348 || swapped == 540;
+}
+
+// What the file's first bytes say it is.
+enum class TransformFileKind { ItkText, Field, Mat, Other };
+
+TransformFileKind transform_file_kind(const std::string &path) {
+  const UniqueFd fd = open_regular_file(path);
+  unsigned char start[32] = {};
+  const std::size_t got = read_at(fd.get(), start, sizeof start, 0, path);
+  static const char kItkText[] = "#Insight Transform File";
+  if (got >= sizeof kItkText - 1 && std::memcmp(start, kItkText, sizeof kItkText - 1) == 0)
+    return TransformFileKind::ItkText;
+  const bool gzip = got >= 2 && start[0] == 0x1f && start[1] == 0x8b;
+  if (gzip || is_nifti_start(start, got)) return TransformFileKind::Field;
+  if (looks_like_mat4(start, got)) return TransformFileKind::Mat;
+  return TransformFileKind::Other;
+}
+
+Mat4 read_matrix_lines(const std::string &path) {
+  LineReader reader(path);
+  std::array<double, 16> rows{};
+  std::size_t count = 0;
+  std::string line;
+  while (reader.next(&line)) {
+    if (is_blank_or_comment(line)) continue;
+    const std::string where = path + ":" + std::to_string(reader.line_number());
+    if (count == 16) fail(where, "more than four rows in a 4x4 matrix");
+    const std::vector<std::string> fields = split_fields(line);
+    if (fields.size() != 4) fail(where, "expected four numbers, found " + std::to_string(fields.size()) + " fields");
+    for (const std::string &f : fields) {
+      const std::optional<double> v = to_double(f);
+      if (!v || !std::isfinite(*v)) fail(where, quoted(f) + " is not a finite number");
+      rows[count++] = *v;
+    }
+  }
+  if (count != 16) fail(path, "expected four rows of four numbers, found " + std::to_string(count / 4));
+  if (rows[12] != 0 || rows[13] != 0 || rows[14] != 0 || rows[15] != 1)
+    fail(path, "the last row of the matrix must be 0 0 0 1");
+  return from_rows(rows);
 }
 
 }  // namespace
@@ -287,80 +302,39 @@ Mat4 lps_to_ras(const Mat4 &lps) {
   return multiply(flip, multiply(lps, flip));
 }
 
-std::vector<MatVariable> parse_mat4(const unsigned char *bytes, std::size_t size, const std::string &name) {
-  std::vector<MatVariable> out;
-  std::size_t at = 0;
-  while (at < size) {
-    const std::string where = name + " (variable " + std::to_string(out.size() + 1) + ")";
-    if (size - at < 20) fail(where, "truncated MATLAB level-4 header");
-    const bool big = load_u32(bytes + at, false) >= 1000 && load_u32(bytes + at, true) < 2000;
-    const uint32_t type = load_u32(bytes + at, big);
-    const uint32_t rows = load_u32(bytes + at + 4, big);
-    const uint32_t cols = load_u32(bytes + at + 8, big);
-    const uint32_t imaginary = load_u32(bytes + at + 12, big);
-    const uint32_t name_length = load_u32(bytes + at + 16, big);
-    if (!plausible_mat4_type(type))
-      fail(where, "not a MATLAB level-4 numeric matrix (type " + std::to_string(type) + ")");
-    if (imaginary != 0) fail(where, "holds complex numbers, which no transform has");
-    if (name_length < 1 || name_length > 256) fail(where, "bad name length " + std::to_string(name_length));
-    at += 20;
-    if (size - at < name_length) fail(where, "truncated name");
-    const char *text = reinterpret_cast<const char *>(bytes + at);
-    MatVariable v;
-    v.name.assign(text, strnlen(text, name_length));
-    at += name_length;
-    const uint32_t number_type = (type / 10) % 10;
-    const bool swap = big != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
-    const uint64_t count = static_cast<uint64_t>(rows) * cols;
-    // Checked before the product, which could overflow for a bogus count.
-    if (count > size - at || count * element_bytes(number_type) > size - at)
-      fail(where, "truncated data of '" + v.name + "'");
-    const uint64_t data_bytes = count * element_bytes(number_type);
-    v.values.reserve(count);
-    for (uint64_t i = 0; i < count; ++i)
-      v.values.push_back(element(bytes + at + i * element_bytes(number_type), number_type, swap));
-    at += data_bytes;
-    out.push_back(std::move(v));
-  }
-  if (out.empty()) fail(name, "is empty");
-  return out;
-}
-
 std::vector<FileTransform> read_transform_file(const std::string &path) {
-  const UniqueFd fd = open_regular_file(path);
-  unsigned char start[32] = {};
-  const std::size_t got = read_at(fd.get(), start, sizeof start, 0, path);
-  static const char kItkText[] = "#Insight Transform File";
-  if (got >= sizeof kItkText - 1 && std::memcmp(start, kItkText, sizeof kItkText - 1) == 0) return read_itk_text(path);
-  const bool gzip = got >= 2 && start[0] == 0x1f && start[1] == 0x8b;
-  if (gzip || is_nifti_start(start, got)) return read_field(path);
-  if (looks_like_mat4(start, got)) return read_mat(path, read_small_file(path, fd.get()));
+  switch (transform_file_kind(path)) {
+    case TransformFileKind::ItkText: return read_itk_text(path);
+    case TransformFileKind::Field: return read_field(path);
+    case TransformFileKind::Mat: {
+      const UniqueFd fd = open_regular_file(path);
+      return read_mat(path, read_small_file(path, fd.get()));
+    }
+    case TransformFileKind::Other: break;
+  }
   fail(path,
        "is not a transform: none of an ITK transform text file ('#Insight Transform File'), a MATLAB "
-       "level-4 .mat transform, or a NIfTI displacement field");
+       "level-4 .mat transform, or a NIfTI displacement field (a 4x4 matrix goes to --affine, a FLIRT "
+       "matrix to --fsl)");
 }
 
-Mat4 read_matrix_file(const std::string &path) {
-  LineReader reader(path);
-  std::array<double, 16> rows{};
-  std::size_t count = 0;
-  std::string line;
-  while (reader.next(&line)) {
-    if (is_blank_or_comment(line)) continue;
-    const std::string where = path + ":" + std::to_string(reader.line_number());
-    if (count == 16) fail(where, "more than four rows in a 4x4 matrix");
-    const std::vector<std::string> fields = split_fields(line);
-    if (fields.size() != 4) fail(where, "expected four numbers, found " + std::to_string(fields.size()) + " fields");
-    for (const std::string &f : fields) {
-      const std::optional<double> v = to_double(f);
-      if (!v || !std::isfinite(*v)) fail(where, quoted(f) + " is not a finite number");
-      rows[count++] = *v;
-    }
+Mat4 read_matrix_file(const std::string &path, const std::string &option) {
+  try {
+    return read_matrix_lines(path);
+  } catch (const Error &) {
+    // A transform file given to the wrong option fails on its first line
+    // with a count of numbers that explains nothing; it is named instead.
+    // Pipes are read once, and left as they failed.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) throw;
+    const TransformFileKind kind = transform_file_kind(path);
+    if (kind == TransformFileKind::Other) throw;
+    const char *what = kind == TransformFileKind::ItkText ? "an ITK transform text file"
+                       : kind == TransformFileKind::Mat   ? "a MATLAB .mat transform"
+                                                          : "a NIfTI image (a displacement field?)";
+    fail(path, std::string("is ") + what + ", which --transform reads; " + option +
+                   " expects a 4x4 matrix: four lines of four numbers");
   }
-  if (count != 16) fail(path, "expected four rows of four numbers, found " + std::to_string(count / 4));
-  if (rows[12] != 0 || rows[13] != 0 || rows[14] != 0 || rows[15] != 1)
-    fail(path, "the last row of the matrix must be 0 0 0 1");
-  return from_rows(rows);
 }
 
 Mat4 flirt_scaled_voxels(const NiftiHeader &header) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "mat4.h"
 #include "matrix.h"
 #include "nifti_header.h"
 
@@ -47,19 +48,11 @@ Mat4 itk_transform_lps(const std::string &type, const std::vector<double> &param
 // The same map with points in RAS: F * lps * F with F = diag(-1, -1, 1, 1).
 Mat4 lps_to_ras(const Mat4 &lps);
 
-// One variable of a MATLAB level-4 file: its name and its elements in
-// the file's (column-major) order.
-struct MatVariable {
-  std::string name;
-  std::vector<double> values;
-};
-// Reads every variable of a level-4 file held in `bytes`; a malformed or
-// truncated file is a Error naming `name`.
-std::vector<MatVariable> parse_mat4(const unsigned char *bytes, std::size_t size, const std::string &name);
-
 // Reads a 4x4 matrix: four lines of four numbers (blanks or commas between
 // them, "#" comments and blank lines skipped), the last line 0 0 0 1.
-Mat4 read_matrix_file(const std::string &path);
+// `option` names what asked for it ("--affine"), for the error that a
+// transform file of another kind (ITK, .mat, NIfTI) is.
+Mat4 read_matrix_file(const std::string &path, const std::string &option = "a matrix file");
 
 // A FLIRT matrix (source scaled-voxel coordinates to reference
 // scaled-voxel coordinates) as a map from output world points to source

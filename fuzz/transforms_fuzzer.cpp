@@ -1,6 +1,7 @@
 // Transform files as reslice reads them: the bytes become a file, which is
 // recognised by its content and read whole; the .mat parser also takes the
-// bytes directly. A bad file may only be refused with a message.
+// bytes directly, and the matrix reader takes the file too. A bad file may
+// only be refused with a message.
 #include <cstdint>
 #include <string>
 
@@ -17,7 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   try {
     const vaeng::UniqueFd fd = vaeng::make_anonymous_file("fuzz");
     vaeng::write_all(fd.get(), data, size, "fuzz");
-    vaeng::read_transform_file(vaeng::descriptor_path(fd.get()));
+    const std::string path = vaeng::descriptor_path(fd.get());
+    try {
+      vaeng::read_transform_file(path);
+    } catch (const vaeng::Error &) {
+    }
+    // The same bytes given to --affine: read as a matrix, or named as the
+    // transform file they are.
+    vaeng::read_matrix_file(path, "--affine");
   } catch (const vaeng::Error &) {
   }
   return 0;

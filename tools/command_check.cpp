@@ -76,8 +76,8 @@ void run_check(const Arguments &args) {
   const MappedVolume ref_volume(ref, 1);
   request.letters = ref.header().geometry.qform_code != 0 || ref.header().geometry.sform_code != 0;
   write_picture(out, check_picture(image_volume, ref_volume, request, workers));
-  print_note(unoriented_note(image.header(), image.name()));
-  if (ref.name() != image.name()) print_note(unoriented_note(ref.header(), ref.name()));
+  print_placement_notes(image.header(), image.name());
+  if (ref.name() != image.name()) print_placement_notes(ref.header(), ref.name());
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ void run_info(const Arguments &args) {
   }
   std::printf("voxels:      %s, volume %lld at byte %llu\n", image.data_name().c_str(), static_cast<long long>(volume),
               static_cast<unsigned long long>(volume_position(h, volume)));
-  print_note(unoriented_note(h, image.name()));
+  print_placement_notes(h, image.name());
 }
 
 }  // namespace

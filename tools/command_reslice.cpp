@@ -1,5 +1,6 @@
 // volaccess reslice: a source image resampled onto a reference's grid, or
 // onto a grid of its own at new voxel sizes.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <iterator>
@@ -23,8 +24,8 @@ namespace vacli {
 namespace {
 
 // In the order of ResliceArgument.
-constexpr const char *kOptionNames[] = {"--like", "--voxel-size", "--shape",      "--transform",
-                                        "--fsl",  "--affine",     "--background", "--datatype"};
+constexpr const char *kOptionNames[] = {"--like",   "--voxel-size", "--shape",    "--transform",   "--fsl",
+                                        "--affine", "--background", "--datatype", "--large-output"};
 
 static_assert(std::size(kOptionNames) == vaeng::kResliceArguments);
 
@@ -83,6 +84,7 @@ ResliceRequest request_of(const Arguments &args, ArgumentWords *words) {
   o.mask_path = args.value("mask").value_or("");
   o.progress = progress_bars(!args.has("quiet") && stderr_is_terminal());
   o.threads = thread_count(args.value("threads"));
+  r.large_output = args.has("large-output");
   return r;
 }
 
@@ -97,11 +99,14 @@ void run_reslice(const Arguments &args) {
 
   const NiftiImage source = open_reslice_source(source_path, request);
   const FaultGuard guard(source.name());
-  const NiftiHeader grid = run_reslice(request, source, words, sink);
+  const ResliceResult result = run_reslice(request, source, words, sink);
   if (args.has("quiet")) return;
+  const std::string type = resliced_datatype(request.options);
+  print_note(storing_note(result.stored, type == "source" ? source.header().datatype->name : type,
+                          request.options.background, out));
   print_note(integer_source_note(source.header(), request.options.hold, source.name()));
-  print_note(unoriented_note(source.header(), source.name()));
-  if (!request.like.empty()) print_note(unoriented_note(grid, request.like));
+  print_placement_notes(source.header(), source.name());
+  if (!request.like.empty()) print_placement_notes(result.grid, request.like);
 }
 
 }  // namespace
@@ -165,6 +170,10 @@ const CommandDef &reslice_command() {
         "this machine, through the Python package's volaccess.distributed\n"
         "(as a .zarr source or output does): $VOLACCESS_PYTHON, else python3"},
        {"chunks", "N", "with a .zarr output or --scheduler: chunks of N voxels, or X,Y,Z (default 128)"},
+       {"large-output", nullptr,
+        "write an output larger than the free space of its file system (or, for\n"
+        ".nii.gz, than half the memory), which is otherwise refused before any of it\n"
+        "is computed"},
        {"output", "OUT", "the output file, ending in .nii or .nii.gz, or a new .zarr store", 'o'}},
       run_reslice};
   return command;

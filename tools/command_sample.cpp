@@ -79,7 +79,7 @@ void run_sample(const Arguments &args) {
   const SampledVolumes volumes(image, volume);
   LineReader input(points);
   const SampleCount count = sample_points(volumes.all(), input, options, workers, stdout);
-  if (options.frame == PointFrame::World) print_note(unoriented_note(image.header(), image.name()));
+  if (options.frame == PointFrame::World) print_placement_notes(image.header(), image.name());
   print_note(outside_note(count, options, image.name()));
 }
 

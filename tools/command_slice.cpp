@@ -8,6 +8,7 @@
 #include "errors.h"
 #include "notes.h"
 #include "npy_writer.h"
+#include "output_guard.h"
 #include "picture.h"
 #include "plane_view.h"
 #include "png_writer.h"
@@ -86,6 +87,20 @@ Picture slice_picture(const Arguments &args, const SliceImage &cut, const std::o
   return picture;
 }
 
+// Refuses, before it is cut, an image whose pixels (doubles, in memory)
+// or .npy file cannot fit: a --size of a typo, or a --world plane through
+// a huge extent at a tiny voxel size.
+void check_slice_size(const Arguments &args, const PlaneView &view, const std::string &out, bool png) {
+  if (args.has("large-output")) return;
+  OutputSize size{{view.width, view.height}, "float64", sizeof(double)};
+  OutputPlace place;
+  place.file = out;
+  place.file_bytes = png ? 0 : voxel_bytes(size);
+  place.memory_bytes = voxel_bytes(size);
+  const std::optional<std::string> given = args.value("size");
+  check_output_size(size, place, (given ? "--size " + *given + "; " : "") + "--large-output cuts it all the same");
+}
+
 void run_slice(const Arguments &args) {
   const std::string path = args.only_positional("an IMAGE");
   const std::string out = required_option(args, "output");
@@ -105,12 +120,13 @@ void run_slice(const Arguments &args) {
   const MappedVolume mapped(image, volume);
   const Mat4 voxel_to_world = mapped.voxel_to_world();
   const PlaneView view = slice_request(choice, mapped.map(), voxel_to_world);
+  check_slice_size(args, view, out, png);
   const SliceImage cut = cut_slice(mapped, view.transform, view.width, view.height, hold, background, workers);
   if (png)
     write_picture(out, slice_picture(args, cut, window, image.header(), voxel_to_world, view.transform));
   else
     write_npy(out, cut.pixels, cut.width, cut.height);
-  if (args.has("world")) print_note(unoriented_note(image.header(), image.name()));
+  if (args.has("world")) print_placement_notes(image.header(), image.name());
 }
 
 }  // namespace
@@ -151,6 +167,9 @@ const CommandDef &slice_command() {
        {"no-letters", nullptr, "no orientation letters"},
        kVolumeOption,
        kThreadsOption,
+       {"large-output", nullptr,
+        "cut an image larger than half the memory (or a .npy larger than the\n"
+        "free space of its file system), which is otherwise refused"},
        {"output", "OUT", "the output file, ending in .png or .npy", 'o'}},
       run_slice};
   return command;

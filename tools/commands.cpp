@@ -55,6 +55,12 @@ bool wants_help(const Words &words) {
 
 void report(const char *text) { std::fprintf(stderr, "volaccess: %s\n", text); }
 
+// What was written to standard output reached it, or the run fails: a
+// closed or full output must not pass for success.
+void flush_standard_output() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail_system("standard output", "cannot write", errno);
+}
+
 }  // namespace
 
 std::string overview_text() {
@@ -105,6 +111,7 @@ int run_program(int argc, char **argv) {
   try {
     if (all.empty() || all[0] == "-h" || all[0] == "--help" || all[0] == "help") {
       std::fputs(overview_text().c_str(), all.empty() ? stderr : stdout);
+      flush_standard_output();
       return all.empty() ? 2 : 0;
     }
     const CommandDef *command = find_command(all[0]);
@@ -112,10 +119,11 @@ int run_program(int argc, char **argv) {
     const Words words(all.begin() + 1, all.end());
     if (wants_help(words)) {
       std::fputs(help_text(*command).c_str(), stdout);
+      flush_standard_output();
       return 0;
     }
     command->run(Arguments(command->name, words, command->options));
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail_system("standard output", "cannot write", errno);
+    flush_standard_output();
     return 0;
   } catch (const ArgumentError &e) {
     report(e.what());

@@ -1,6 +1,5 @@
 #include "sampling.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <exception>
@@ -134,38 +133,6 @@ void check_unchanged(const std::vector<const MappedVolume *> &volumes) {
   for (const MappedVolume *volume : volumes) volume->check_unchanged();
 }
 
-std::string trimmed(const std::string &text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-std::string lower_trimmed(const std::string &text) {
-  std::string out = trimmed(text);
-  for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// A table's row without a Windows line end, so the appended columns stay on the row.
-std::string strip_line_end(const std::string &line) {
-  return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
-}
-
-// The fields of a CSV row, split at commas outside double quotes; the
-// quotes stay in the field, since the row is copied out as it stands.
-std::vector<std::string> split_table_row(const std::string &line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (char c : strip_line_end(line)) {
-    if (c == '"') quoted = !quoted;
-    if (c == ',' && !quoted)
-      fields.emplace_back();
-    else
-      fields.back() += c;
-  }
-  return fields;
-}
-
 // Lines that hold no point: blank ones, and in a point file comments too.
 bool skipped(const std::string &line, bool table) { return table ? trimmed(line).empty() : is_blank_or_comment(line); }
 
@@ -190,14 +157,15 @@ std::vector<Batch> read_batches(LineReader &input, std::size_t count, bool table
   std::string line;
   try {
     while (!(batches.size() == count && batches.back().lines.size() == kBatch)) {
-      if (!input.next(&line)) {
+      const long number = input.line_number() + 1;
+      if (!(table ? next_csv_record(input, &line) : input.next(&line))) {
         *at_end = true;
         break;
       }
       if (skipped(line, table)) continue;
       if (batches.empty() || batches.back().lines.size() == kBatch) batches.emplace_back();
       batches.back().lines.push_back(line);
-      batches.back().numbers.push_back(input.line_number());
+      batches.back().numbers.push_back(number);
     }
   } catch (const Error &) {
     *read_error = std::current_exception();
@@ -236,52 +204,6 @@ PointLine parse_point_line(const std::string &line) {
   return result;
 }
 
-TableColumns parse_table_header(const std::string &line, const std::string &where) {
-  const std::vector<std::string> names = split_table_row(line);
-  TableColumns columns;
-  columns.count = names.size();
-  std::size_t *slots[3] = {&columns.x, &columns.y, &columns.z};
-  const char axes[3] = {'x', 'y', 'z'};
-  for (int a = 0; a < 3; ++a) {
-    std::size_t found = 0;
-    for (std::size_t c = 0; c < names.size(); ++c)
-      if (lower_trimmed(names[c]) == std::string(1, axes[a])) {
-        *slots[a] = c;
-        ++found;
-      }
-    if (found != 1)
-      fail(where, std::string("a point table needs one column named '") + axes[a] +
-                      "' (in any case) in its header row; found " + std::to_string(found));
-  }
-  return columns;
-}
-
-PointLine parse_table_row(const std::string &line, const TableColumns &columns) {
-  PointLine result;
-  if (trimmed(line).empty()) {
-    result.skip = true;
-    return result;
-  }
-  const std::vector<std::string> fields = split_table_row(line);
-  if (fields.size() != columns.count) {
-    result.problem = "expected " + std::to_string(columns.count) + " fields as in the header row, found " +
-                     std::to_string(fields.size());
-    return result;
-  }
-  const std::size_t at[3] = {columns.x, columns.y, columns.z};
-  for (int a = 0; a < 3; ++a) {
-    const std::string field = trimmed(fields[at[a]]);
-    const std::optional<double> v = to_double(field);
-    if (!v) {
-      result.problem = quoted(field) + " is not a number";
-      return result;
-    }
-    result.point[static_cast<std::size_t>(a)] = *v;
-  }
-  result.text = strip_line_end(line);
-  return result;
-}
-
 std::string format_double(double v) {
   if (std::isnan(v)) return "nan";
   char text[32];
@@ -302,8 +224,8 @@ SampleCount sample_points(const std::vector<const MappedVolume *> &volumes, Line
   TableColumns table;
   if (options.table) {
     std::string line;
-    if (!input.next(&line)) fail(input.name(), "is empty: a point table starts with a header row");
-    table = parse_table_header(line, input.name() + ":" + std::to_string(input.line_number()));
+    if (!next_csv_record(input, &line)) fail(input.name(), "is empty: a point table starts with a header row");
+    table = parse_table_header(line, input.name() + ":1");
     const std::string header = table_header(line, volumes.size(), options.gradient);
     std::fwrite(header.data(), 1, header.size(), out);
   }

@@ -10,6 +10,7 @@
 
 #include "line_reader.h"
 #include "matrix.h"
+#include "point_table.h"
 #include "volume_description.h"
 #include "workers.h"
 
@@ -31,28 +32,8 @@ struct SampleOptions {
   bool table = false;        // the input is a CSV table with a header row
 };
 
-// One line of a point file: blank and comment lines are skipped; any
-// other line must hold exactly three numbers.
-struct PointLine {
-  bool skip = false;
-  Vec3 point{};
-  std::string text;     // the three numbers as written, separated by blanks
-  std::string problem;  // empty when the line is good
-};
+// A line of a point file: three numbers.
 PointLine parse_point_line(const std::string &line);
-
-// The columns of a CSV point table: where x, y and z are (named so in any
-// case), and how many fields each row has.
-struct TableColumns {
-  std::size_t x = 0, y = 0, z = 0;
-  std::size_t count = 0;
-};
-// Reads the header row; a table without exactly one x, one y and one z
-// column is a Error naming `where`.
-TableColumns parse_table_header(const std::string &line, const std::string &where);
-// The point of one data row (its other fields are carried through
-// untouched, as the row's text); blank rows are skipped.
-PointLine parse_table_row(const std::string &line, const TableColumns &columns);
 
 // The "%.17g" text of v, which reads back to the same
 // double; every NaN is written "nan".

@@ -8,4 +8,5 @@ PYBIND11_MODULE(_native, m) {
   vapy::bind_array_sampling(m);
   vapy::bind_reslice(m);
   vapy::bind_check(m);
+  vapy::bind_output_guard(m);
 }

@@ -12,6 +12,7 @@ void bind_volume(pybind11::module_ &m);
 void bind_array_sampling(pybind11::module_ &m);
 void bind_reslice(pybind11::module_ &m);
 void bind_check(pybind11::module_ &m);
+void bind_output_guard(pybind11::module_ &m);
 
 }  // namespace vapy
 

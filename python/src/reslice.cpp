@@ -26,8 +26,8 @@ namespace {
 using vaeng::ResliceArgument;
 
 // In the order of ResliceArgument.
-constexpr const char *kKeywords[] = {"like", "voxel_size", "shape",      "transforms",
-                                     "fsl",  "affine",     "background", "dtype"};
+constexpr const char *kKeywords[] = {"like",   "voxel_size", "shape", "transforms",       "fsl",
+                                     "affine", "background", "dtype", "large_output=True"};
 
 static_assert(std::size(kKeywords) == vaeng::kResliceArguments);
 
@@ -64,6 +64,7 @@ struct Arguments {
   std::optional<std::string> dtype, mask, out;
   bool clip;
   std::optional<int> threads;
+  bool large_output;
   std::map<std::string, std::string> written;
 };
 
@@ -83,6 +84,7 @@ vaeng::ResliceRequest request_of(const Arguments &a, vaeng::ArgumentWords *words
   o.clip = a.clip;
   o.mask_path = a.mask.value_or("");
   o.threads = chosen_threads(checked_threads(a.threads));
+  r.large_output = a.large_output;
   for (const auto &[name, text] : a.written) {
     if (name == "voxel_size") words->written[ResliceArgument::kVoxelSize] = text;
     if (name == "shape") words->written[ResliceArgument::kShape] = text;
@@ -136,13 +138,14 @@ void bind_reslice(py::module_ &m) {
          py::handle affine, std::optional<std::array<double, 3>> voxel_size,
          std::optional<std::array<int64_t, 3>> shape, py::handle hold, double background,
          std::optional<std::string> dtype, bool clip, std::optional<std::string> mask, std::optional<std::string> out,
-         std::optional<int> threads, std::map<std::string, std::string> written) {
+         std::optional<int> threads, bool large_output, std::map<std::string, std::string> written) {
         return reslice(Arguments{source, like, fsl, affine, hold, std::move(transforms), voxel_size, shape, background,
-                                 std::move(dtype), std::move(mask), std::move(out), clip, threads, std::move(written)});
+                                 std::move(dtype), std::move(mask), std::move(out), clip, threads, large_output,
+                                 std::move(written)});
       },
       py::arg("source"), py::arg("like"), py::arg("transforms"), py::arg("fsl"), py::arg("affine"),
       py::arg("voxel_size"), py::arg("shape"), py::arg("hold"), py::arg("background"), py::arg("dtype"),
-      py::arg("clip"), py::arg("mask"), py::arg("out"), py::arg("threads"), py::arg("written"),
+      py::arg("clip"), py::arg("mask"), py::arg("out"), py::arg("threads"), py::arg("large_output"), py::arg("written"),
       "The engine's reslice of `source` (a path or a Volume) with arguments volaccess.reslice has checked:\n"
       "written to `out`, or returned as the bytes of a single-file NIfTI image.");
 }

@@ -186,7 +186,7 @@ def reslice(source: Union[PathLike, Volume, Any], like: Union[None, PathLike, Vo
             voxel_size: Union[None, float, Sequence[float]] = None, shape: Optional[Sequence[int]] = None,
             hold: Union[int, str] = 1, background: float = 0.0, dtype: Any = None, clip: bool = False,
             mask: Union[None, PathLike, Any] = None, volume: Optional[int] = None,
-            out: Optional[PathLike] = None, threads: Optional[int] = None) -> Any:
+            out: Optional[PathLike] = None, threads: Optional[int] = None, large_output: bool = False) -> Any:
     """Resample an image onto another's grid, or onto new voxel sizes.
 
     The same request as ``volaccess reslice`` with the same options, run
@@ -241,6 +241,10 @@ def reslice(source: Union[PathLike, Volume, Any], like: Union[None, PathLike, Vo
     threads : int, optional
         Threads sharing the work; by default VOLACCESS_NUM_THREADS when
         set, else every CPU this process may use. The result is the same.
+    large_output : bool, default False
+        Make a result larger than its place can hold (the free space of
+        the file system of `out`; half the memory for a result held in
+        memory), which is otherwise refused before any of it is computed.
 
     Returns
     -------
@@ -287,6 +291,8 @@ def reslice(source: Union[PathLike, Volume, Any], like: Union[None, PathLike, Vo
             raise TypeError(f"background: expected a number, got {_kind(background)}")
         if not isinstance(clip, (bool, np.bool_)):
             raise TypeError(f"clip: expected True or False, got {_kind(clip)}")
+        if not isinstance(large_output, (bool, np.bool_)):
+            raise TypeError(f"large_output: expected True or False, got {_kind(large_output)}")
         if out is not None and not _is_path(out):
             raise TypeError(f"out: expected a path, got {_kind(out)}")
         path = None if out is None else os.fsdecode(out)
@@ -295,7 +301,7 @@ def reslice(source: Union[PathLike, Volume, Any], like: Union[None, PathLike, Vo
         data = _native._reslice(native_source, reference, _transforms(transforms), _matrix("fsl", fsl),
                                 _matrix("affine", affine), _voxel_size(voxel_size), _shape(shape), _hold(hold),
                                 float(background), _dtype(dtype), bool(clip), _mask(mask), path,
-                                _threads(threads), written)
+                                _threads(threads), bool(large_output), written)
         return path if out is not None else _image_from_bytes(data)
     finally:
         for volume_opened in opened:

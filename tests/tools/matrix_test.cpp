@@ -45,4 +45,14 @@ TEST(Matrix, SingularAndNonFiniteMatricesHaveNoInverse) {
   EXPECT_FALSE(vaeng::invert(nearly, &inv));
 }
 
+TEST(Matrix, AHugeTranslationLeavesAWellConditionedAffineInvertible) {
+  const Mat4 far = vaeng::translation4(5e12, -5e12, 5e12);
+  Mat4 inv{};
+  ASSERT_TRUE(vaeng::invert(far, &inv));
+  EXPECT_EQ(vaeng::apply_point(inv, {5e12, -5e12, 5e12}), (vaeng::Vec3{0, 0, 0}));
+  Mat4 flat = far;
+  flat[10] = 0;
+  EXPECT_FALSE(vaeng::invert(flat, &inv));
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include "arguments.h"
 #include "errors.h"
 #include "sampling.h"
+#include "scratch_bytes.h"
 #include "text_numbers.h"
 
 namespace {
@@ -75,6 +76,47 @@ TEST(PointLine, MalformedLinesSayWhatIsWrong) {
 }
 
 // What users type reaches their terminal escaped, and long tokens cut.
+// Tables as R, pandas and spreadsheets write them.
+TEST(CsvTable, QuotedFieldsFollowRfc4180) {
+  struct Case {
+    const char *record;
+    std::vector<std::string> fields;
+  } const cases[] = {
+      {"x,y,z", {"x", "y", "z"}},
+      {"\"x\",\"Y\",\"z\"\r", {"x", "Y", "z"}},
+      {"\"a, b\",\"1.5\",,3", {"a, b", "1.5", "", "3"}},
+      {"\"say \"\"hi\"\"\",2", {"say \"hi\"", "2"}},
+      {"\"two\nlines\",1", {"two\nlines", "1"}},
+  };
+  for (const Case &c : cases) EXPECT_EQ(vacli::csv_fields(c.record), c.fields) << c.record;
+  const vacli::TableColumns columns = vacli::parse_table_header("\"label, full\",\"Z\",\"y\",\"x\"", "t.csv:1");
+  EXPECT_EQ(columns.count, 4u);
+  EXPECT_EQ(columns.x, 3u);
+  EXPECT_EQ(columns.z, 1u);
+  const vacli::PointLine row = vacli::parse_table_row("\"a \"\"b\"\",\n c\",\"3\",\"2\",\"1\"", columns);
+  EXPECT_EQ(row.problem, "");
+  EXPECT_EQ(row.point, (vaeng::Vec3{1, 2, 3}));
+  EXPECT_EQ(row.text, "\"a \"\"b\"\",\n c\",\"3\",\"2\",\"1\"");
+}
+
+TEST(CsvTable, RecordsJoinLinesWhileAQuoteIsOpen) {
+  const vacli_test::ScratchDir dir;
+  const std::string text = "x,y,z,note\n1,2,3,\"first\nsecond\"\n4,5,6,\"open\n";
+  dir.write("t.csv", std::vector<unsigned char>(text.begin(), text.end()));
+  vaeng::LineReader input(dir.file("t.csv"));
+  std::string record;
+  ASSERT_TRUE(vacli::next_csv_record(input, &record));
+  EXPECT_EQ(record, "x,y,z,note");
+  ASSERT_TRUE(vacli::next_csv_record(input, &record));
+  EXPECT_EQ(record, "1,2,3,\"first\nsecond\"");
+  try {
+    vacli::next_csv_record(input, &record);
+    ADD_FAILURE() << "an open quote at the end was accepted";
+  } catch (const vaeng::Error &e) {
+    EXPECT_EQ(std::string(e.what()), dir.file("t.csv") + ":4: a quoted field opened on this row is never closed");
+  }
+}
+
 TEST(Messages, UserDataIsShownEscapedAndLongTokensCut) {
   const struct {
     std::string raw, shown;

@@ -170,6 +170,64 @@ TEST(Mat4File, RefusesTruncatedAndComplexData) {
             std::string::npos);
 }
 
+std::vector<unsigned char> text_bytes(const std::string &text) {
+  return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+std::vector<unsigned char> affine_mat(const std::vector<double> &parameters, const std::vector<double> &fixed) {
+  std::vector<unsigned char> bytes;
+  put_variable<double>(&bytes, false, 0, "AffineTransform_double_3_3", parameters);
+  put_variable<double>(&bytes, false, 0, "fixed", fixed);
+  return bytes;
+}
+
+// Transform files that pass every count but hold a value that would make
+// the output all background, or say one thing twice, refused with the file
+// and the field; a matrix option given a transform file names the option
+// that reads it.
+TEST(TransformFile, RefusesNonFiniteRepeatedAndMisplacedTransforms) {
+  const double nan = std::nan("");
+  const std::vector<double> identity{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+  std::vector<double> nan_parameters = identity;
+  nan_parameters[4] = nan;
+  const std::string itk_head = "#Insight Transform File V1.0\nTransform: AffineTransform_double_3_3\n";
+  const std::string itk_twice = itk_head +
+                                "Parameters: 1 0 0 0 1 0 0 0 1 0 0 0\nParameters: 2 0 0 0 2 0 0 0 2 0 0 0\n" +
+                                "FixedParameters: 0 0 0\n";
+  struct Case {
+    const char *file;
+    std::vector<unsigned char> bytes;
+    bool matrix_option;
+    const char *expected;
+  };
+  const Case cases[] = {
+      {"nan.mat", affine_mat(nan_parameters, {0, 0, 0}), false,
+       " (AffineTransform_double_3_3): parameter 5 is nan, not a finite number"},
+      {"inf.mat", affine_mat(identity, {0, INFINITY, 0}), false,
+       " (AffineTransform_double_3_3): fixed parameter 2 is inf, not a finite number"},
+      {"twice.txt", text_bytes(itk_twice), false, ":4: a second 'Parameters:' line for one transform"},
+      {"itk.txt", text_bytes(itk_head + "Parameters: 1 0 0 0 1 0 0 0 1 0 0 0\nFixedParameters: 0 0 0\n"), true,
+       ": is an ITK transform text file, which --transform reads; --affine expects a 4x4 matrix: four lines of four "
+       "numbers"},
+      {"affine.mat", affine_mat(identity, {0, 0, 0}), true,
+       ": is a MATLAB .mat transform, which --transform reads; --affine expects a 4x4 matrix: four lines of four "
+       "numbers"},
+  };
+  const vacli_test::ScratchDir dir;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.file);
+    dir.write(c.file, c.bytes);
+    const std::string path = dir.file(c.file);
+    const std::string error = cli_error([&] {
+      if (c.matrix_option)
+        vaeng::read_matrix_file(path, "--affine");
+      else
+        vaeng::read_transform_file(path);
+    });
+    EXPECT_EQ(error, path + c.expected);
+  }
+}
+
 vaeng::NiftiHeader header_with(const Mat4 &voxel_to_world, std::array<int64_t, 3> dim) {
   vaeng::NiftiHeader h;
   h.voxel_to_world = voxel_to_world;

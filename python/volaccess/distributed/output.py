@@ -8,6 +8,7 @@ import shutil
 import numpy as np
 import zarr
 
+from .. import _native
 from .grids import ATTRIBUTE
 
 LEVEL = "0"
@@ -40,12 +41,17 @@ def _ome_transform(affine):
     return [float(v) for v in sizes[::-1]], [float(v) for v in a[2::-1, 3]]
 
 
-def create(path, grid, dtype, chunks, background, scale=1.0, offset=0.0):
+def create(path, grid, dtype, chunks, background, scale=1.0, offset=0.0, large_output=False):
     """Creates the output store at path (which must not exist) for a grid,
-    with its geometry and an unfinished mark."""
+    with its geometry and an unfinished mark. A store larger than the free
+    space of its file system is refused (ValueError) before anything is
+    written, unless large_output."""
     path = os.fspath(path)
     if os.path.exists(path):
         raise FileExistsError(f"{path}: the output exists already; choose a new name or remove it")
+    dt = np.dtype(dtype)
+    _native._check_output_size(tuple(reversed(grid.shape)), dt.name, dt.itemsize, path=path,
+                               large_output=large_output)
     scale_zyx, translation_zyx = _ome_transform(grid.affine)
     root = zarr.open_group(path, mode="w-")
     try:

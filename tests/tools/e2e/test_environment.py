@@ -38,11 +38,12 @@ class Environment(ProgramTest):
 
     def test_closed_standard_descriptors_are_not_taken_by_files(self):
         # Without care the image took the closed descriptor: its header was
-        # read as points (0), and the output went into it (1).
+        # read as points (0), and the output went into it (1). Output that
+        # cannot reach a closed standard output fails the run.
         image = self.image()
         with open(image, "rb") as f:
             before = f.read()
-        for fd, args, status, out in ((0, ("sample", image), 0, ""), (1, ("info", image), 0, ""),
+        for fd, args, status, out in ((0, ("sample", image), 0, ""), (1, ("info", image), 1, ""),
                                       (2, ("sample", image, "--points", self.path("none")), 1, "")):
             with self.subTest(fd=fd):
                 code, stdout, stderr = self.run_closed(fd, *args)
