@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "errors.h"
+#include "header_text.h"
 #include "nifti_image.h"
 #include "stored_values.h"
 #include "text_numbers.h"
@@ -58,6 +59,12 @@ void fill_common(Header *h, const NiftiLayout &layout) {
   std::strncpy(h->descrip, layout.description.c_str(), sizeof h->descrip - 1);
 }
 
+// Reverses the bytes of each `width`-byte element.
+void swap_elements(unsigned char *bytes, std::size_t n, std::size_t width) {
+  for (std::size_t at = 0; at + width <= n; at += width)
+    for (std::size_t i = 0; i < width / 2; ++i) std::swap(bytes[at + i], bytes[at + width - 1 - i]);
+}
+
 bool fits_nifti1(const NiftiLayout &layout) {
   for (int64_t d : layout.dim)
     if (d > std::numeric_limits<int16_t>::max()) return false;
@@ -99,21 +106,28 @@ int64_t series_volumes(const NiftiLayout &layout) {
 }
 
 NiftiWriter::NiftiWriter(const std::string &path, const NiftiLayout &layout)
-    : layout_(layout), file_(path), compress_(ends_with(path, ".gz")) {
+    : layout_(layout), format_(output_format(path)), file_(path), compress_(format_.compressed) {
   if (compress_) staging_ = make_anonymous_file(path + " (uncompressed)");
   raw_fd_ = compress_ ? staging_.get() : file_.fd();
-  const std::vector<unsigned char> header = nifti_header_bytes(layout_);
+  const std::vector<unsigned char> header = header_bytes();
   write_all(raw_fd_, header.data(), header.size(), file_.path());
   position_ = header.size();
 }
 
 NiftiWriter::~NiftiWriter() = default;
 
+std::vector<unsigned char> NiftiWriter::header_bytes() const {
+  if (format_.format == ImageFormat::Nifti) return nifti_header_bytes(layout_);
+  return foreign_header_bytes(format_.format, layout_, file_.path());
+}
+
 void NiftiWriter::write_plane(const double *values) {
   buffer_.clear();
   const auto count = static_cast<std::size_t>(layout_.dim[0]) * static_cast<std::size_t>(layout_.dim[1]);
   append_stored(values, count, *layout_.datatype, layout_.scale, layout_.offset, &buffer_);
   add_stored_range(buffer_.data(), count, *layout_.datatype, layout_.scale, layout_.offset, &range_);
+  if (format_.format == ImageFormat::Mgh && swapped_on_this_machine(true))
+    swap_elements(buffer_.data(), buffer_.size(), static_cast<std::size_t>(layout_.datatype->bytes));
   write_all(raw_fd_, buffer_.data(), buffer_.size(), file_.path());
   position_ += buffer_.size();
   ++planes_written_;
@@ -152,9 +166,12 @@ void NiftiWriter::finish() {
     layout_.cal_min = range_.low;
     layout_.cal_max = range_.high;
   }
-  const std::vector<unsigned char> header = nifti_header_bytes(layout_);
+  const std::vector<unsigned char> header = header_bytes();
   if (::pwrite(raw_fd_, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size()))
     fail_system(file_.path(), "cannot write", errno);
+  const std::vector<unsigned char> trailer = trailer_bytes(format_.format);
+  write_all(raw_fd_, trailer.data(), trailer.size(), file_.path());
+  position_ += trailer.size();
   if (compress_) compress_into_output();
   file_.commit();
 }

@@ -1,5 +1,6 @@
-// Writing single-file NIfTI images (.nii, or .nii.gz by name), plane by
-// plane, in this machine's byte order. The header is completed at the end,
+// Writing images plane by plane: single-file NIfTI (.nii, or .nii.gz by
+// name), in this machine's byte order, or one of the other formats the
+// name asks for (image_formats.h). A NIfTI header is completed at the end,
 // when cal_min and cal_max, the range of the written values, are known.
 #ifndef VOLACCESS_FORMATS_NIFTI_WRITER_H
 #define VOLACCESS_FORMATS_NIFTI_WRITER_H
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "image_formats.h"
 #include "nifti_header.h"
 #include "output_file.h"
 #include "stored_values.h"
@@ -40,7 +42,7 @@ int64_t series_volumes(const NiftiLayout &layout);
 
 class NiftiWriter {
  public:
-  // Compresses when the path ends in ".gz".
+  // The format and compression by name (output_format()).
   NiftiWriter(const std::string &path, const NiftiLayout &layout);
   ~NiftiWriter();
   NiftiWriter(const NiftiWriter &) = delete;
@@ -56,8 +58,10 @@ class NiftiWriter {
 
  private:
   void compress_into_output();
+  std::vector<unsigned char> header_bytes() const;
 
   NiftiLayout layout_;
+  OutputFormat format_;
   OutputFile file_;
   // The uncompressed image: the output file itself, or for .gz an unnamed
   // file compressed into the output at the end.

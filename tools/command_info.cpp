@@ -37,7 +37,7 @@ void run_info(const Arguments &args) {
   double vox[3];
   voxdim(&map, vox);
 
-  std::printf("file:        %s (NIfTI-%d%s)\n", image.name().c_str(), h.version,
+  std::printf("file:        %s (%s%s)\n", image.name().c_str(), format_label(h).c_str(),
               image.compressed() ? ", gzip-compressed" : "");
   std::printf("dimensions:  %llu x %llu x %llu, %lld volume%s\n", static_cast<unsigned long long>(map.dim[0]),
               static_cast<unsigned long long>(map.dim[1]), static_cast<unsigned long long>(map.dim[2]),

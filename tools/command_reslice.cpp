@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "fault_guard.h"
+#include "image_formats.h"
 #include "notes.h"
 #include "output_grid.h"
 #include "progress.h"
@@ -114,8 +115,7 @@ void run_reslice(const Arguments &args) {
   const std::string source_path = args.only_positional("a SOURCE image");
   const std::string out = required_option(args, "output");
   if (wants_distributed_reslice(args, source_path, out)) hand_over_reslice(args);
-  if (!ends_with(out, ".nii") && !ends_with(out, ".nii.gz"))
-    throw ArgumentError(out + ": the output must end in .nii or .nii.gz");
+  if (!is_image_output_name(out)) fail_image_output_name(out);
   ResliceOptions options;
   options.hold = hold_or_label_option(args);
   options.background = background_option(args);

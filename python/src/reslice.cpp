@@ -4,6 +4,7 @@
 #include <string>
 
 #include "exceptions.h"
+#include "image_formats.h"
 #include "module_parts.h"
 #include "point_sampling.h"
 #include "reslicing.h"
@@ -55,8 +56,7 @@ void reslice_to_file(const Volume &source, py::handle like, py::handle affine, p
     if (!vaeng::invert(world_affine(affine), &inverse)) value_error("affine", "the affine is singular");
     chain.then_affine(inverse);
   }
-  if (!vaeng::ends_with(out, ".nii") && !vaeng::ends_with(out, ".nii.gz"))
-    value_error(out, "the output must end in .nii or .nii.gz");
+  if (!vaeng::is_image_output_name(out)) vaeng::fail_image_output_name(out);
   const vaeng::NiftiHeader reference = reference_header(like);
   held->check_file();
   py::gil_scoped_release release;
