@@ -97,8 +97,6 @@ void complete_header(NiftiHeader *out, const std::array<int64_t, 8> &dim, int da
   for (std::size_t i = 0; i < 4; ++i) t.dim[i] = static_cast<int64_t>(i) + 4 <= dim[0] ? dim[i + 4] : 1;
 }
 
-bool swapped_on_this_machine(bool big_endian) {
-  return big_endian != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__);
-}
+bool swapped_on_this_machine(bool big_endian) { return big_endian != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__); }
 
 }  // namespace vaeng

@@ -72,8 +72,7 @@ bool is_image_output_name(const std::string &path);
 // The header of an output of another format; its voxels, x fastest, follow
 // it (big-endian for MGH), then trailer_bytes(). Formats without a scale
 // and offset, or without the layout's datatype, fail naming `path`.
-std::vector<unsigned char> foreign_header_bytes(ImageFormat format, const NiftiLayout &layout,
-                                                const std::string &path);
+std::vector<unsigned char> foreign_header_bytes(ImageFormat format, const NiftiLayout &layout, const std::string &path);
 std::vector<unsigned char> trailer_bytes(ImageFormat format);
 // The headers of each format, which foreign_header_bytes() chooses among.
 std::vector<unsigned char> mgh_header_bytes(const NiftiLayout &layout, const std::string &path);

@@ -21,9 +21,9 @@ struct MetaType {
 };
 // MetaIO's long and unsigned long are 4 bytes, whatever the machine's are.
 constexpr MetaType kTypes[] = {
-    {"MET_CHAR", 256},     {"MET_UCHAR", 2},       {"MET_SHORT", 4},          {"MET_USHORT", 512},
-    {"MET_INT", 8},        {"MET_UINT", 768},      {"MET_LONG", 8},           {"MET_ULONG", 768},
-    {"MET_LONG_LONG", 1024}, {"MET_ULONG_LONG", 1280}, {"MET_FLOAT", 16},     {"MET_DOUBLE", 64},
+    {"MET_CHAR", 256},       {"MET_UCHAR", 2},         {"MET_SHORT", 4},  {"MET_USHORT", 512},
+    {"MET_INT", 8},          {"MET_UINT", 768},        {"MET_LONG", 8},   {"MET_ULONG", 768},
+    {"MET_LONG_LONG", 1024}, {"MET_ULONG_LONG", 1280}, {"MET_FLOAT", 16}, {"MET_DOUBLE", 64},
 };
 
 using Fields = std::map<std::string, std::string>;
@@ -105,8 +105,8 @@ ForeignHeader parse_metaimage_header(const unsigned char *bytes, std::size_t siz
   const std::string ndims = first_of(fields, {"NDims"});
   if (ndims.empty()) fail(name, "its MetaImage header has no NDims");
   const int rank = static_cast<int>(field_integer(ndims, 3, 4, "NDims", name));
-  const std::vector<double> sizes = field_numbers(first_of(fields, {"DimSize"}), static_cast<std::size_t>(rank),
-                                                  "DimSize", name);
+  const std::vector<double> sizes =
+      field_numbers(first_of(fields, {"DimSize"}), static_cast<std::size_t>(rank), "DimSize", name);
   std::array<int64_t, 8> dim{rank, 1, 1, 1, 1, 1, 1, 1};
   for (std::size_t i = 0; i < sizes.size(); ++i) {
     if (!(sizes[i] >= 1 && sizes[i] <= 9007199254740992.0) || sizes[i] != std::floor(sizes[i]))
@@ -117,8 +117,7 @@ ForeignHeader parse_metaimage_header(const unsigned char *bytes, std::size_t siz
   if (!channels.empty()) field_integer(channels, 1, 1, "ElementNumberOfChannels (only 1 is supported)", name);
   ForeignHeader out;
   out.header.format = "MetaImage";
-  out.header.swapped =
-      swapped_on_this_machine(flag(fields, {"ElementByteOrderMSB", "BinaryDataByteOrderMSB"}, name));
+  out.header.swapped = swapped_on_this_machine(flag(fields, {"ElementByteOrderMSB", "BinaryDataByteOrderMSB"}, name));
   out.compressed = flag(fields, {"CompressedData"}, name);
   const std::string file = first_of(fields, {"ElementDataFile"});
   if (file == "LIST" || file.find_first_of("% ") != std::string::npos)
@@ -142,14 +141,14 @@ std::vector<unsigned char> metaimage_header_bytes(const NiftiLayout &layout, con
   const int rank = volumes > 1 ? 4 : 3;
   const Mat4 m = flip_xy(layout_matrix(layout));
   double spacing[3];
-  for (int c = 0; c < 3; ++c)
-    spacing[c] = column_length(m, c, path);
+  for (int c = 0; c < 3; ++c) spacing[c] = column_length(m, c, path);
   std::string text = "ObjectType = Image\nNDims = " + std::to_string(rank) + "\nBinaryData = True\n" +
                      "BinaryDataByteOrderMSB = " + (swapped_on_this_machine(true) ? "False" : "True") +
                      "\nCompressedData = False\nTransformMatrix =";
   for (int c = 0; c < rank; ++c)
     for (int r = 0; r < rank; ++r)
-      text += " " + (c < 3 && r < 3 ? shortest_text(0.0 + at(m, r, c) / spacing[c] + 0.0) : std::string(r == c ? "1" : "0"));
+      text += " " +
+              (c < 3 && r < 3 ? shortest_text(0.0 + at(m, r, c) / spacing[c] + 0.0) : std::string(r == c ? "1" : "0"));
   text += "\nOffset =";
   for (int r = 0; r < 3; ++r) text += " " + shortest_text(0.0 + at(m, r, 3));
   if (rank == 4) text += " 0";

@@ -14,12 +14,12 @@ namespace vaeng {
 namespace {
 
 // Byte positions of the header's fields.
-constexpr std::size_t kDimsAt = 4;       // width, height, depth, frames: int32
-constexpr std::size_t kTypeAt = 20;      // int32
-constexpr std::size_t kGoodRasAt = 28;   // int16: the geometry fields are set
-constexpr std::size_t kSpacingAt = 30;   // float32 x 3
-constexpr std::size_t kCosinesAt = 42;   // float32 x 9: the x, y and z axes' directions
-constexpr std::size_t kCentreAt = 78;    // float32 x 3: world point of the centre voxel
+constexpr std::size_t kDimsAt = 4;      // width, height, depth, frames: int32
+constexpr std::size_t kTypeAt = 20;     // int32
+constexpr std::size_t kGoodRasAt = 28;  // int16: the geometry fields are set
+constexpr std::size_t kSpacingAt = 30;  // float32 x 3
+constexpr std::size_t kCosinesAt = 42;  // float32 x 9: the x, y and z axes' directions
+constexpr std::size_t kCentreAt = 78;   // float32 x 3: world point of the centre voxel
 constexpr std::size_t kFieldsEnd = 90;
 constexpr int kVersion = 1;
 
@@ -66,12 +66,12 @@ Mat4 mgh_matrix(const unsigned char *b, const std::array<int64_t, 8> &dim) {
   }
   Mat4 m = identity4();
   for (int c = 0; c < 3; ++c)
-    for (int r = 0; r < 3; ++r)
-      m[static_cast<std::size_t>(4 * c + r)] = cosines[3 * c + r] * spacing[c];
+    for (int r = 0; r < 3; ++r) m[static_cast<std::size_t>(4 * c + r)] = cosines[3 * c + r] * spacing[c];
   for (int r = 0; r < 3; ++r) {
     double corner = centre[r];
     for (int c = 0; c < 3; ++c)
-      corner -= m[static_cast<std::size_t>(4 * c + r)] * (static_cast<double>(dim[static_cast<std::size_t>(c + 1)]) / 2);
+      corner -=
+          m[static_cast<std::size_t>(4 * c + r)] * (static_cast<double>(dim[static_cast<std::size_t>(c + 1)]) / 2);
     m[static_cast<std::size_t>(12 + r)] = corner;
   }
   return m;
@@ -97,8 +97,7 @@ ForeignHeader parse_mgh_header(const unsigned char *bytes, std::size_t size, con
   ForeignHeader out;
   out.header.format = "MGH";
   out.header.swapped = swapped_on_this_machine(true);
-  complete_header(&out.header, dim, nifti_code, kMghHeaderBytes, mgh_matrix(bytes, dim), "MGH direction cosines",
-                  name);
+  complete_header(&out.header, dim, nifti_code, kMghHeaderBytes, mgh_matrix(bytes, dim), "MGH direction cosines", name);
   return out;
 }
 
@@ -118,7 +117,8 @@ std::vector<unsigned char> mgh_header_bytes(const NiftiLayout &layout, const std
   for (int c = 0; c < 3; ++c) {
     const double length = column_length(m, c, path);
     put_f32(&out, kSpacingAt + 4 * static_cast<std::size_t>(c), length);
-    for (int r = 0; r < 3; ++r) put_f32(&out, kCosinesAt + 4 * static_cast<std::size_t>(3 * c + r), at(m, r, c) / length);
+    for (int r = 0; r < 3; ++r)
+      put_f32(&out, kCosinesAt + 4 * static_cast<std::size_t>(3 * c + r), at(m, r, c) / length);
   }
   const Vec3 centre = apply_point(m, {static_cast<double>(layout.dim[0]) / 2, static_cast<double>(layout.dim[1]) / 2,
                                       static_cast<double>(layout.dim[2]) / 2});

@@ -63,8 +63,7 @@ std::array<double, 2> space_signs(const std::string &value, const std::string &n
   if (space == "right-anterior-superior" || space == "ras" || space == "right-anterior-superior-time" ||
       space == "rast")
     return {1, 1};
-  if (space == "left-anterior-superior" || space == "las" || space == "left-anterior-superior-time" ||
-      space == "last")
+  if (space == "left-anterior-superior" || space == "las" || space == "left-anterior-superior-time" || space == "last")
     return {-1, 1};
   if (space == "left-posterior-superior" || space == "lps" || space == "left-posterior-superior-time" ||
       space == "lpst" || space == "scanner-xyz" || space == "scanner-xyz-time" || space == "3d-right-handed" ||
@@ -226,13 +225,14 @@ std::vector<unsigned char> nrrd_header_bytes(const NiftiLayout &layout) {
   if (volumes > 1) text += " " + std::to_string(volumes);
   text += "\nspace directions:";
   for (int c = 0; c < 3; ++c)
-    text += " (" + shortest_text(0.0 + at(m, 0, c)) + "," + shortest_text(0.0 + at(m, 1, c)) + "," + shortest_text(0.0 + at(m, 2, c)) + ")";
+    text += " (" + shortest_text(0.0 + at(m, 0, c)) + "," + shortest_text(0.0 + at(m, 1, c)) + "," +
+            shortest_text(0.0 + at(m, 2, c)) + ")";
   if (volumes > 1) text += " none";
   text += "\nkinds: domain domain domain";
   if (volumes > 1) text += " list";
   text += "\nendian: " + std::string(swapped_on_this_machine(true) ? "little" : "big") +
-          "\nencoding: raw\nspace origin: (" + shortest_text(0.0 + at(m, 0, 3)) + "," + shortest_text(0.0 + at(m, 1, 3)) + "," +
-          shortest_text(0.0 + at(m, 2, 3)) + ")\n\n";
+          "\nencoding: raw\nspace origin: (" + shortest_text(0.0 + at(m, 0, 3)) + "," +
+          shortest_text(0.0 + at(m, 1, 3)) + "," + shortest_text(0.0 + at(m, 2, 3)) + ")\n\n";
   return std::vector<unsigned char>(text.begin(), text.end());
 }
 

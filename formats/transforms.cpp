@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "errors.h"
+#include "hdf5_transforms.h"
 #include "line_reader.h"
 #include "nifti_image.h"
 #include "text_numbers.h"
@@ -335,9 +336,10 @@ std::vector<FileTransform> read_transform_file(const std::string &path) {
   const bool gzip = got >= 2 && start[0] == 0x1f && start[1] == 0x8b;
   if (gzip || is_nifti_start(start, got)) return read_field(path);
   if (looks_like_mat4(start, got)) return read_mat(path, read_small_file(path, fd.get()));
+  if (is_hdf5_start(start, got)) return read_hdf5_transforms(path);
   fail(path,
-       "is not a transform: none of an ITK transform text file ('#Insight Transform File'), a MATLAB "
-       "level-4 .mat transform, or a NIfTI displacement field");
+       "is not a transform: none of an ITK transform text file ('#Insight Transform File'), an ITK HDF5 "
+       "transform file, a MATLAB level-4 .mat transform, or a NIfTI displacement field");
 }
 
 Mat4 read_matrix_file(const std::string &path) {
