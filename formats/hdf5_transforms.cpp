@@ -158,8 +158,7 @@ std::vector<FileTransform> read_hdf5_transforms(const std::string &path) {
     const std::string where = path + " (transform " + std::to_string(i) + ")";
     const std::string type = read_type_name(file.get(), group + "/TransformType", where);
     if (type.rfind("CompositeTransform_", 0) == 0) continue;
-    const std::vector<double> p =
-        read_numbers(file.get(), group, "TransformParameters", "TranformParameters", where);
+    const std::vector<double> p = read_numbers(file.get(), group, "TransformParameters", "TranformParameters", where);
     const std::vector<double> fixed =
         read_numbers(file.get(), group, "TransformFixedParameters", "TranformFixedParameters", where);
     if (is_field(type)) {
