@@ -1,4 +1,4 @@
-// volaccess info: what a NIfTI image holds and how the volume library sees it.
+// volaccess info: what an image holds and how the volume library sees it.
 #include <algorithm>
 #include <cstdio>
 #include <string>

@@ -91,7 +91,8 @@ BAD_RESLICES = [
     ("affine not affine", dict(affine=np.ones((4, 4))), ValueError, "last row of the affine must be 0 0 0 1"),
     ("singular affine", dict(affine=np.diag([1.0, 0.0, 1.0, 1.0])), ValueError, "affine: the affine is singular"),
     ("affine with nan", dict(affine=np.diag([1.0, np.nan, 1.0, 1.0])), ValueError, "not every element is a finite"),
-    ("output not NIfTI", dict(out="x.png"), ValueError, "x.png: the output must end in .nii or .nii.gz"),
+    ("output of no image format", dict(out="x.png"), ValueError,
+     r"x.png: the output must end in .nii, .nii.gz, .mgh, .mgz, .nrrd or .mha"),
     ("hold out of range", dict(hold=200), ValueError, "hold=200 is out of range"),
 ]
 
