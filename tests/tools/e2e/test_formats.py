@@ -50,6 +50,17 @@ class ItkWritten(FormatTest):
                     here = rows[:, 3] == t if rank == 4 else np.ones(len(rows), bool)
                     np.testing.assert_array_equal(self.voxel_values(data(name), ijk[here], t + 1), rows[here, -1])
 
+    def test_a_series_written_in_each_format_reads_back_voxel_for_voxel(self):
+        rows = np.loadtxt(data("voxels_series.mha.txt"))
+        for out in ("s.nrrd", "s.mha", "s.mgz"):
+            with self.subTest(out=out):
+                self.ok("reslice", data("series.mha"), "--like", data("series.mha"), "--hold", "0", "--quiet",
+                        "-o", self.path(out))
+                for t in range(3):
+                    here = rows[:, 3] == t
+                    np.testing.assert_array_equal(self.voxel_values(self.path(out), rows[here, :3], t + 1),
+                                                  rows[here, -1])
+
 
 class NibabelMgh(FormatTest):
     def test_every_type_and_frame_reads_as_nibabel_reads_it(self):
