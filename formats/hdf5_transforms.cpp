@@ -112,11 +112,16 @@ FileTransform field_entry(const std::vector<double> &p, const std::vector<double
   if (p.size() != 3 * voxels)
     fail(where, "the field holds " + std::to_string(p.size()) + " numbers, not 3 per voxel (" +
                     std::to_string(3 * voxels) + ")");
+  // The field is read back under a name of no use to the user: what it
+  // could refuse is refused here, naming the file.
   Mat4 lps = identity4();
+  Mat4 inverse{};
   for (std::size_t c = 0; c < 3; ++c) {
     for (std::size_t r = 0; r < 3; ++r) lps[4 * c + r] = fixed[9 + 3 * r + c] * fixed[6 + c];
     lps[12 + c] = fixed[3 + c];
   }
+  if (!invert(lps, &inverse))
+    fail(where, "the field's grid is singular (a spacing of 0, or directions not independent)");
   layout.datatype = find_nifti_datatype(64);
   layout.geometry = geometry_from_matrix(flip_xy(lps));
   layout.series.rank = 5;

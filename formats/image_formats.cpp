@@ -60,30 +60,35 @@ ImageFormat image_format(const unsigned char *lead, std::size_t size, const std:
 }
 
 OutputFormat output_format(const std::string &path) {
-  if (named(path, {".mgh"})) return {ImageFormat::Mgh, false};
-  if (named(path, {".mgz"})) return {ImageFormat::Mgh, true};
-  if (named(path, {".nrrd"})) return {ImageFormat::Nrrd, false};
-  if (named(path, {".mha"})) return {ImageFormat::MetaImage, false};
-  return {ImageFormat::Nifti, named(path, {".gz"})};
+  if (named(path, {".mgh"})) return {ImageFormat::Mgh, false, ""};
+  if (named(path, {".mgz"})) return {ImageFormat::Mgh, true, ""};
+  if (named(path, {".nrrd"})) return {ImageFormat::Nrrd, false, ""};
+  if (named(path, {".mha"})) return {ImageFormat::MetaImage, false, ""};
+  const std::size_t slash = path.rfind('/');
+  const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  const std::string raw = base.substr(0, base.rfind('.')) + ".raw";
+  if (named(path, {".nhdr"})) return {ImageFormat::Nrrd, false, raw};
+  if (named(path, {".mhd"})) return {ImageFormat::MetaImage, false, raw};
+  return {ImageFormat::Nifti, named(path, {".gz"}), ""};
 }
 
 bool is_image_output_name(const std::string &path) {
-  return named(path, {".nii", ".nii.gz", ".mgh", ".mgz", ".nrrd", ".mha"});
+  return named(path, {".nii", ".nii.gz", ".mgh", ".mgz", ".nrrd", ".nhdr", ".mha", ".mhd"});
 }
 
 void fail_image_output_name(const std::string &path) {
-  throw ArgumentError(path + ": the output must end in .nii, .nii.gz, .mgh, .mgz, .nrrd or .mha");
+  throw ArgumentError(path + ": the output must end in .nii, .nii.gz, .mgh, .mgz, .nrrd, .nhdr, .mha or .mhd");
 }
 
-std::vector<unsigned char> foreign_header_bytes(ImageFormat format, const NiftiLayout &layout,
+std::vector<unsigned char> foreign_header_bytes(const OutputFormat &format, const NiftiLayout &layout,
                                                 const std::string &path) {
   if (layout.scale != 1 || layout.offset != 0)
     fail(path, "this format holds no scale and offset, and the " + std::string(layout.datatype->name) +
                    " output needs scale " + shortest_text(layout.scale) + " and offset " +
                    shortest_text(layout.offset) + ": ask for a float32 output, or write .nii");
-  if (format == ImageFormat::Mgh) return mgh_header_bytes(layout, path);
-  if (format == ImageFormat::Nrrd) return nrrd_header_bytes(layout);
-  return metaimage_header_bytes(layout, path);
+  if (format.format == ImageFormat::Mgh) return mgh_header_bytes(layout, path);
+  if (format.format == ImageFormat::Nrrd) return nrrd_header_bytes(layout, format.data_file);
+  return metaimage_header_bytes(layout, format.data_file, path);
 }
 
 std::vector<unsigned char> trailer_bytes(ImageFormat format) {

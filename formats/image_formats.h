@@ -54,15 +54,18 @@ ForeignHeader parse_metaimage_header(const unsigned char *bytes, std::size_t siz
 // The bytes a reader needs to hold an MGH header's fields.
 constexpr std::size_t kMghHeaderBytes = 284;
 
-// The format of an output file, and whether the whole file is
-// gzip-compressed (.nii.gz, .mgz).
+// The format of an output file, whether the whole file is gzip-compressed
+// (.nii.gz, .mgz), and for a header whose voxels go into a file of their
+// own (.nhdr, .mhd) that file's name, beside the header.
 struct OutputFormat {
   ImageFormat format = ImageFormat::Nifti;
   bool compressed = false;
+  std::string data_file;
 };
 
 // The format `path` names as an output: .nii, .nii.gz, .mgh, .mgz, .nrrd,
-// .mha (any case); any other name is NIfTI, compressed when it ends in .gz.
+// .nhdr, .mha, .mhd (any case); any other name is NIfTI, compressed when
+// it ends in .gz. A .nhdr or .mhd header's voxels go into NAME.raw.
 OutputFormat output_format(const std::string &path);
 // Whether a name is one of those endings, and the ArgumentError for one
 // that is not, naming it.
@@ -72,12 +75,14 @@ bool is_image_output_name(const std::string &path);
 // The header of an output of another format; its voxels, x fastest, follow
 // it (big-endian for MGH), then trailer_bytes(). Formats without a scale
 // and offset, or without the layout's datatype, fail naming `path`.
-std::vector<unsigned char> foreign_header_bytes(ImageFormat format, const NiftiLayout &layout, const std::string &path);
+std::vector<unsigned char> foreign_header_bytes(const OutputFormat &format, const NiftiLayout &layout,
+                                                const std::string &path);
 std::vector<unsigned char> trailer_bytes(ImageFormat format);
 // The headers of each format, which foreign_header_bytes() chooses among.
 std::vector<unsigned char> mgh_header_bytes(const NiftiLayout &layout, const std::string &path);
-std::vector<unsigned char> nrrd_header_bytes(const NiftiLayout &layout);
-std::vector<unsigned char> metaimage_header_bytes(const NiftiLayout &layout, const std::string &path);
+std::vector<unsigned char> nrrd_header_bytes(const NiftiLayout &layout, const std::string &data_file);
+std::vector<unsigned char> metaimage_header_bytes(const NiftiLayout &layout, const std::string &data_file,
+                                                  const std::string &path);
 
 // The checked header's geometry as NIfTI keeps it, from the matrix from
 // 0-based voxel indices to RAS world points: sform and qform both.

@@ -133,7 +133,8 @@ ForeignHeader parse_metaimage_header(const unsigned char *bytes, std::size_t siz
   return out;
 }
 
-std::vector<unsigned char> metaimage_header_bytes(const NiftiLayout &layout, const std::string &path) {
+std::vector<unsigned char> metaimage_header_bytes(const NiftiLayout &layout, const std::string &data_file,
+                                                  const std::string &path) {
   const char *type = "";
   for (const MetaType &t : kTypes)
     if (t.nifti == layout.datatype->code && *type == '\0') type = t.name;
@@ -158,7 +159,8 @@ std::vector<unsigned char> metaimage_header_bytes(const NiftiLayout &layout, con
   text += "\nDimSize =";
   for (int64_t d : layout.dim) text += " " + std::to_string(d);
   if (rank == 4) text += " " + std::to_string(volumes);
-  text += std::string("\nElementType = ") + type + "\nElementDataFile = LOCAL\n";
+  text += std::string("\nElementType = ") + type + "\nElementDataFile = " + (data_file.empty() ? "LOCAL" : data_file) +
+          "\n";
   return std::vector<unsigned char>(text.begin(), text.end());
 }
 

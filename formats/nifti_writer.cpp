@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "errors.h"
+#include "foreign_image.h"
 #include "header_text.h"
 #include "nifti_image.h"
 #include "stored_values.h"
@@ -106,10 +107,15 @@ int64_t series_volumes(const NiftiLayout &layout) {
 }
 
 NiftiWriter::NiftiWriter(const std::string &path, const NiftiLayout &layout)
-    : layout_(layout), format_(output_format(path)), file_(path), compress_(format_.compressed) {
+    : layout_(layout), path_(path), format_(output_format(path)),
+      file_(format_.data_file.empty() ? path : data_path(path, format_.data_file)), compress_(format_.compressed) {
   if (compress_) staging_ = make_anonymous_file(path + " (uncompressed)");
   raw_fd_ = compress_ ? staging_.get() : file_.fd();
   const std::vector<unsigned char> header = header_bytes();
+  if (!format_.data_file.empty()) {
+    header_file_ = std::make_unique<OutputFile>(path);
+    return;
+  }
   write_all(raw_fd_, header.data(), header.size(), file_.path());
   position_ = header.size();
 }
@@ -118,7 +124,7 @@ NiftiWriter::~NiftiWriter() = default;
 
 std::vector<unsigned char> NiftiWriter::header_bytes() const {
   if (format_.format == ImageFormat::Nifti) return nifti_header_bytes(layout_);
-  return foreign_header_bytes(format_.format, layout_, file_.path());
+  return foreign_header_bytes(format_, layout_, path_);
 }
 
 void NiftiWriter::write_plane(const double *values) {
@@ -167,13 +173,17 @@ void NiftiWriter::finish() {
     layout_.cal_max = range_.high;
   }
   const std::vector<unsigned char> header = header_bytes();
-  if (::pwrite(raw_fd_, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size()))
+  if (header_file_) {
+    write_all(header_file_->fd(), header.data(), header.size(), path_);
+  } else if (::pwrite(raw_fd_, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
     fail_system(file_.path(), "cannot write", errno);
+  }
   const std::vector<unsigned char> trailer = trailer_bytes(format_.format);
   write_all(raw_fd_, trailer.data(), trailer.size(), file_.path());
   position_ += trailer.size();
   if (compress_) compress_into_output();
   file_.commit();
+  if (header_file_) header_file_->commit();
 }
 
 }  // namespace vaeng

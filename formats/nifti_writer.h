@@ -61,8 +61,11 @@ class NiftiWriter {
   std::vector<unsigned char> header_bytes() const;
 
   NiftiLayout layout_;
+  std::string path_;  // as the caller named it
   OutputFormat format_;
+  // The voxels, after the header unless the format keeps that apart.
   OutputFile file_;
+  std::unique_ptr<OutputFile> header_file_;
   // The uncompressed image: the output file itself, or for .gz an unnamed
   // file compressed into the output at the end.
   UniqueFd staging_;

@@ -213,7 +213,7 @@ ForeignHeader parse_nrrd_header(const unsigned char *bytes, std::size_t size, co
   return out;
 }
 
-std::vector<unsigned char> nrrd_header_bytes(const NiftiLayout &layout) {
+std::vector<unsigned char> nrrd_header_bytes(const NiftiLayout &layout, const std::string &data_file) {
   std::string type;
   for (const NrrdType &t : kTypes)
     if (t.nifti == layout.datatype->code) type = std::string(t.names).substr(0, std::string(t.names).find('|'));
@@ -232,7 +232,10 @@ std::vector<unsigned char> nrrd_header_bytes(const NiftiLayout &layout) {
   if (volumes > 1) text += " list";
   text += "\nendian: " + std::string(swapped_on_this_machine(true) ? "little" : "big") +
           "\nencoding: raw\nspace origin: (" + shortest_text(0.0 + at(m, 0, 3)) + "," +
-          shortest_text(0.0 + at(m, 1, 3)) + "," + shortest_text(0.0 + at(m, 2, 3)) + ")\n\n";
+          shortest_text(0.0 + at(m, 1, 3)) + "," + shortest_text(0.0 + at(m, 2, 3)) + ")\n";
+  // A detached header ends with its data file; an attached one with the
+  // empty line after which the voxels follow.
+  text += data_file.empty() ? "\n" : "data file: " + data_file + "\n";
   return std::vector<unsigned char>(text.begin(), text.end());
 }
 

@@ -145,7 +145,7 @@ void run_reslice(const Arguments &args) {
 const CommandDef &reslice_command() {
   static const CommandDef command{
       "reslice",
-      "SOURCE (--like REF | --voxel-size MM) -o OUT.nii[.gz]|.mgz|.nrrd|.mha|OUT.zarr",
+      "SOURCE (--like REF | --voxel-size MM) -o OUT.nii[.gz]|.mgz|.nrrd|.nhdr|.mha|.mhd|OUT.zarr",
       "resample SOURCE onto the grid of REF, or onto new voxel sizes",
       "SOURCE (--like REFERENCE | --voxel-size MM [--shape NX,NY,NZ]) -o OUT.nii[.gz] [options]\n"
       "       volaccess reslice SOURCE --like REFERENCE -o OUT.zarr [--scheduler ADDRESS|local]\n"
@@ -201,8 +201,8 @@ const CommandDef &reslice_command() {
         "this machine, through the Python package's volaccess.distributed\n"
         "(as a .zarr source or output does): $VOLACCESS_PYTHON, else python3"},
        {"chunks", "N", "with a .zarr output or --scheduler: chunks of N voxels, or X,Y,Z (default 128)"},
-       {"output", "OUT", "the output file, ending in .nii, .nii.gz, .mgh, .mgz, .nrrd or .mha, or a new .zarr store",
-        'o'}},
+       {"output", "OUT",
+        "the output file, ending in .nii, .nii.gz, .mgh, .mgz, .nrrd, .nhdr, .mha or .mhd, or a new .zarr store", 'o'}},
       run_reslice};
   return command;
 }

@@ -92,7 +92,7 @@ BAD_RESLICES = [
     ("singular affine", dict(affine=np.diag([1.0, 0.0, 1.0, 1.0])), ValueError, "affine: the affine is singular"),
     ("affine with nan", dict(affine=np.diag([1.0, np.nan, 1.0, 1.0])), ValueError, "not every element is a finite"),
     ("output of no image format", dict(out="x.png"), ValueError,
-     r"x.png: the output must end in .nii, .nii.gz, .mgh, .mgz, .nrrd or .mha"),
+     r"x.png: the output must end in .nii, .nii.gz, .mgh, .mgz, .nrrd, .nhdr, .mha or .mhd"),
     ("hold out of range", dict(hold=200), ValueError, "hold=200 is out of range"),
 ]
 

@@ -51,7 +51,7 @@ def reslice(source, like, *, affine=None, hold=1, background=0.0, dtype=None, ou
         (the source's encoding);
         integer outputs get a scale and offset that store the background
         exactly, the source's own when they do.
-    out: a path ending in .nii, .nii.gz, .mgh, .mgz, .nrrd or .mha to
+    out: a path ending in .nii, .nii.gz, .mgh, .mgz, .nrrd, .nhdr, .mha or .mhd to
         write, whole, with the program's writer; the path is returned. Without it, the result
         is returned as a nibabel Nifti1Image, or Nifti2Image when the grid
         does not fit NIfTI-1, held in memory.

@@ -118,12 +118,13 @@ class Writers(FormatTest):
         expected_matrix, _ = self.info(self.path("o.nii"))
         ijk = np.indices((15, 16, 17)).reshape(3, -1).T
         expected = self.voxel_values(self.path("o.nii"), ijk, 1)
-        for out in ("o.nrrd", "o.mha", "o.mgh"):
+        for out in ("o.nrrd", "o.nhdr", "o.mha", "o.mhd", "o.mgh"):
             with self.subTest(out=out):
                 self.ok("reslice", aseg, "--like", native, "--hold", "1", "--datatype", "float32", "-o", self.path(out))
                 matrix, _ = self.info(self.path(out))
                 np.testing.assert_allclose(matrix, expected_matrix, rtol=0, atol=1e-5)
                 np.testing.assert_array_equal(self.voxel_values(self.path(out), ijk, 1), expected)
+        self.assertEqual(sorted(n for n in os.listdir(self.dir) if n.endswith(".raw")), ["o.raw"])
 
     def test_a_scaled_integer_output_is_refused_where_the_format_holds_no_scaling(self):
         aseg, native = self.labels()
