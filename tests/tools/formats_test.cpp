@@ -104,13 +104,21 @@ TEST(ForeignHeaders, MghWithoutItsGeometryFlagHasFreeSurfersCoronalSlices) {
   EXPECT_EQ(h.voxel_to_world, expected);
 }
 
-TEST(ForeignHeaders, LpsSpacesTurnIntoRasAndRasStaysAsItIs) {
-  const Bytes lps = text(kNrrd);
-  const Bytes ras = text(replaced(kNrrd, "left-posterior-superior", "RAS"));
-  const vaeng::Mat4 from_lps = vaeng::parse_nrrd_header(lps.data(), lps.size(), "x.nrrd").header.voxel_to_world;
-  const vaeng::Mat4 from_ras = vaeng::parse_nrrd_header(ras.data(), ras.size(), "x.nrrd").header.voxel_to_world;
-  EXPECT_EQ(from_lps, vaeng::from_rows({-1, 0, 0, -5, 0, -2, 0, -6, 0, 0, 3, 7, 0, 0, 0, 1}));
-  EXPECT_EQ(from_ras, vaeng::from_rows({1, 0, 0, 5, 0, 2, 0, 6, 0, 0, 3, 7, 0, 0, 0, 1}));
+TEST(ForeignHeaders, EachNrrdSpaceTurnsIntoRas) {
+  // The scanner's space and "3D-right-handed" as ITK reads them: LPS.
+  const vaeng::Mat4 lps = vaeng::from_rows({-1, 0, 0, -5, 0, -2, 0, -6, 0, 0, 3, 7, 0, 0, 0, 1});
+  const vaeng::Mat4 ras = vaeng::from_rows({1, 0, 0, 5, 0, 2, 0, 6, 0, 0, 3, 7, 0, 0, 0, 1});
+  const vaeng::Mat4 las = vaeng::from_rows({-1, 0, 0, -5, 0, 2, 0, 6, 0, 0, 3, 7, 0, 0, 0, 1});
+  const struct {
+    const char *space;
+    vaeng::Mat4 matrix;
+  } cases[] = {{"left-posterior-superior", lps}, {"LPS", lps}, {"scanner-xyz", lps},
+               {"3D-right-handed", lps},         {"RAS", ras}, {"right-anterior-superior", ras},
+               {"left-anterior-superior", las},  {"LAS", las}};
+  for (const auto &c : cases) {
+    const Bytes b = text(replaced(kNrrd, "left-posterior-superior", c.space));
+    EXPECT_EQ(vaeng::parse_nrrd_header(b.data(), b.size(), "x.nrrd").header.voxel_to_world, c.matrix) << c.space;
+  }
 }
 
 TEST(ForeignImages, CompressedFramesAreDecompressedOnlyUpToTheVolumeAsked) {
