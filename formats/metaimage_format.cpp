@@ -120,7 +120,7 @@ ForeignHeader parse_metaimage_header(const unsigned char *bytes, std::size_t siz
   out.header.swapped = swapped_on_this_machine(flag(fields, {"ElementByteOrderMSB", "BinaryDataByteOrderMSB"}, name));
   out.compressed = flag(fields, {"CompressedData"}, name);
   const std::string file = first_of(fields, {"ElementDataFile"});
-  if (file == "LIST" || file.find_first_of("% ") != std::string::npos)
+  if (file.rfind("LIST", 0) == 0 || file.find('%') != std::string::npos)
     fail(name, "its data are split over several files, which is not supported");
   out.data_file = file == "LOCAL" ? "" : file;
   const std::string header_size = first_of(fields, {"HeaderSize"});

@@ -203,7 +203,7 @@ ForeignHeader parse_nrrd_header(const unsigned char *bytes, std::size_t size, co
   std::string data_file = field(fields, "data file");
   if (data_file.empty()) data_file = field(fields, "datafile");
   out.data_file = trimmed(data_file);
-  if (out.data_file == "LIST" || out.data_file.find_first_of("% ") != std::string::npos)
+  if (out.data_file.rfind("LIST", 0) == 0 || out.data_file.find('%') != std::string::npos)
     fail(name, "its data are split over several files, which is not supported");
   if (out.data_file.empty() && blank_end == 0)
     fail(name, "its NRRD header does not end with an empty line, nor name a data file");
