@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "image_formats.h"
 #include "integer_scaling.h"
 #include "source_grid.h"
 #include "text_numbers.h"
@@ -280,8 +281,7 @@ std::string resliced_datatype(const ResliceOptions &options) {
 
 NiftiFileSink::NiftiFileSink(ScalingWords words) : NiftiSink(std::move(words)) {
   const std::string &path = this->words().output;
-  if (!ends_with(path, ".nii") && !ends_with(path, ".nii.gz"))
-    throw ArgumentError(path + ": the output must end in .nii or .nii.gz");
+  if (!is_image_output_name(path)) fail_image_output_name(path);
 }
 
 void NiftiFileSink::start(const NiftiLayout &layout) {

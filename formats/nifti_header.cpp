@@ -105,18 +105,18 @@ void check_magic(NiftiHeader *out, const Fields &f, const std::string &name) {
   fail(name, std::string("bad magic: not a NIfTI-") + digit + " image");
 }
 
-void check_dimensions(NiftiHeader *out, const Fields &f, const std::string &name) {
-  const int64_t rank = f.dim[0];
+void check_dimensions(NiftiHeader *out, const std::array<int64_t, 8> &dim, const std::string &name) {
+  const int64_t rank = dim[0];
   if (rank < 1 || rank > 7) fail(name, "bad dim[0] = " + decimal(rank) + ": the number of dimensions must be 1 to 7");
   for (int64_t i = 1; i <= rank; ++i) {
-    const int64_t d = f.dim[static_cast<std::size_t>(i)];
+    const int64_t d = dim[static_cast<std::size_t>(i)];
     if (d == 0) fail(name, "dimension " + decimal(i) + " is 0");
     if (d < 0) fail(name, "dimension " + decimal(i) + " is negative (" + decimal(d) + ")");
   }
-  for (std::size_t i = 0; i < 3; ++i) out->dim[i] = static_cast<int64_t>(i) < rank ? f.dim[i + 1] : 1;
+  for (std::size_t i = 0; i < 3; ++i) out->dim[i] = static_cast<int64_t>(i) < rank ? dim[i + 1] : 1;
   out->volumes = 1;
   for (int64_t i = 4; i <= rank; ++i)
-    if (__builtin_mul_overflow(out->volumes, f.dim[static_cast<std::size_t>(i)], &out->volumes))
+    if (__builtin_mul_overflow(out->volumes, dim[static_cast<std::size_t>(i)], &out->volumes))
       fail(name, "oversized dimensions: the number of volumes overflows");
   int64_t plane = 0;
   for (int64_t d : out->dim)
@@ -126,18 +126,18 @@ void check_dimensions(NiftiHeader *out, const Fields &f, const std::string &name
                    ": a plane holds at most 2147483647 voxels");
 }
 
-void check_datatype(NiftiHeader *out, const Fields &f, const std::string &name) {
-  out->datatype = find_nifti_datatype(f.datatype);
+void check_datatype(NiftiHeader *out, int datatype, const std::string &name) {
+  out->datatype = find_nifti_datatype(datatype);
   if (out->datatype) return;
-  const char *known = nifti_datatype_string(f.datatype);
-  std::string what = "datatype " + decimal(f.datatype);
-  if (known && std::strcmp(known, "**ILLEGAL**") != 0 && f.datatype != 0) what += std::string(" (") + known + ")";
+  const char *known = nifti_datatype_string(datatype);
+  std::string what = "datatype " + decimal(datatype);
+  if (known && std::strcmp(known, "**ILLEGAL**") != 0 && datatype != 0) what += std::string(" (") + known + ")";
   fail(name, what +
                  " is not supported: the voxels must be one of uint8, int8, int16, uint16, int32, uint32, "
                  "int64, uint64, float32, float64");
 }
 
-void check_sizes(NiftiHeader *out, const Fields &f, const std::string &name) {
+void check_sizes(NiftiHeader *out, double position, uint64_t header_size, const std::string &name) {
   uint64_t bytes = static_cast<uint64_t>(out->datatype->bytes);
   for (int64_t d : out->dim)
     if (__builtin_mul_overflow(bytes, static_cast<uint64_t>(d), &bytes))
@@ -147,11 +147,9 @@ void check_sizes(NiftiHeader *out, const Fields &f, const std::string &name) {
   if (__builtin_mul_overflow(bytes, static_cast<uint64_t>(out->volumes), &all))
     fail(name, "oversized dimensions: the image's size in bytes overflows");
 
-  const double position = f.vox_offset;
   if (!std::isfinite(position) || position < 0 || std::floor(position) != position || position >= kExactDoubleLimit)
     fail(name, "bad vox_offset (" + std::to_string(position) + "): not a byte position");
   out->vox_offset = static_cast<uint64_t>(position);
-  const uint64_t header_size = out->version == 1 ? kV1Size : kV2Size;
   if (out->single_file && out->vox_offset < header_size)
     fail(name,
          "bad vox_offset " + decimal(static_cast<int64_t>(out->vox_offset)) + ": the voxels would overlap the header");
@@ -252,9 +250,7 @@ NiftiHeader parse_version(const unsigned char *bytes, bool swapped, int version,
   out.geometry = f.geometry;
   out.series = f.series;
   check_magic(&out, f, name);
-  check_dimensions(&out, f, name);
-  check_datatype(&out, f, name);
-  check_sizes(&out, f, name);
+  check_image_shape(&out, f.dim, f.datatype, f.vox_offset, version == 1 ? kV1Size : kV2Size, name);
   read_scaling(&out, f, name);
   check_qform(out.geometry, name);
   read_matrix(&out, raw, name);
@@ -262,6 +258,17 @@ NiftiHeader parse_version(const unsigned char *bytes, bool swapped, int version,
 }
 
 }  // namespace
+
+void check_image_shape(NiftiHeader *out, const std::array<int64_t, 8> &dim, int datatype, double vox_offset,
+                       uint64_t header_size, const std::string &name) {
+  check_dimensions(out, dim, name);
+  check_datatype(out, datatype, name);
+  check_sizes(out, vox_offset, header_size, name);
+}
+
+std::string format_label(const NiftiHeader &header) {
+  return header.format ? header.format : "NIfTI-" + std::to_string(header.version);
+}
 
 const std::array<NiftiDatatype, 10> &nifti_datatypes() {
   static const std::array<NiftiDatatype, 10> types = [] {

@@ -57,7 +57,10 @@ struct NiftiSeries {
 constexpr int kNiftiIntentVector = 1007;
 
 struct NiftiHeader {
-  int version = 1;                      // 1 or 2
+  // Null for NIfTI; else the other format the header was read from
+  // ("MGH", "NRRD", "MetaImage"), whose fields it holds as NIfTI's.
+  const char *format = nullptr;
+  int version = 1;                      // 1 or 2; 1 for the other formats
   bool swapped = false;                 // stored in the byte order opposite to this machine's
   bool single_file = true;              // voxels follow the header in the same file
   std::array<int64_t, 3> dim{1, 1, 1};  // voxels along x, y, z
@@ -76,6 +79,17 @@ struct NiftiHeader {
 // Reads and checks the header at the start of `bytes`; every problem is a
 // Error that begins with `name`.
 NiftiHeader parse_nifti_header(const unsigned char *bytes, std::size_t size, const std::string &name);
+
+// The checks of the shape every format's header shares: `dim` as NIfTI's
+// (the rank, then the dimensions), the NIfTI datatype code, and the byte
+// position of the first voxel, which in a single-file image must not lie
+// within the first `header_size` bytes. Fills dim, volumes, datatype,
+// vox_offset and volume_bytes; a problem is an Error naming `name`.
+void check_image_shape(NiftiHeader *out, const std::array<int64_t, 8> &dim, int datatype, double vox_offset,
+                       uint64_t header_size, const std::string &name);
+
+// "NIfTI-1", "NIfTI-2", or the other format's name.
+std::string format_label(const NiftiHeader &header);
 
 // The voxel-to-world matrix for the volume library's 1-based voxel
 // coordinates: the header's matrix after the shift from 1-based to 0-based.

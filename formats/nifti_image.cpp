@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "foreign_image.h"
 #include "memory_budget.h"
 #include "text_numbers.h"
 
@@ -93,18 +94,27 @@ FileContent decompress(int fd, const std::string &what, uint64_t limit) {
   return out;
 }
 
-// The header file of an image, open, and its checked header.
+// The header file of an image, open, and its checked header; for another
+// format than NIfTI, also where its voxels are.
 struct HeaderFile {
   UniqueFd fd;
   bool gzip = false;
   NiftiHeader header;
+  std::optional<ForeignHeader> foreign;
 };
 
 HeaderFile read_header_file(UniqueFd fd, const std::string &what) {
   HeaderFile file;
   file.gzip = is_gzip(fd.get(), what);
-  const std::vector<unsigned char> bytes = leading_bytes(fd.get(), file.gzip, kNiftiMaxHeaderSize, what);
-  file.header = parse_nifti_header(bytes.data(), bytes.size(), what);
+  std::vector<unsigned char> bytes = leading_bytes(fd.get(), file.gzip, kNiftiMaxHeaderSize, what);
+  const ImageFormat format = image_format(bytes.data(), bytes.size(), what);
+  if (format == ImageFormat::Nifti) {
+    file.header = parse_nifti_header(bytes.data(), bytes.size(), what);
+  } else {
+    if (format != ImageFormat::Mgh) bytes = leading_bytes(fd.get(), file.gzip, kTextHeaderLimit, what);
+    file.foreign = parse_foreign_header(format, bytes.data(), bytes.size(), file.gzip, what);
+    file.header = file.foreign->header;
+  }
   file.fd = std::move(fd);
   return file;
 }
@@ -148,6 +158,15 @@ bool swap_extension(const std::string &path, const char *from, const char *to, s
   return false;
 }
 
+// The voxels of an image of another format: in its own file or the one
+// its header names, raw or a compressed stream.
+FileContent foreign_content(HeaderFile head, const std::string &data_name, std::optional<uint64_t> limit) {
+  const ForeignHeader &foreign = *head.foreign;
+  UniqueFd fd = foreign.data_file.empty() ? std::move(head.fd) : open_regular_file(data_name);
+  if (foreign.compressed && limit) return inflate_stream(fd.get(), foreign.data_start, *limit, data_name);
+  return voxel_content(std::move(fd), foreign.compressed, data_name, std::nullopt);
+}
+
 }  // namespace
 
 std::string gzip_reason(gzFile gz) {
@@ -177,9 +196,15 @@ NiftiImage::NiftiImage(std::string name, std::string data_name, NiftiHeader head
 NiftiImage NiftiImage::open_image(const std::string &path, std::optional<int64_t> volume) {
   const ImageFileNames names = image_file_names(path);
   HeaderFile head = read_header_file(open_regular_file(names.header), names.header);
-  const NiftiHeader &header = head.header;
+  const NiftiHeader header = head.header;
   std::optional<uint64_t> limit;
   if (volume) limit = end_of_volume(header, *volume);
+  if (head.foreign) {
+    const std::string data_name =
+        head.foreign->data_file.empty() ? names.header : data_path(names.header, head.foreign->data_file);
+    FileContent data = foreign_content(std::move(head), data_name, limit);
+    return NiftiImage(path, data_name, header, std::move(data));
+  }
   if (header.single_file) {
     if (names.header != names.data)
       fail(names.header, "holds a single-file image (magic \"n+" + std::to_string(header.version) +
@@ -204,6 +229,13 @@ NiftiImage NiftiImage::from_bytes(const void *bytes, std::size_t size, const std
   write_all(fd.get(), bytes, size, name);
   const bool sealed = seal_against_shrinking(fd.get());
   HeaderFile head = read_header_file(std::move(fd), name);
+  const NiftiHeader header = head.header;
+  if (head.foreign) {
+    if (!head.foreign->data_file.empty()) fail(name, "is a header whose voxels are in another file, not in memory");
+    FileContent data = foreign_content(std::move(head), name, end_of_volume(header, 0));
+    if (!data.compressed) data.sealed = sealed;
+    return NiftiImage(name, name, header, std::move(data));
+  }
   if (!head.header.single_file) fail(name, "is the header of a .hdr/.img pair; its voxels are not in memory");
   FileContent data = voxel_content(std::move(head.fd), head.gzip, name, end_of_volume(head.header, 0));
   if (!data.compressed) data.sealed = sealed;

@@ -8,6 +8,8 @@
 #include <limits>
 
 #include "errors.h"
+#include "foreign_image.h"
+#include "header_text.h"
 #include "nifti_image.h"
 #include "stored_values.h"
 #include "text_numbers.h"
@@ -58,6 +60,12 @@ void fill_common(Header *h, const NiftiLayout &layout) {
   std::strncpy(h->descrip, layout.description.c_str(), sizeof h->descrip - 1);
 }
 
+// Reverses the bytes of each `width`-byte element.
+void swap_elements(unsigned char *bytes, std::size_t n, std::size_t width) {
+  for (std::size_t at = 0; at + width <= n; at += width)
+    for (std::size_t i = 0; i < width / 2; ++i) std::swap(bytes[at + i], bytes[at + width - 1 - i]);
+}
+
 bool fits_nifti1(const NiftiLayout &layout) {
   for (int64_t d : layout.dim)
     if (d > std::numeric_limits<int16_t>::max()) return false;
@@ -105,16 +113,22 @@ uint64_t nifti_file_bytes(const NiftiLayout &layout) {
 }
 
 NiftiWriter::NiftiWriter(const std::string &path, const NiftiLayout &layout)
-    : layout_(layout), name_(path), file_(std::make_unique<OutputFile>(path)), compress_(ends_with(path, ".gz")) {
+    : layout_(layout), path_(path), format_(output_format(path)),
+      name_(format_.data_file.empty() ? path : data_path(path, format_.data_file)),
+      file_(std::make_unique<OutputFile>(name_)), compress_(format_.compressed) {
   if (compress_) staging_ = make_anonymous_file(path + " (uncompressed)");
   raw_fd_ = compress_ ? staging_.get() : file_->fd();
-  const std::vector<unsigned char> header = nifti_header_bytes(layout_);
+  if (!format_.data_file.empty()) {
+    header_file_ = std::make_unique<OutputFile>(path);
+    return;
+  }
+  const std::vector<unsigned char> header = header_bytes();
   put(header, 0);
   position_ = header.size();
 }
 
 NiftiWriter::NiftiWriter(unsigned char *memory, const NiftiLayout &layout, std::string name)
-    : layout_(layout), name_(std::move(name)), memory_(memory) {
+    : layout_(layout), path_(name), name_(std::move(name)), memory_(memory) {
   const std::vector<unsigned char> header = nifti_header_bytes(layout_);
   put(header, 0);
   position_ = header.size();
@@ -135,11 +149,18 @@ void NiftiWriter::put(const std::vector<unsigned char> &bytes, uint64_t at) {
     fail_system(name_, "cannot write", errno);
 }
 
+std::vector<unsigned char> NiftiWriter::header_bytes() const {
+  if (format_.format == ImageFormat::Nifti) return nifti_header_bytes(layout_);
+  return foreign_header_bytes(format_, layout_, path_);
+}
+
 void NiftiWriter::write_plane(const double *values) {
   buffer_.clear();
   const auto count = static_cast<std::size_t>(layout_.dim[0]) * static_cast<std::size_t>(layout_.dim[1]);
   append_stored(values, count, *layout_.datatype, layout_.scale, layout_.offset, &buffer_);
   add_stored_range(buffer_.data(), count, *layout_.datatype, layout_.scale, layout_.offset, &range_);
+  if (format_.format == ImageFormat::Mgh && swapped_on_this_machine(true))
+    swap_elements(buffer_.data(), buffer_.size(), static_cast<std::size_t>(layout_.datatype->bytes));
   put(buffer_, position_);
   position_ += buffer_.size();
   ++planes_written_;
@@ -178,9 +199,17 @@ void NiftiWriter::finish() {
     layout_.cal_min = range_.low;
     layout_.cal_max = range_.high;
   }
-  put(nifti_header_bytes(layout_), 0);
+  const std::vector<unsigned char> header = header_bytes();
+  if (header_file_)
+    write_all(header_file_->fd(), header.data(), header.size(), path_);
+  else
+    put(header, 0);
+  const std::vector<unsigned char> trailer = trailer_bytes(format_.format);
+  put(trailer, position_);
+  position_ += trailer.size();
   if (compress_) compress_into_output();
   if (file_) file_->commit();
+  if (header_file_) header_file_->commit();
 }
 
 }  // namespace vaeng

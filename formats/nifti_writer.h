@@ -1,5 +1,6 @@
-// Writing single-file NIfTI images (.nii, or .nii.gz by name), plane by
-// plane, in this machine's byte order. The header is completed at the end,
+// Writing images plane by plane: single-file NIfTI (.nii, or .nii.gz by
+// name), in this machine's byte order, or one of the other formats the
+// name asks for (image_formats.h). A NIfTI header is completed at the end,
 // when cal_min and cal_max, the range of the written values, are known.
 #ifndef VOLACCESS_FORMATS_NIFTI_WRITER_H
 #define VOLACCESS_FORMATS_NIFTI_WRITER_H
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "image_formats.h"
 #include "nifti_header.h"
 #include "output_file.h"
 #include "stored_values.h"
@@ -43,7 +45,7 @@ uint64_t nifti_file_bytes(const NiftiLayout &layout);
 
 class NiftiWriter {
  public:
-  // Compresses when the path ends in ".gz".
+  // The format and compression by name (output_format()).
   NiftiWriter(const std::string &path, const NiftiLayout &layout);
   // The same image built in `memory`, which holds nifti_file_bytes(layout)
   // bytes and outlives the writer; `name` names it in errors.
@@ -63,10 +65,16 @@ class NiftiWriter {
  private:
   void put(const std::vector<unsigned char> &bytes, uint64_t at);
   void compress_into_output();
+  std::vector<unsigned char> header_bytes() const;
 
   NiftiLayout layout_;
-  std::string name_;
-  std::unique_ptr<OutputFile> file_;  // none for an image in memory
+  std::string path_;  // as the caller named it
+  OutputFormat format_;
+  std::string name_;  // the file the voxels go to, or the image in memory
+  // The voxels, after the header unless the format keeps that apart; none
+  // for an image in memory.
+  std::unique_ptr<OutputFile> file_;
+  std::unique_ptr<OutputFile> header_file_;
   unsigned char *memory_ = nullptr;
   // The uncompressed image: the output file itself, or for .gz an unnamed
   // file compressed into the output at the end.

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "errors.h"
+#include "hdf5_transforms.h"
 #include "line_reader.h"
 #include "nifti_image.h"
 #include "text_numbers.h"
@@ -221,7 +222,7 @@ bool is_nifti_start(const unsigned char *bytes, std::size_t size) {
 }
 
 // What the file's first bytes say it is.
-enum class TransformFileKind { ItkText, Field, Mat, Other };
+enum class TransformFileKind { ItkText, Field, Mat, Hdf5, Other };
 
 TransformFileKind transform_file_kind(const std::string &path) {
   const UniqueFd fd = open_regular_file(path);
@@ -233,6 +234,7 @@ TransformFileKind transform_file_kind(const std::string &path) {
   const bool gzip = got >= 2 && start[0] == 0x1f && start[1] == 0x8b;
   if (gzip || is_nifti_start(start, got)) return TransformFileKind::Field;
   if (looks_like_mat4(start, got)) return TransformFileKind::Mat;
+  if (is_hdf5_start(start, got)) return TransformFileKind::Hdf5;
   return TransformFileKind::Other;
 }
 
@@ -310,12 +312,13 @@ std::vector<FileTransform> read_transform_file(const std::string &path) {
       const UniqueFd fd = open_regular_file(path);
       return read_mat(path, read_small_file(path, fd.get()));
     }
+    case TransformFileKind::Hdf5: return read_hdf5_transforms(path);
     case TransformFileKind::Other: break;
   }
   fail(path,
-       "is not a transform: none of an ITK transform text file ('#Insight Transform File'), a MATLAB "
-       "level-4 .mat transform, or a NIfTI displacement field (a 4x4 matrix goes to --affine, a FLIRT "
-       "matrix to --fsl)");
+       "is not a transform: none of an ITK transform text file ('#Insight Transform File'), an ITK HDF5 "
+       "transform file, a MATLAB level-4 .mat transform, or a NIfTI displacement field (a 4x4 matrix goes to "
+       "--affine, a FLIRT matrix to --fsl)");
 }
 
 Mat4 read_matrix_file(const std::string &path, const std::string &option) {
@@ -331,6 +334,7 @@ Mat4 read_matrix_file(const std::string &path, const std::string &option) {
     if (kind == TransformFileKind::Other) throw;
     const char *what = kind == TransformFileKind::ItkText ? "an ITK transform text file"
                        : kind == TransformFileKind::Mat   ? "a MATLAB .mat transform"
+                       : kind == TransformFileKind::Hdf5  ? "an ITK HDF5 transform file"
                                                           : "a NIfTI image (a displacement field?)";
     fail(path, std::string("is ") + what + ", which --transform reads; " + option +
                    " expects a 4x4 matrix: four lines of four numbers");

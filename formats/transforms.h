@@ -12,12 +12,14 @@
 #define VOLACCESS_FORMATS_TRANSFORMS_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "mat4.h"
 #include "matrix.h"
 #include "nifti_header.h"
+#include "unique_fd.h"
 
 namespace vaeng {
 
@@ -29,6 +31,8 @@ struct FileTransform {
   Mat4 ras = identity4();
   // Field: the image holding the displacements, opened by the caller.
   std::string field_path;
+  // The unnamed file field_path names, for a field held inside a file.
+  std::shared_ptr<UniqueFd> field_file;
   std::string name;  // the file (and the entry within it) for messages
 };
 

@@ -11,3 +11,7 @@ ninja -C "$build" make_itk_references
 out="$root/tests/tools/data/itk"
 mkdir -p "$out"
 "$build/tests/tools/itk/make_itk_references" "$out"
+ninja -C "$build" make_format_references
+formats="$root/tests/tools/data/itk_formats"
+mkdir -p "$formats"
+"$build/tests/tools/itk/make_format_references" "$formats"

@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libboost-dev libboost-log-dev libboost-thread-dev
-  libplist-dev libnifti2-dev libpng-dev zlib1g-dev
+  libplist-dev libnifti2-dev libpng-dev zlib1g-dev libhdf5-dev
   libtbb-dev python3 python3-numpy python3-scipy python3-nibabel pngcheck
   python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pytest
   pybind11-dev python3-pybind11 clang-format

@@ -1,4 +1,4 @@
-// volaccess info: what a NIfTI image holds and how the volume library sees it.
+// volaccess info: what an image holds and how the volume library sees it.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -37,7 +37,7 @@ void run_info(const Arguments &args) {
   double vox[3];
   voxdim(&map, vox);
 
-  std::printf("file:        %s (NIfTI-%d%s)\n", image.name().c_str(), h.version,
+  std::printf("file:        %s (%s%s)\n", image.name().c_str(), format_label(h).c_str(),
               image.compressed() ? ", gzip-compressed" : "");
   std::printf("dimensions:  %llu x %llu x %llu, %lld volume%s\n", static_cast<unsigned long long>(map.dim[0]),
               static_cast<unsigned long long>(map.dim[1]), static_cast<unsigned long long>(map.dim[2]),

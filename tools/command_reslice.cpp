@@ -114,7 +114,7 @@ void run_reslice(const Arguments &args) {
 const CommandDef &reslice_command() {
   static const CommandDef command{
       "reslice",
-      "SOURCE (--like REF | --voxel-size MM) -o OUT.nii[.gz]|OUT.zarr",
+      "SOURCE (--like REF | --voxel-size MM) -o OUT.nii[.gz]|.mgz|.nrrd|.nhdr|.mha|.mhd|OUT.zarr",
       "resample SOURCE onto the grid of REF, or onto new voxel sizes",
       "SOURCE (--like REFERENCE | --voxel-size MM [--shape NX,NY,NZ]) -o OUT.nii[.gz] [options]\n"
       "       volaccess reslice SOURCE --like REFERENCE -o OUT.zarr [--scheduler ADDRESS|local]\n"
@@ -174,7 +174,8 @@ const CommandDef &reslice_command() {
         "write an output larger than the free space of its file system (or, for\n"
         ".nii.gz, than half the memory), which is otherwise refused before any of it\n"
         "is computed"},
-       {"output", "OUT", "the output file, ending in .nii or .nii.gz, or a new .zarr store", 'o'}},
+       {"output", "OUT",
+        "the output file, ending in .nii, .nii.gz, .mgh, .mgz, .nrrd, .nhdr, .mha or .mhd, or a new .zarr store", 'o'}},
       run_reslice};
   return command;
 }

@@ -65,7 +65,8 @@ void flush_standard_output() {
 
 std::string overview_text() {
   std::string text =
-      "volaccess: sample, slice and reslice NIfTI-1 and NIfTI-2 images (.nii, .nii.gz, .hdr/.img)\n"
+      "volaccess: sample, slice and reslice NIfTI-1 and NIfTI-2 images (.nii, .nii.gz, .hdr/.img),\n"
+      "FreeSurfer MGH (.mgh, .mgz), NRRD (.nrrd, .nhdr) and MetaImage (.mha, .mhd) images\n"
       "\n"
       "usage: volaccess COMMAND [OPTIONS]\n"
       "\n"

@@ -16,10 +16,11 @@ def _nifti_bytes(image):
 
 
 def load(image, volume=None):
-    """Open one volume of a NIfTI image for sampling.
+    """Open one volume of an image for sampling.
 
     image: a path (.nii, .nii.gz, either half of a .hdr/.img pair, also
-        gzip-compressed; NIfTI-1 or NIfTI-2), or a nibabel image object.
+        gzip-compressed; NIfTI-1 or NIfTI-2; or FreeSurfer .mgh/.mgz,
+        NRRD .nrrd/.nhdr, MetaImage .mha/.mhd), or a nibabel image object.
         A nibabel image read from a file is opened from that file; one in
         memory is opened from its array, affine and (for NIfTI images)
         header.

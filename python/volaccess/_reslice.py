@@ -237,7 +237,8 @@ def reslice(source: Union[PathLike, Volume, Any], like: Union[None, PathLike, Vo
     volume : int, optional
         Only this volume of a 4-D source, counting from 0.
     out : path, optional
-        A .nii or .nii.gz file to write instead of returning the image.
+        A file to write instead of returning the image: .nii, .nii.gz,
+        .mgh, .mgz, .nrrd, .nhdr, .mha or .mhd.
     threads : int, optional
         Threads sharing the work; by default VOLACCESS_NUM_THREADS when
         set, else every CPU this process may use. The result is the same.

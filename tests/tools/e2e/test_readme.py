@@ -57,7 +57,8 @@ class Readme(ProgramTest):
         with open(os.path.join(ROOT, "README.md")) as f:
             steps = commands(program_part(f.read()))
         self.assertGreater(len(steps), 15)
-        os.symlink(os.path.join(ROOT, "scripts"), self.path("scripts"))
+        for folder in ("scripts", "tests"):
+            os.symlink(os.path.join(ROOT, folder), self.path(folder))
         env = dict(os.environ, PATH=os.path.dirname(os.path.abspath(PROGRAM)) + ":/usr/bin:/bin")
         subprocess.run([PROGRAM, "demo"], cwd=self.dir, env=env, check=True, capture_output=True, timeout=60)
         script = []
