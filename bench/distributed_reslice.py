@@ -80,9 +80,9 @@ def cpu_seconds():
 def run(source, out, workers, chunk, hold):
     import distributed
 
-    from volaccess.distributed import core, reslice
+    from volaccess.distributed import cluster, reslice
 
-    with core.loopback_cluster(workers) as cluster, distributed.Client(cluster) as client:
+    with cluster.loopback_cluster(workers) as local, distributed.Client(local) as client:
         idle = client.run(peak_rss)
         cpu_before = client.run(cpu_seconds)
         start = time.perf_counter()
