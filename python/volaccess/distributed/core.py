@@ -1,12 +1,12 @@
 """Reslicing chunked volumes on Dask's distributed scheduler into an
-OME-NGFF 0.4 pyramid: the lazy array of lazy.py written block by block
-(each task writes whole chunks), then each coarser level from the finer
-one, every task counted before the store is marked complete."""
+OME-NGFF 0.4 pyramid: the blocks of lazy.py's array, each computed and
+written by one task (whole chunks, so no two tasks write the same one),
+then each coarser level from the finer one, every task counted before the
+store is marked complete."""
 
 import os
 import sys
 
-import numpy as np
 
 from . import grids, lazy, output, plan, pyramid
 from .cluster import check_workers, connect, refuse_unguarded_start
@@ -70,10 +70,10 @@ def run_graph(client, graph, keys, progress):
         raise
 
 
-def write_finest(values, ref, block_info=None):
-    """One task's level-0 block, written; a one-voxel token goes on."""
-    output.write_block(ref, 0, [a for a, _ in block_info[0]["array-location"]], values)
-    return np.zeros((1, 1, 1), dtype=np.int8)
+def write_finest(ref, job, lo, count):
+    """One task: a block of the lazy array's values, written into level 0."""
+    output.write_block(ref, 0, lo[::-1], lazy.block_values(job, lo, count))
+    return lo
 
 
 def check_out(out):
@@ -90,7 +90,7 @@ def check_out(out):
 def plan_graph(source, like, out, *, affine, hold, background, dtype, chunks, level, levels, max_tasks):
     """Opens the inputs, creates the output store and builds the task graph.
     Returns (output ref, graph, keys)."""
-    import dask.core
+    import dask.base
 
     out = check_out(out)
     reslice_plan = lazy.make_plan(source, like, affine=affine, hold=hold, background=background, dtype=dtype,
@@ -109,17 +109,17 @@ def plan_graph(source, like, out, *, affine, hold, background, dtype, chunks, le
     out_ref = output.create(out, grids_out, job.dtype, job.chunks, job.background, job.scale, job.offset, grid.unit,
                             "nearest" if nearest else "mean")
     try:
-        finest = lazy.as_array(reslice_plan, block)
-        writes = finest.map_blocks(write_finest, out_ref, dtype=np.int8,
-                                   chunks=tuple((1,) * len(c) for c in finest.chunks))
-        graph = dict(writes.__dask_optimize__(writes.__dask_graph__(), writes.__dask_keys__()))
-        finest_keys = {key[1:]: key for key in dask.core.flatten(writes.__dask_keys__())}
-        coarse, coarse_keys = pyramid.tasks(out_ref, block, job.chunks, finest_keys, nearest, writes.name)
+        name = "volaccess-write-" + dask.base.tokenize(out_ref, job, block)
+        finest = lazy.block_tasks(job, grid.shape, block, write_finest, out_ref)
+        graph = {(name, *index): task for index, task in finest.items()}
+        coarse, coarse_keys = pyramid.tasks(out_ref, block, job.chunks, {i: (name, *i) for i in finest}, nearest,
+                                            name)
     except BaseException:
         output.remove(out_ref)
         raise
+    keys = list(graph)
     graph.update(coarse)
-    return out_ref, graph, list(finest_keys.values()) + coarse_keys
+    return out_ref, graph, keys + coarse_keys
 
 
 def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="float32", chunks=(128, 128, 128),
@@ -154,8 +154,9 @@ def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="fl
     max_tasks: the most tasks the run may hand the scheduler; a task
         computes a block of chunks.
 
-    Level 0 is the array reslice_array() returns, bit-identical to
-    volaccess.reslice on the whole volume. The store is marked complete
+    Level 0 holds the values of reslice_array(), computed by the same
+    function in blocks of chunks, bit-identical to volaccess.reslice on the
+    whole volume. The store is marked complete
     only after every task finished without error; a failed, cancelled or
     lost task removes it and raises ResliceError (a missing or
     undecodable source chunk is named). Returns the path of the store.

@@ -53,16 +53,23 @@ def sample_box(job, box, reader=None):
                                 job.hold, job.background, job.source.scale, job.source.offset)
 
 
-def compute_block(job, block_info=None):
-    """One task: the stored values (z, y, x) of the block Dask asks for."""
-    (z0, z1), (y0, y1), (x0, x1) = block_info[None]["array-location"]
-    values = np.empty((z1 - z0, y1 - y0, x1 - x0), dtype=np.dtype(job.dtype))
+def block_values(job, lo, count):
+    """One task: the stored values (z, y, x) of output voxels [lo, lo +
+    count) (x, y, z), sampled a chunk at a time."""
+    values = np.empty(tuple(reversed(count)), dtype=np.dtype(job.dtype))
     reader = grids.ChunkReader(job.source) if job.source.kind == "zarr" else None
-    for box in plan.chunk_boxes((x1 - x0, y1 - y0, z1 - z0), job.chunks):
+    for box in plan.chunk_boxes(count, job.chunks):
         (x, y, z), (nx, ny, nz) = box.lo, box.count
-        real = sample_box(job, plan.Box(lo=(x0 + x, y0 + y, z0 + z), count=box.count), reader)
+        real = sample_box(job, plan.Box(lo=tuple(a + b for a, b in zip(lo, box.lo)), count=box.count), reader)
         values[z:z + nz, y:y + ny, x:x + nx] = output.stored_values(real, job.dtype, job.scale, job.offset)
     return values
+
+
+def block_tasks(job, shape, block, function, *args):
+    """{(z, y, x) block index: task} of a grid cut into blocks: each task
+    calls function(*args, job, lo, count)."""
+    return {tuple(a // b for a, b in zip(box.lo, block))[::-1]: (function, *args, job, box.lo, box.count)
+            for box in plan.chunk_boxes(shape, block)}
 
 
 def check_hold(hold):
@@ -132,11 +139,15 @@ def make_plan(source, like, *, affine, hold, background, dtype, chunks, level, o
 def as_array(reslice_plan, block):
     """The output grid as a dask array (z, y, x) of `block`-sized tasks."""
     import dask.array
+    import dask.base
+    import dask.highlevelgraph
 
-    dtype = np.dtype(reslice_plan.job.dtype)
-    return dask.array.map_blocks(compute_block, reslice_plan.job, dtype=dtype,
-                                 chunks=plan.blocks_of(reslice_plan.grid.shape, block),
-                                 meta=np.empty((0, 0, 0), dtype=dtype))
+    job, shape = reslice_plan.job, reslice_plan.grid.shape
+    name = "volaccess-reslice-" + dask.base.tokenize(job, shape, block)
+    graph = {(name, *index): task for index, task in block_tasks(job, shape, block, block_values).items()}
+    dtype = np.dtype(job.dtype)
+    return dask.array.Array(dask.highlevelgraph.HighLevelGraph.from_collections(name, graph, dependencies=()), name,
+                            chunks=plan.blocks_of(shape, block), dtype=dtype, meta=np.empty((0, 0, 0), dtype=dtype))
 
 
 def reslice_array(source, like, *, affine=None, hold=1, background=0.0, dtype="float32", chunks=(128, 128, 128),
