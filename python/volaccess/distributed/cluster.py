@@ -90,9 +90,10 @@ def connect(client):
 
 def check_workers(client):
     """Raises ResliceError when a worker cannot import the package: a task
-    sent to it would not even unpack there, and its worker would stop."""
-    try:
-        client.run(importlib.import_module, "volaccess.distributed._blocks")
-    except ImportError as exc:
-        raise ResliceError(f"the Dask workers cannot import the volaccess package ({exc}): install it in the "
-                           "workers' environment") from exc
+    sent to it would not even unpack there, and its worker would stop. A
+    worker that is coming or going when asked is left to the scheduler."""
+    answers = client.run(importlib.import_module, "volaccess.distributed._blocks", on_error="return")
+    missing = [a for a in answers.values() if isinstance(a, ImportError)]
+    if missing:
+        raise ResliceError(f"the Dask workers cannot import the volaccess package ({missing[0]}): install it in the "
+                           "workers' environment")

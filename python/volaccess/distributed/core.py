@@ -6,6 +6,7 @@ store is marked complete."""
 
 import os
 import sys
+import time
 
 
 from . import grids, lazy, output, plan, pyramid
@@ -33,13 +34,24 @@ class Progress:
                   flush=True)
 
 
+def _executing(dask_worker):
+    """The keys a worker is running now (cancelled ones too)."""
+    return [str(ts.key) for ts in dask_worker.state.executing]
+
+
 def stop_tasks(client, futures):
-    """Cancels the tasks no worker has taken yet and waits for the others,
-    so that no chunk is written after this returns (a cancelled task that
-    is already running would finish, and write, whatever happens)."""
-    taken = {key for keys in client.processing().values() for key in keys}
-    client.cancel([f for f in futures if f.key not in taken])
-    client.gather([f for f in futures if f.key in taken], errors="skip")
+    """Cancels every task and waits until no worker runs one of them, so
+    that no chunk is written after this returns: a worker finishes a task it
+    has started, cancelled or not. Two quiet looks a moment apart, since a
+    worker may take a task before its cancellation reaches it."""
+    keys = {str(f.key) for f in futures}
+    client.cancel(futures)
+    quiet = 0
+    while quiet < 2:
+        running = client.run(_executing, on_error="return").values()
+        busy = any(k in keys for answer in running if isinstance(answer, list) for k in answer)
+        quiet = 0 if busy else quiet + 1
+        time.sleep(0.05)
 
 
 def task_error(future):
@@ -156,10 +168,10 @@ def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="fl
 
     Level 0 holds the values of reslice_array(), computed by the same
     function in blocks of chunks, bit-identical to volaccess.reslice on the
-    whole volume. The store is marked complete
-    only after every task finished without error; a failed, cancelled or
-    lost task removes it and raises ResliceError (a missing or
-    undecodable source chunk is named). Returns the path of the store.
+    whole volume. The store is marked complete only after every task
+    finished without error; a failed, cancelled or lost task removes it and
+    raises ResliceError (a missing or undecodable source chunk is named).
+    Returns the path of the store.
     """
     refuse_unguarded_start(client)
     out_ref, graph, keys = plan_graph(source, like, out, affine=affine, hold=hold, background=background, dtype=dtype,

@@ -102,7 +102,10 @@ def pick_level(levels, like, affine, level):
         if isinstance(level, bool) or not isinstance(level, (int, np.integer)) or not 0 <= level < len(levels):
             raise ValueError(f"level must be 'auto' or an index below {len(levels)}, not {level!r}")
         return int(level)
-    steps = (np.linalg.inv(affine) @ like.affine)[:3, :3]
+    try:
+        steps = (np.linalg.inv(affine) @ like.affine)[:3, :3]
+    except np.linalg.LinAlgError:
+        raise ValueError("the affine is singular") from None
     spacing = float(np.sqrt((steps ** 2).sum(axis=0)).min())
     chosen = 0
     for n, (_, grid) in enumerate(levels):

@@ -97,7 +97,10 @@ def mark_complete(ref):
     root = zarr.open_group(ref.path, mode="r+")
     mark = dict(root.attrs[ATTRIBUTE])
     mark["complete"] = True
-    root.attrs[ATTRIBUTE] = mark
+    try:
+        root.attrs[ATTRIBUTE] = mark
+    except OSError as exc:
+        raise _disk_error(ref.path, exc) from exc
 
 
 def remove(ref):
