@@ -47,7 +47,7 @@ def refuse_unguarded_start(client):
         raise RuntimeError(f"a local Dask cluster cannot start its worker processes from a script read from {path}: "
                            f"save the script to a file and {advice}, or pass a client")
     caller = next((frame for frame, *_ in inspect.stack() if frame.f_globals is vars(main)
-                   and frame.f_code.co_name == "<module>"), None)
+                   and frame.f_code.co_name == "<module>" and frame.f_code.co_filename == path), None)
     if caller is not None and not _guarded(path, caller.f_lineno):
         raise RuntimeError(f"{path}, line {caller.f_lineno}: starting a local Dask cluster here would start it again "
                            f"in each of its worker processes, which import this script: {advice}")
