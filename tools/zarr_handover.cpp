@@ -38,7 +38,8 @@ const char *const kBootstrap =
 }  // namespace
 
 bool wants_distributed_reslice(const Arguments &args, const std::string &source, const std::string &out) {
-  return names_zarr(source) || names_zarr(out) || args.has("scheduler") || args.has("chunks");
+  return names_zarr(source) || names_zarr(out) || args.has("scheduler") || args.has("chunks") || args.has("level") ||
+         args.has("levels");
 }
 
 std::vector<std::string> distributed_reslice_command(const Arguments &args, const std::string &python) {
@@ -72,7 +73,8 @@ std::vector<std::string> distributed_reslice_command(const Arguments &args, cons
                                    type,
                                    "--scheduler",
                                    args.value("scheduler").value_or("local")};
-  if (const auto chunks = args.value("chunks")) command.insert(command.end(), {"--chunks", *chunks});
+  for (const char *option : {"chunks", "level", "levels"})
+    if (const auto value = args.value(option)) command.insert(command.end(), {std::string("--") + option, *value});
   if (const auto affine = args.value("affine")) command.insert(command.end(), {"--affine", *affine});
   if (args.has("quiet")) command.emplace_back("--quiet");
   return command;

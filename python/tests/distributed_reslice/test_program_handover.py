@@ -26,7 +26,7 @@ def test_program_reslices_a_zarr_store_on_the_cluster(tmp_path, source_zarr, clu
     path, _ = source_zarr
     out = str(tmp_path / "out.zarr")
     run = run_program(path, "--like", path, "-o", out, "--hold", "cubic", "--background", "nan", "--chunks", "6",
-                      "--scheduler", cluster_client.scheduler.address)
+                      "--levels", "2", "--scheduler", cluster_client.scheduler.address)
     assert run.returncode == 0, run.stderr
     assert "reslice: 100%" in run.stderr
     here = core.reslice_here(path, path, str(tmp_path / "here.zarr"), hold=3, background=float("nan"),
@@ -34,10 +34,12 @@ def test_program_reslices_a_zarr_store_on_the_cluster(tmp_path, source_zarr, clu
     got, expected = zarr.open(out, mode="r")["0"], zarr.open(here, mode="r")["0"]
     assert got.chunks == (6, 6, 6)
     assert got[:].tobytes() == expected[:].tobytes()
+    assert [d["path"] for d in zarr.open(out, mode="r").attrs["multiscales"][0]["datasets"]] == ["0", "1"]
 
 
 @pytest.mark.parametrize("extra,message", [
     (["-o", "out.nii.gz", "--scheduler", "local"], "-o out.nii.gz: a .zarr or --scheduler reslice writes an OME-Zarr"),
+    (["-o", "out.nii.gz", "--levels", "3"], "-o out.nii.gz: a .zarr or --scheduler reslice writes an OME-Zarr"),
     (["--voxel-size", "2"], "--voxel-size does not apply"),
     (["--datatype", "int16"], "writes float32, float64 or source"),
     (["--volume", "2"], "--volume does not apply"),
