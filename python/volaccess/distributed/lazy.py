@@ -37,7 +37,6 @@ class Job:
 class Plan:
     job: Job
     grid: grids.Grid  # the output grid, in the reference's unit
-    level: int  # the source level read
 
 
 def sample_box(job, box, reader=None):
@@ -136,7 +135,7 @@ def make_plan(source, like, *, affine, hold, background, dtype, chunks, level, o
     output.check_background(out or source, out_dtype, scale, offset, float(background))
     job = Job(source=source_ref, matrix=matrix, chunks=chunks, hold=hold, background=float(background),
               dtype=out_dtype, scale=scale, offset=offset)
-    return Plan(job=job, grid=like_grid, level=index)
+    return Plan(job=job, grid=like_grid)
 
 
 def as_array(reslice_plan, block):
