@@ -1,20 +1,27 @@
 """Benchmark of volaccess.distributed (not a test): a synthetic compressed
-uint16 Zarr volume resliced under a rotation on a LocalCluster of 1 and
-of 2 worker processes on this machine (127.0.0.1): wall time, peak
-resident memory of each worker, the scaling, and a paper estimate of a
-larger volume on a larger cluster from the measured cost per chunk.
+uint16 Zarr volume resliced under a rotation on a Dask scheduler and two
+worker processes started here on 127.0.0.1, against the dask + scipy
+map_blocks equivalent on the same chunks: wall time, CPU per chunk, peak
+worker memory, task count, the scheduler's time per task; then the
+planning of an 8192^3 output and a paper estimate of it on 64 nodes.
 
 Run with the installed package:
     build/venv/bin/python bench/distributed_reslice.py [--size 1024] [--work DIR]
 """
 
 import argparse
+import contextlib
+import json
 import os
+import pickle
 import shutil
+import subprocess
+import sys
 import tempfile
 import time
 
 import numpy as np
+import psutil
 import zarr
 
 
@@ -48,19 +55,28 @@ def rotation(size):
     return centre @ turn(12, 0, 1) @ turn(7, 1, 2) @ back
 
 
-def read_plan(size, chunk, hold):
-    """Mean number of source chunks a task reads under the rotation, and
-    the largest source block a task holds (bytes of uint16)."""
+def block_reads(size, chunk, hold, max_tasks, sample=None):
+    """Mean source chunks a task decodes (each once, however many of its
+    chunks overlap it), over every task or `sample` tasks spread evenly."""
     from volaccess.distributed import _blocks, plan
 
+    shape = (size,) * 3
     matrix = plan.check_matrix(_blocks.reference_to_source(np.eye(4), np.eye(4), rotation(size)))
-    counts, largest = [], 0
-    for box in plan.chunk_boxes((size,) * 3, (chunk,) * 3):
-        region = plan.source_region(matrix, box, (size,) * 3, hold)
-        if not region.empty:
-            counts.append(np.prod([(b - 1) // chunk - a // chunk + 1 for a, b in zip(region.lo, region.hi)]))
-            largest = max(largest, 2 * int(np.prod([b - a for a, b in zip(region.block_lo, region.block_hi)])))
-    return float(np.mean(counts)), largest
+    block = plan.task_block(shape, (chunk,) * 3, max_tasks)
+    blocks = list(plan.chunk_boxes(shape, block))
+    if sample:
+        blocks = blocks[::max(1, len(blocks) // sample)]
+    counts = []
+    for task in blocks:
+        touched = set()
+        for box in plan.chunk_boxes(task.count, (chunk,) * 3):
+            inner = plan.Box(lo=tuple(a + b for a, b in zip(task.lo, box.lo)), count=box.count)
+            region = plan.source_region(matrix, inner, shape, hold)
+            if not region.empty:
+                ranges = [range(a // chunk, (b - 1) // chunk + 1) for a, b in zip(region.lo, region.hi)]
+                touched.update((x, y, z) for x in ranges[0] for y in ranges[1] for z in ranges[2])
+        counts.append(len(touched))
+    return block, len(list(plan.chunk_boxes(shape, block))), float(np.mean(counts))
 
 
 def peak_rss():
@@ -77,21 +93,118 @@ def cpu_seconds():
     return time.process_time()
 
 
-def run(source, out, workers, chunk, hold):
+@contextlib.contextmanager
+def hand_started_cluster(work, workers):
+    """A scheduler process and `workers` single-threaded worker processes,
+    all listening on 127.0.0.1, stopped on leaving; yields (client, the
+    scheduler's psutil.Process)."""
     import distributed
 
-    from volaccess.distributed import core, reslice
+    file = os.path.join(work, "scheduler.json")
+    if os.path.exists(file):
+        os.remove(file)
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    scheduler = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1",
+                                  "--port", "0", "--no-dashboard", "--scheduler-file", file], **quiet)
+    started = [scheduler]
+    try:
+        while not os.path.exists(file):
+            time.sleep(0.1)
+        time.sleep(0.5)
+        for _ in range(workers):
+            started.append(subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", "--scheduler-file",
+                                             file, "--host", "127.0.0.1", "--nthreads", "1", "--no-dashboard",
+                                             "--memory-limit", "0"], **quiet))
+        with distributed.Client(scheduler_file=file) as client:
+            client.wait_for_workers(workers, timeout=120)
+            yield client, psutil.Process(scheduler.pid)
+    finally:
+        for process in reversed(started):
+            process.terminate()
+            process.wait(timeout=60)
 
-    with core.loopback_cluster(workers) as cluster, distributed.Client(cluster) as client:
-        idle = client.run(peak_rss)
+
+def scheduler_cost_of_noops(client, scheduler, count=4000):
+    """Scheduler CPU seconds per no-op task, over `count` of them."""
+    before = sum(scheduler.cpu_times()[:2])
+    client.gather(client.map(int, range(count), pure=False))
+    return (sum(scheduler.cpu_times()[:2]) - before) / count
+
+
+def scipy_block(source, matrix, hold, block_info=None):
+    """The dask + scipy equivalent of one chunk: read the source box its
+    corners reach (plus the kernel's margin) and let scipy resample it."""
+    from scipy import ndimage
+
+    from volaccess.distributed import plan
+
+    (z0, z1), (y0, y1), (x0, x1) = block_info[None]["array-location"]
+    box = plan.Box(lo=(x0, y0, z0), count=(x1 - x0, y1 - y0, z1 - z0))
+    array = zarr.open(source, mode="r")
+    region = plan.source_region(matrix, box, array.shape[::-1], hold)
+    if region.empty:
+        return np.zeros(box.count[::-1], dtype=array.dtype)
+    values = array[tuple(slice(a, b) for a, b in zip(region.lo[::-1], region.hi[::-1]))].astype(np.float32)
+    # 1-based (x, y, z) to 0-based (z, y, x), relative to the box and region.
+    m = np.asarray(matrix)
+    turn = m[2::-1, 2::-1]
+    offset = turn @ np.array([z0, y0, x0], float) + turn.sum(axis=1) + m[2::-1, 3] - 1 - np.array(region.lo[::-1])
+    out = ndimage.affine_transform(values, turn, offset=offset, output_shape=box.count[::-1], order=hold,
+                                   mode="constant", cval=0.0)
+    return np.clip(np.round(out), 0, 65535).astype(array.dtype)
+
+
+def run_method(method, work, source, out, chunk, hold):
+    """One run on a fresh cluster: (seconds, worker CPU s, peak worker
+    memory in bytes, tasks, scheduler CPU s)."""
+    import dask.array
+
+    from volaccess.distributed import _blocks, core, plan
+
+    size = zarr.open(source, mode="r").shape[0]
+    with hand_started_cluster(work, 2) as (client, scheduler):
         cpu_before = client.run(cpu_seconds)
+        scheduler_before = sum(scheduler.cpu_times()[:2])
         start = time.perf_counter()
-        reslice(source, source, out, affine=rotation(zarr.open(source).shape[0]), hold=hold, dtype="source",
-                chunks=(chunk,) * 3, client=client, progress=False)
+        if method == "volaccess":
+            _, graph, keys = core.plan_graph(source, source, out, affine=rotation(size), hold=hold, background=0.0,
+                                             dtype="source", chunks=(chunk,) * 3, level=0, levels=1,
+                                             max_tasks=core.MAX_TASKS)
+            core.run_graph(client, graph, keys, progress=False)
+            tasks = len(graph)
+        else:
+            matrix = plan.check_matrix(_blocks.reference_to_source(np.eye(4), np.eye(4), rotation(size)))
+            lazy = dask.array.map_blocks(scipy_block, source, matrix, hold, dtype="<u2",
+                                         chunks=plan.blocks_of((size,) * 3, (chunk,) * 3))
+            stored = lazy.to_zarr(out, compute=False)
+            tasks = len(stored.__dask_optimize__(stored.__dask_graph__(), stored.__dask_keys__()))
+            client.compute(stored).result()
         seconds = time.perf_counter() - start
+        scheduler_cpu = sum(scheduler.cpu_times()[:2]) - scheduler_before
         cpu = sum(client.run(cpu_seconds).values()) - sum(cpu_before.values())
-        peaks = client.run(peak_rss)
-    return seconds, cpu, sorted(idle.values()), sorted(peaks.values())
+        peak = max(client.run(peak_rss).values())
+        noop = scheduler_cost_of_noops(client, scheduler)
+    return seconds, cpu, peak, tasks, scheduler_cpu, noop
+
+
+def plan_big(work, size, chunk):
+    """Planning an output of size^3 from a source of that size whose chunks
+    are not written (metadata only): seconds, tasks and pickled bytes."""
+    from volaccess.distributed import core
+
+    source = os.path.join(work, f"empty{size}.zarr")
+    zarr.open(source, mode="w", shape=(size,) * 3, chunks=(chunk,) * 3, dtype="<u2")
+    out = os.path.join(work, f"plan{size}.zarr")
+    start = time.perf_counter()
+    try:
+        _, graph, keys = core.plan_graph(source, source, out, affine=rotation(size), hold=1, background=0.0,
+                                         dtype="source", chunks=(chunk,) * 3, level=0, levels="auto",
+                                         max_tasks=core.MAX_TASKS)
+        seconds = time.perf_counter() - start
+        return seconds, len(keys), len(pickle.dumps(graph))
+    finally:
+        shutil.rmtree(out, ignore_errors=True)
+        shutil.rmtree(source, ignore_errors=True)
 
 
 def main():
@@ -104,6 +217,7 @@ def main():
     work = args.work or tempfile.mkdtemp(prefix="volaccess-bench-")
     os.makedirs(work, exist_ok=True)
     source = os.path.join(work, f"source{args.size}.zarr")
+    results = {}
     try:
         if not os.path.exists(source):
             start = time.perf_counter()
@@ -113,42 +227,43 @@ def main():
         stored = sum(os.path.getsize(os.path.join(source, n)) for n in os.listdir(source))
         print(f"source: {stored / 2**20:.0f} MiB compressed of {args.size ** 3 * 2 / 2**20:.0f} MiB")
         chunks = -(-args.size // args.chunk) ** 3
-        times, cpus = {}, {}
         print(f"machine: {os.cpu_count()} CPUs, load average {os.getloadavg()[0]:.1f} at the start")
-        for workers in (1, 2):
-            out = os.path.join(work, f"out{workers}.zarr")
+        for method in ("volaccess", "scipy"):
+            out = os.path.join(work, f"out-{method}.zarr")
             shutil.rmtree(out, ignore_errors=True)
-            seconds, cpu, idle, peaks = run(source, out, workers, args.chunk, args.hold)
-            times[workers], cpus[workers] = seconds, cpu
-            print(f"{workers} worker(s): {seconds:.1f} s, {chunks} chunks, {seconds * workers / chunks * 1e3:.0f} "
-                  f"ms per chunk per worker ({cpu / chunks * 1e3:.0f} ms of CPU), "
-                  f"{args.size ** 3 / seconds / 1e6:.1f} Mvoxel/s; peak resident memory "
-                  f"per worker {', '.join(f'{p / 2**20:.0f}' for p in peaks)} MiB (idle "
-                  f"{', '.join(f'{p / 2**20:.0f}' for p in idle)} MiB)")
-        same = np.array_equal(zarr.open(os.path.join(work, "out1.zarr"))["0"][:64],
-                              zarr.open(os.path.join(work, "out2.zarr"))["0"][:64])
-        print(f"scaling 1 -> 2 workers: {times[1] / times[2]:.2f}x; first 64 planes identical: {same}")
-        # CPU time per chunk: what the chunk costs a worker that has a core
-        # of its own, which a machine shared with other work does not show.
-        per_chunk = cpus[1] / chunks
-        reads, largest = read_plan(args.size, args.chunk, args.hold)
-        print(f"each task reads {reads:.1f} source chunks on average; the largest block a task holds is "
-              f"{largest / 2**20:.0f} MiB")
-        # A 20 um whole brain: about 8192^3 uint16 voxels, 1 TiB, on 64
-        # nodes of 32 workers with storage serving 20 GiB/s in all.
+            seconds, cpu, peak, tasks, scheduler_cpu, noop = run_method(method, work, source, out, args.chunk,
+                                                                        args.hold)
+            results[method] = dict(seconds=seconds, cpu_per_chunk=cpu / chunks, peak=peak, tasks=tasks,
+                                   scheduler_per_task=scheduler_cpu / tasks, noop=noop)
+            print(f"{method}: {seconds:.1f} s on 2 workers, {chunks} chunks, {cpu / chunks:.2f} CPU s per chunk, "
+                  f"peak worker memory {peak / 2**20:.0f} MiB, {tasks} tasks, scheduler {scheduler_cpu:.2f} CPU s "
+                  f"({scheduler_cpu / tasks * 1e3:.1f} ms per task; {noop * 1e3:.2f} ms per no-op task)")
+            shutil.rmtree(out, ignore_errors=True)
+        plan_seconds, plan_tasks, plan_bytes = plan_big(work, 8192, args.chunk)
+        print(f"planning 8192^3 (pyramid levels 'auto'): {plan_seconds:.1f} s, {plan_tasks} tasks, "
+              f"{plan_bytes / 2**20:.0f} MiB pickled")
         big, nodes, cores, storage = 8192, 64, 32, 20 * 2**30
-        big_chunks = (big // args.chunk) ** 3
-        big_reads, big_largest = read_plan(big, args.chunk, args.hold)
-        compute = big_chunks * per_chunk / (nodes * cores)
-        traffic = big ** 3 * 2 * (big_reads + 1)
-        print(f"estimate: {big}^3 uint16 ({big ** 3 * 2 / 2**40:.1f} TiB), {big_chunks} chunks of {args.chunk}^3 "
-              f"at {per_chunk:.2f} CPU s each = {big_chunks * per_chunk / 3600:.0f} core-hours: "
-              f"{compute / 60:.1f} min on {nodes} nodes x {cores} workers; the tasks read {big_reads:.1f} source "
-              f"chunks each, {traffic / 2**40:.1f} TiB of reads and writes, {traffic / storage / 60:.0f} min at "
-              f"{storage / 2**30:.0f} GiB/s; largest block {big_largest / 2**20:.0f} MiB per task")
+        block, tasks_big, reads = block_reads(big, args.chunk, args.hold, core_budget(), sample=64)
+        ours = results["volaccess"]
+        compute = (big // args.chunk) ** 3 * ours["cpu_per_chunk"] / (nodes * cores)
+        # The scheduler's own cost of a task is the no-op figure; the run's
+        # figure adds what an idle scheduler spends each second (heartbeats).
+        scheduler = plan_tasks * ours["noop"]
+        traffic = big ** 3 * 2 * (reads / np.prod([b / args.chunk for b in block]) + 1)
+        print(f"estimate: {big}^3 uint16 on {nodes} nodes x {cores} workers: {compute / 60:.1f} min of computing, "
+              f"{scheduler:.0f} s of scheduler time for {plan_tasks} tasks (blocks of {block} voxels, "
+              f"{reads:.0f} source chunks decoded per task), {traffic / 2**40:.1f} TiB of reads and writes, "
+              f"{traffic / storage / 60:.0f} min at {storage / 2**30:.0f} GiB/s")
+        print(json.dumps(results))
     finally:
         if not args.work:
             shutil.rmtree(work, ignore_errors=True)
+
+
+def core_budget():
+    from volaccess.distributed import core
+
+    return core.MAX_TASKS * 7 // 8
 
 
 if __name__ == "__main__":

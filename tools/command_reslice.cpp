@@ -129,8 +129,8 @@ const CommandDef &reslice_command() {
       "output twice; with --datatype source the source's scaling is kept whenever it\n"
       "stores the background, and values beyond the type's range are clamped.\n"
       "A .zarr source or output, or --scheduler, hands the command to the Python package's\n"
-      "volaccess.distributed: one task per output chunk on a Dask cluster, reading only the\n"
-      "source chunks each needs, into a new OME-Zarr store, with the same values.\n",
+      "volaccess.distributed: tasks of whole output chunks on a Dask cluster, reading only the\n"
+      "source chunks each needs, into a new OME-Zarr pyramid whose level 0 has the same values.\n",
       {{"like", "REFERENCE", "the image whose grid the output takes (only its header is read)"},
        {"voxel-size", "MM",
         "instead of --like: voxels of MM millimetres (one size, or three as\n"
@@ -174,6 +174,10 @@ const CommandDef &reslice_command() {
         "write an output larger than the free space of its file system (or, for\n"
         ".nii.gz, than half the memory), which is otherwise refused before any of it\n"
         "is computed"},
+       {"level", "N",
+        "with an OME-Zarr source: the pyramid level to read, from 0 (default\n"
+        "auto: the coarsest whose voxels are no larger than the output's)"},
+       {"levels", "N", "with a .zarr output: N pyramid levels, each halved (default auto: down to 256)"},
        {"output", "OUT",
         "the output file, ending in .nii, .nii.gz, .mgh, .mgz, .nrrd, .nhdr, .mha or .mhd, or a new .zarr store", 'o'}},
       run_reslice};

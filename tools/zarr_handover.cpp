@@ -24,13 +24,30 @@ std::string real_text(double v) {
   return text;
 }
 
+// Run by `python -c`: names VOLACCESS_PYTHON when the package is not
+// there, where `python -m` would only say which module is missing.
+const char *const kBootstrap =
+    "import sys\n"
+    "try:\n"
+    "    from volaccess.distributed import __main__ as m\n"
+    "except ImportError as e:\n"
+    "    sys.exit(f'volaccess: {sys.executable} cannot import the volaccess package ({e}); set VOLACCESS_PYTHON to "
+    "the python of an environment that has it')\n"
+    "sys.exit(m.main(sys.argv[1:]))\n";
+
 }  // namespace
 
 bool wants_distributed_reslice(const Arguments &args, const std::string &source, const std::string &out) {
-  return names_zarr(source) || names_zarr(out) || args.has("scheduler") || args.has("chunks");
+  return names_zarr(source) || names_zarr(out) || args.has("scheduler") || args.has("chunks") || args.has("level") ||
+         args.has("levels");
 }
 
 std::vector<std::string> distributed_reslice_command(const Arguments &args, const std::string &python) {
+  const std::string out = required_option(args, "output");
+  if (!names_zarr(out))
+    throw ArgumentError("-o " + out +
+                        ": a .zarr or --scheduler reslice writes an OME-Zarr store: name the output .zarr (a NIfTI "
+                        "output of a NIfTI source is written here without --scheduler and --chunks)");
   for (const char *option : {"voxel-size", "shape", "volume", "threads", "transform", "fsl", "clip", "mask"})
     if (args.has(option))
       throw ArgumentError(std::string("--") + option + " does not apply to a .zarr or --scheduler reslice");
@@ -40,14 +57,14 @@ std::vector<std::string> distributed_reslice_command(const Arguments &args, cons
   if (type != "float32" && type != "float64" && type != "source")
     throw ArgumentError("--datatype " + type + ": a .zarr or --scheduler reslice writes float32, float64 or source");
   std::vector<std::string> command{python,
-                                   "-m",
-                                   "volaccess.distributed",
+                                   "-c",
+                                   kBootstrap,
                                    "reslice",
                                    args.only_positional("a SOURCE image"),
                                    "--like",
                                    required_option(args, "like"),
                                    "-o",
-                                   required_option(args, "output"),
+                                   out,
                                    "--hold",
                                    std::to_string(hold_option(args)),
                                    "--background",
@@ -56,9 +73,11 @@ std::vector<std::string> distributed_reslice_command(const Arguments &args, cons
                                    type,
                                    "--scheduler",
                                    args.value("scheduler").value_or("local")};
-  if (const auto chunks = args.value("chunks")) command.insert(command.end(), {"--chunks", *chunks});
+  for (const char *option : {"chunks", "level", "levels"})
+    if (const auto value = args.value(option)) command.insert(command.end(), {std::string("--") + option, *value});
   if (const auto affine = args.value("affine")) command.insert(command.end(), {"--affine", *affine});
   if (args.has("quiet")) command.emplace_back("--quiet");
+  if (args.has("large-output")) command.emplace_back("--large-output");
   return command;
 }
 

@@ -14,7 +14,7 @@ namespace vacli {
 using namespace vaeng;  // the engine's and the formats' names
 
 // Whether a reslice goes to volaccess.distributed: a .zarr source or
-// output, or --scheduler or --chunks given.
+// output, or --scheduler, --chunks, --level or --levels given.
 bool wants_distributed_reslice(const Arguments &args, const std::string &source, const std::string &out);
 
 // The command line of `python -m volaccess.distributed reslice` for the

@@ -32,5 +32,5 @@ def test_the_distributed_store_is_weighed_before_it_is_created(tmp_path):
     out = os.path.join(tmp_path, "big.zarr")
     grid = grids.Grid(shape=HUGE, affine=np.eye(4))
     with pytest.raises(ValueError, match="big.zarr: the output takes"):
-        output.create(out, grid, "float32", (128, 128, 128), 0.0)
+        output.create(out, [grid], "float32", (128, 128, 128), 0.0)
     assert os.listdir(tmp_path) == []

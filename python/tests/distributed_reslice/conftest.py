@@ -22,7 +22,7 @@ def cluster_client():
     """A distributed.Client on a LocalCluster of two single-threaded worker
     processes bound to 127.0.0.1."""
     distributed = pytest.importorskip("distributed")
-    from volaccess.distributed import core
+    from volaccess.distributed import cluster
 
-    with core.loopback_cluster(2) as cluster, distributed.Client(cluster) as client:
+    with cluster.loopback_cluster(2) as local, distributed.Client(local) as client:
         yield client

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 import zarr
 
-from volaccess.distributed import _blocks, core, grids, output, plan
+from volaccess.distributed import _blocks, grids, lazy, output, plan
 
 from .volumes import SOURCE_CHUNKS_ZYX, ramp_volume, rotation
 
@@ -35,9 +35,10 @@ def chunked(path, voxels, matrix, hold, background, chunks):
                           scale=1.0, offset=0.0)
     result = np.empty(OUT_XYZ[::-1])
     for box in plan.chunk_boxes(OUT_XYZ, chunks):
-        task = core.ChunkTask(source=ref, out=None, matrix=matrix, box=box, hold=hold, background=background)
+        job = lazy.Job(source=ref, matrix=matrix, chunks=chunks, hold=hold, background=background, dtype="<f8",
+                       scale=1.0, offset=0.0)
         (x, y, z), (nx, ny, nz) = box.lo, box.count
-        result[z:z + nz, y:y + ny, x:x + nx] = core.resample_chunk(task)
+        result[z:z + nz, y:y + ny, x:x + nx] = lazy.sample_box(job, box)
     return result
 
 

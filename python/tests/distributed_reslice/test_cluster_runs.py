@@ -84,7 +84,7 @@ def test_unfinished_output_is_refused_as_input(tmp_path, source_zarr):
     grid = grids.open_grid(path)
     from volaccess.distributed import output
 
-    output.create(str(tmp_path / "unfinished.zarr"), grid, "float32", (8, 8, 8), 0.0)
+    output.create(str(tmp_path / "unfinished.zarr"), [grid], "float32", (8, 8, 8), 0.0)
     with pytest.raises(SourceError, match="unfinished"):
         grids.open_source(str(tmp_path / "unfinished.zarr"))
 

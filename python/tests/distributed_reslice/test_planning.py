@@ -76,3 +76,44 @@ def test_matrix_with_non_finite_entries_is_refused():
     bad[1, 3] = np.inf
     with pytest.raises(ValueError, match="finite"):
         plan.check_matrix(bad)
+
+
+def pyramid_graph(shape, chunks, levels, max_tasks):
+    from volaccess.distributed import output, pyramid
+
+    shapes = [shape]
+    for _ in range(1, levels):
+        shapes.append(pyramid.halved(shapes[-1]))
+    block = plan.task_block(shape, chunks, max_tasks)
+    finest = {index[::-1]: ("finest",) + index[::-1] for index in itertools.product(
+        *[range(-(-n // b)) for n, b in zip(shape, block)])}
+    ref = output.OutputRef(path="", dtype="<f4", scale=1.0, offset=0.0, shapes=tuple(shapes))
+    graph, keys = pyramid.tasks(ref, block, chunks, finest, False, "t")
+    return block, finest, graph, keys
+
+
+def test_an_8192_cube_plans_under_the_task_budget():
+    from volaccess.distributed import core, pyramid
+
+    shape, chunks = (8192,) * 3, (128,) * 3
+    block, finest, _, keys = pyramid_graph(shape, chunks, pyramid.level_count(shape, "auto"),
+                                           core.MAX_TASKS * 7 // 8)
+    assert all(b % c == 0 for b, c in zip(block, chunks))
+    assert len(finest) + len(keys) <= core.MAX_TASKS
+    assert len(finest) <= core.MAX_TASKS * 7 // 8 < 2 * len(finest)
+
+
+@pytest.mark.parametrize("shape,chunks,max_tasks", [((37, 20, 9), (4, 3, 2), 40), ((64, 64, 64), (8, 8, 8), 10)])
+def test_a_coarser_block_waits_for_every_finer_block_it_reads(shape, chunks, max_tasks):
+    block, finest, graph, _ = pyramid_graph(shape, chunks, 4, max_tasks)
+    boxes = {key: plan.Box(lo=tuple(i * b for i, b in zip(key[1:][::-1], block)), count=None)
+             for key in finest.values()}
+    for key, (_, ref, level, lo, count, *_rest) in sorted(graph.items()):
+        needs = set(graph[key][7:])
+        finer_shape = ref.shapes[level - 1]
+        finer_block = tuple(min(b, -(-n // c) * c) for b, n, c in zip(block, finer_shape, chunks))
+        read = [(2 * a, min(2 * (a + n), s)) for a, n, s in zip(lo, count, finer_shape)]
+        overlapping = {k for k, box in boxes.items() if k[0] == ("finest" if level == 1 else f"t-level{level - 1}")
+                       and all(b < hi and b + fb > lo_ for b, fb, (lo_, hi) in zip(box.lo, finer_block, read))}
+        assert needs == overlapping
+        boxes[key] = plan.Box(lo=lo, count=count)

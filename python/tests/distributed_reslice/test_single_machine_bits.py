@@ -39,7 +39,18 @@ def images(tmp_path_factory):
                                   "datasets": [{"path": "0", "coordinateTransformations": [
                                       {"type": "scale", "scale": [1.25, 0.75, 0.5]},
                                       {"type": "translation", "translation": [6.0, 2.25, -4.5]}]}]}]
+    # The same image in micrometres, its space axes stored x, y, z.
+    micro = zarr.open_group(str(folder / "micrometres.ome.zarr"), mode="w")
+    micro.create_dataset("0", data=voxels.transpose(2, 1, 0), chunks=SOURCE_CHUNKS_ZYX[::-1])
+    micro.attrs["multiscales"] = [{"version": "0.4", "axes": [{"name": n, "type": "space", "unit": "micrometer"}
+                                                              for n in "xyz"],
+                                   "datasets": [{"path": "0", "coordinateTransformations": [
+                                       {"type": "scale", "scale": [500.0, 750.0, 1250.0]},
+                                       {"type": "translation", "translation": [-4500.0, 2250.0, 6000.0]}]}]}]
     nib.save(nib.Nifti1Image(np.zeros(LIKE_SHAPE, dtype=np.float32), LIKE_AFFINE), folder / "like.nii")
+    like_mm = nib.Nifti1Image(np.zeros(LIKE_SHAPE, dtype=np.float32), LIKE_AFFINE)
+    like_mm.header.set_xyzt_units("mm")
+    nib.save(like_mm, folder / "like-mm.nii")
     # The Zarr copy holds stored voxels; its reference is the unscaled NIfTI.
     unscaled = nib.Nifti1Image(np.asfortranarray(voxels.T), SOURCE_AFFINE)
     unscaled.header.set_slope_inter(1.0, 0.0)
@@ -73,3 +84,13 @@ def test_nifti_source_gives_the_single_machine_bits(images, tmp_path, cluster_cl
     expected = single_machine(images / "source.nii", images / "like.nii", hold)
     assert got.tobytes() == np.ascontiguousarray(expected).tobytes()
     assert np.array_equal(np.array(zarr.open(out, mode="r").attrs["volaccess"]["affine"]), LIKE_AFFINE)
+
+
+def test_micrometre_source_on_a_millimetre_grid_gives_the_single_machine_bits(images, tmp_path, cluster_client):
+    out = str(tmp_path / "out.zarr")
+    reslice(str(images / "micrometres.ome.zarr"), str(images / "like-mm.nii"), out, affine=TRANSFORM, hold=3,
+            background=-1.5, chunks=(5, 4, 6), client=cluster_client, progress=False)
+    expected = single_machine(images / "unscaled.nii", images / "like.nii", 3)
+    assert zarr.open(out, mode="r")["0"][:].tobytes() == np.ascontiguousarray(expected).tobytes()
+    axes = zarr.open(out, mode="r").attrs["multiscales"][0]["axes"]
+    assert [a["unit"] for a in axes] == ["millimeter"] * 3

@@ -19,6 +19,20 @@ def _chunks(text):
     return tuple(values * 3 if len(values) == 1 else values)
 
 
+def _auto_or_count(low):
+    def parse(text):
+        if text == "auto":
+            return text
+        try:
+            value = int(text)
+        except ValueError:
+            value = low - 1
+        if value < low:
+            raise argparse.ArgumentTypeError(f"'{text}' is neither 'auto' nor a whole number from {low}")
+        return value
+    return parse
+
+
 def _scheduler(text):
     return None if text == "local" else text
 
@@ -42,10 +56,18 @@ def _parser():
     parser = argparse.ArgumentParser(prog="python3 -m volaccess.distributed",
                                      description="Reslice Zarr, OME-Zarr and NIfTI images on a Dask cluster.")
     commands = parser.add_subparsers(dest="command", required=True)
-    one = commands.add_parser("reslice", help="reslice one image into an OME-Zarr store, a task per chunk")
+    one = commands.add_parser("reslice", help="reslice one image into an OME-Zarr pyramid, a task per block")
     one.add_argument("source", help="Zarr array, OME-Zarr image or NIfTI file")
     one.add_argument("--like", required=True, help="reference image giving the output grid")
     one.add_argument("-o", "--out", required=True, help="new OME-Zarr store (.zarr)")
+    one.add_argument("--level", default="auto", type=_auto_or_count(0), metavar="auto|N",
+                     help="source pyramid level to read: 'auto' (default) the coarsest whose voxels are no larger "
+                          "than the output's, or an index (0 the finest)")
+    one.add_argument("--levels", default="auto", type=_auto_or_count(1), metavar="auto|N",
+                     help="output pyramid levels, each halved: 'auto' (default) down to 256 voxels an axis, or a "
+                          "count")
+    one.add_argument("--large-output", action="store_true",
+                     help="write a store larger than the free space of its file system")
     _common(one)
     many = commands.add_parser("many", help="reslice a cohort, a task per image")
     many.add_argument("list", help="CSV file of source,reference,output lines ('#' starts a comment)")
@@ -73,7 +95,8 @@ def main(argv=None):
         options = dict(affine=affine, hold=args.hold, background=args.background, dtype=args.datatype,
                        chunks=args.chunks, client=args.scheduler, progress=not args.quiet)
         if args.command == "reslice":
-            core.reslice(args.source, args.like, args.out, **options)
+            core.reslice(args.source, args.like, args.out, level=args.level, levels=args.levels,
+                         large_output=args.large_output, **options)
             return 0
         results = reslice_many(_read_cohort(args.list), **options)
         return 0 if all(r.ok for r in results) else 1

@@ -4,7 +4,7 @@ one client; one failed image does not stop the others."""
 import dataclasses
 import sys
 
-from . import core, grids
+from . import cluster, core, grids, lazy
 
 
 @dataclasses.dataclass(frozen=True)
@@ -64,20 +64,21 @@ def reslice_many(pairs, *, affine=None, hold=1, background=0.0, dtype="float32",
     """
     import distributed
 
+    cluster.refuse_unguarded_start(client)
     triples = _triples(pairs)
-    options = dict(affine=affine, hold=core.check_hold(hold), background=float(background), dtype=dtype,
-                   chunks=core.check_chunks(chunks))
+    options = dict(affine=affine, hold=lazy.check_hold(hold), background=float(background), dtype=dtype,
+                   chunks=lazy.check_chunks(chunks))
     stream = stream or sys.stderr
     results = {}
-    with core.connect(client) as c:
+    with cluster.connect(client) as c:
+        cluster.check_workers(c)
         futures = {c.submit(reslice_one, t, options, pure=False): t for t in triples}
         bar = core.Progress(len(futures), progress, stream, label="cohort", unit="images")
-        for future in distributed.as_completed(futures):
+        for future in distributed.as_completed(futures, loop=c.loop):
             triple = futures[future]
             error = None
-            if future.status == "error":
-                exc = future.exception()
-                error = f"{type(exc).__name__}: {exc}"
+            if future.status != "finished":
+                error = str(core.task_error(future))
                 print(f"cohort: {triple[0]} failed: {error}", file=stream, flush=True)
             results[triple] = CohortResult(*triple, error=error)
             bar.step()

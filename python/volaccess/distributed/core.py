@@ -1,101 +1,20 @@
-"""Reslicing chunked volumes on Dask's distributed scheduler: one task per
-output chunk, each reading only the source chunks its samples reach."""
+"""Reslicing chunked volumes on Dask's distributed scheduler into an
+OME-NGFF 0.4 pyramid: the blocks of lazy.py's array, each computed and
+written by one task (whole chunks, so no two tasks write the same one),
+then each coarser level from the finer one, every task counted before the
+store is marked complete."""
 
-import contextlib
-import dataclasses
 import os
 import sys
+import time
 
-import numpy as np
 
-from . import grids, output, plan
+from . import grids, lazy, output, plan, pyramid
+from .cluster import check_workers, connect, refuse_unguarded_start
 from .errors import ResliceError
 
-DTYPES = ("float32", "float64", "source")
-
-
-@dataclasses.dataclass(frozen=True)
-class ChunkTask:
-    """Everything one chunk task needs; small and picklable."""
-
-    source: grids.SourceRef
-    out: output.OutputRef
-    matrix: tuple  # 1-based reference voxels to 1-based source voxels
-    box: plan.Box
-    hold: int
-    background: float
-
-
-def resample_chunk(task):
-    """The real values of one output chunk, shaped (z, y, x): read the
-    source block its samples reach and sample it with the library."""
-    from . import _blocks
-
-    region = plan.source_region(task.matrix, task.box, task.source.shape, task.hold)
-    count_zyx = tuple(reversed(task.box.count))
-    if region.empty:
-        return np.full(count_zyx, task.background, dtype=float)
-    block = grids.read_block(task.source, region.lo, region.hi, region.block_lo, region.block_hi)
-    return _blocks.resample_box(block, region.block_lo, task.source.shape, np.array(task.matrix), task.box.lo,
-                                task.box.count, task.hold, task.background, task.source.scale,
-                                task.source.offset)
-
-
-def run_chunk(task):
-    """One task: resample the chunk and write it. Returns the chunk's
-    origin. Writing a chunk twice writes the same bytes, so a task that
-    the scheduler reruns after losing a worker changes nothing."""
-    output.write_chunk(task.out, task.box, resample_chunk(task))
-    return task.box.lo
-
-
-def check_hold(hold):
-    from . import _blocks
-
-    if isinstance(hold, bool) or not isinstance(hold, (int, np.integer)):
-        raise ValueError(f"hold must be an integer, not {hold!r}")
-    if not _blocks.MIN_HOLD <= hold <= _blocks.MAX_HOLD:
-        raise ValueError(f"hold {hold} is outside {_blocks.MIN_HOLD} .. {_blocks.MAX_HOLD}"
-                         f" (Lagrange above {_blocks.MAX_HOLD + 1} nodes overflows)")
-    return int(hold)
-
-
-def check_chunks(chunks):
-    if isinstance(chunks, (int, np.integer)):
-        chunks = (chunks,) * 3
-    chunks = tuple(int(c) for c in chunks)
-    if len(chunks) != 3 or any(c < 1 for c in chunks):
-        raise ValueError(f"chunks must be one or three positive counts, not {chunks!r}")
-    return chunks
-
-
-def reference_to_source(source_grid, like_grid, affine):
-    """The matrix from 1-based reference voxels to 1-based source voxels:
-    inverse(source) * inverse(affine) * reference."""
-    from . import _blocks
-
-    return plan.check_matrix(_blocks.reference_to_source(source_grid.affine, like_grid.affine, affine))
-
-
-def plan_tasks(source, like, out, *, affine, hold, background, dtype, chunks):
-    """Opens the inputs, creates the output store and lists the chunk
-    tasks. Returns (output ref, tasks)."""
-    hold = check_hold(hold)
-    chunks = check_chunks(chunks)
-    if dtype not in DTYPES:
-        raise ValueError(f"dtype must be one of {', '.join(DTYPES)}, not {dtype!r}")
-    source_ref, source_grid = grids.open_source(source)
-    like_grid = grids.open_grid(like)
-    matrix = reference_to_source(source_grid, like_grid, np.eye(4) if affine is None else affine)
-    if dtype == "source":
-        out_dtype, scale, offset = source_ref.dtype, source_ref.scale, source_ref.offset
-    else:
-        out_dtype, scale, offset = dtype, 1.0, 0.0
-    out_ref = output.create(out, like_grid, out_dtype, chunks, float(background), scale, offset)
-    tasks = [ChunkTask(source=source_ref, out=out_ref, matrix=matrix, box=box, hold=hold,
-                       background=float(background))
-             for box in plan.chunk_boxes(like_grid.shape, chunks)]
-    return out_ref, tasks
+DTYPES = lazy.DTYPES
+MAX_TASKS = 20000  # what one scheduler hands out in seconds, not minutes
 
 
 class Progress:
@@ -115,101 +34,155 @@ class Progress:
                   flush=True)
 
 
-def loopback_cluster(workers):
-    """A LocalCluster of `workers` single-threaded worker processes with
-    every listening socket on 127.0.0.1: the scheduler's and the workers'
-    HTTP servers too, which would otherwise listen on every interface."""
-    import distributed
-
-    return distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                    dashboard_address="127.0.0.1:0", worker_dashboard_address="127.0.0.1:0",
-                                    scheduler_kwargs={"dashboard": False})
-
-
-@contextlib.contextmanager
-def connect(client):
-    """A distributed.Client for `client`: None starts a LocalCluster on the
-    loopback interface (one single-threaded worker process per CPU), a
-    string is a scheduler address, a Client is used as it is. What is
-    started here is stopped here."""
-    import distributed
-
-    if isinstance(client, distributed.Client):
-        yield client
-        return
-    if client is None or client == "local":
-        with loopback_cluster(len(os.sched_getaffinity(0))) as cluster, distributed.Client(cluster) as started:
-            yield started
-        return
-    if isinstance(client, str):
-        with distributed.Client(client) as started:
-            yield started
-        return
-    raise TypeError(f"client must be None, 'local', a scheduler address or a distributed.Client, not {client!r}")
+def _executing(dask_worker):
+    """The keys a worker is running now (cancelled ones too)."""
+    return [str(ts.key) for ts in dask_worker.state.executing]
 
 
 def stop_tasks(client, futures):
-    """Cancels the tasks no worker has taken yet and waits for the others,
-    so that no chunk is written after this returns (a cancelled task that
-    is already running would finish, and write, whatever happens)."""
+    """Cancels every task and waits until no worker runs one of them, so
+    that no chunk is written after this returns: a worker finishes a task it
+    has started, cancelled or not. Two quiet looks a moment apart, since a
+    worker may take a task before its cancellation reaches it."""
+    keys = {str(f.key) for f in futures}
+    client.cancel(futures)
+    quiet = 0
+    while quiet < 2:
+        running = client.run(_executing, on_error="return").values()
+        busy = any(k in keys for answer in running if isinstance(answer, list) for k in answer)
+        quiet = 0 if busy else quiet + 1
+        time.sleep(0.05)
+
+
+def task_error(future):
+    """ResliceError for a task that did not finish: its own message, or
+    what a cancelled or lost task means."""
+    if future.status == "cancelled":
+        return ResliceError("a task was cancelled before it finished (the scheduler stopped, or a client "
+                            "restarted the cluster): the output is incomplete")
+    return ResliceError(str(future.exception()))
+
+
+def run_graph(client, graph, keys, progress):
+    """Runs the tasks `keys` of `graph`; returns only when every one of them
+    finished without error. On the first that did not, stops the rest and
+    raises ResliceError."""
     import distributed
 
-    taken = {key for keys in client.processing().values() for key in keys}
-    client.cancel([f for f in futures if f.key not in taken])
-    distributed.wait([f for f in futures if f.key in taken])
-
-
-def run_tasks(client, tasks, progress):
-    """Runs the chunk tasks; on the first failure stops the rest and
-    raises ResliceError with the task's own message."""
-    import distributed
-
-    futures = client.map(run_chunk, tasks, pure=False)
+    check_workers(client)
+    futures = client.get(graph, keys, sync=False)
     bar = Progress(len(futures), progress)
     try:
-        for future in distributed.as_completed(futures):
-            if future.status == "error":
-                error = future.exception()
-                raise ResliceError(str(error)) from error
+        for future in distributed.as_completed(futures, loop=client.loop):
+            if future.status != "finished":
+                raise task_error(future)
             bar.step()
     except BaseException:
         stop_tasks(client, futures)
         raise
 
 
-def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="float32", chunks=(128, 128, 128),
-            client=None, progress=True):
-    """Reslices `source` onto the grid of `like` into a new OME-Zarr store
-    `out`, one Dask task per output chunk.
+def write_finest(ref, job, lo, count):
+    """One task: a block of the lazy array's values, written into level 0."""
+    output.write_block(ref, 0, lo[::-1], lazy.block_values(job, lo, count))
+    return lo
 
-    source: a Zarr array (axes z, y, x), an OME-Zarr image (its first level,
-        with its scale and translation) or a NIfTI path.
+
+def check_out(out):
+    """The output's name: a Zarr store, since the workers write its chunks
+    side by side, which a NIfTI file (one stream, compressed or not)
+    cannot take."""
+    out = os.fspath(out)
+    if not out.rstrip("/").endswith(".zarr"):
+        raise ValueError(f"{out}: a distributed reslice writes an OME-Zarr store: name it .zarr (or reslice "
+                         "to NIfTI on one machine with volaccess.reslice)")
+    return out
+
+
+def plan_graph(source, like, out, *, affine, hold, background, dtype, chunks, level, levels, max_tasks,
+               large_output=False):
+    """Opens the inputs, creates the output store and builds the task graph.
+    Returns (output ref, graph, keys)."""
+    import dask.base
+
+    out = check_out(out)
+    reslice_plan = lazy.make_plan(source, like, affine=affine, hold=hold, background=background, dtype=dtype,
+                                  chunks=chunks, level=level, out=out)
+    job, grid = reslice_plan.job, reslice_plan.grid
+    nearest = job.hold == 0
+    count = pyramid.level_count(grid.shape, levels)
+    shapes = [grid.shape]
+    for _ in range(1, count):
+        shapes.append(pyramid.halved(shapes[-1]))
+    grids_out = [grids.Grid(shape=s, affine=pyramid.level_affine(grid.affine, n, nearest), unit=grid.unit)
+                 for n, s in enumerate(shapes)]
+    # The finest level's tasks and the coarser levels' (about an eighth as
+    # many per level) share the budget.
+    block = plan.task_block(grid.shape, job.chunks, max(1, max_tasks * 7 // 8))
+    out_ref = output.create(out, grids_out, job.dtype, job.chunks, job.background, job.scale, job.offset, grid.unit,
+                            "nearest" if nearest else "mean", large_output)
+    try:
+        name = "volaccess-write-" + dask.base.tokenize(out_ref, job, block)
+        finest = lazy.block_tasks(job, grid.shape, block, write_finest, out_ref)
+        graph = {(name, *index): task for index, task in finest.items()}
+        coarse, coarse_keys = pyramid.tasks(out_ref, block, job.chunks, {i: (name, *i) for i in finest}, nearest,
+                                            name)
+    except BaseException:
+        output.remove(out_ref)
+        raise
+    keys = list(graph)
+    graph.update(coarse)
+    return out_ref, graph, keys + coarse_keys
+
+
+def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="float32", chunks=(128, 128, 128),
+            client=None, progress=True, level="auto", levels="auto", max_tasks=MAX_TASKS, large_output=False):
+    """Reslices `source` onto the grid of `like` into a new OME-Zarr store
+    `out`, an OME-NGFF 0.4 multiscale image written by Dask tasks.
+
+    source: a Zarr array (axes z, y, x), an OME-Zarr image (any order of
+        its space axes, length-one time and channel axes, both levels of
+        coordinateTransformations, its units converted to the reference's)
+        or a NIfTI path.
     like: a NIfTI, Zarr or OME-Zarr path giving the output grid and geometry.
-    out: the path of the new store; it must not exist. Its array "0" has
-        axes (z, y, x) and `chunks` (x, y, z; one number for all three).
+    out: the path of the new store (named .zarr); it must not exist. Its
+        arrays "0", "1", ... have axes (z, y, x), `chunks` (x, y, z; one
+        number for all three) and nested chunk keys (z/y/x).
     affine: a 4x4 world-space transform applied to the source (the output at
         world point w shows the source at inverse(affine) * w).
     hold, background: the library's interpolation code and the value of
         points outside the source.
     dtype: "float32", "float64" or "source" (the source's type, scale and
-        offset; values rounded half away from zero and clamped).
-    client: None starts a LocalCluster on 127.0.0.1 for this call; a
-        scheduler address ("tcp://host:8786") or a distributed.Client runs
-        on that cluster.
-    progress: one line on standard error per tenth of the chunks.
+        offset; values rounded half away from zero and clamped; a
+        background that type cannot hold is refused).
+    client: None starts a LocalCluster on 127.0.0.1 for this call (a script
+        doing so needs 'if __name__ == "__main__":' around the call, since
+        the worker processes import it again); a scheduler address
+        ("tcp://host:8786") or a distributed.Client runs on that cluster.
+    progress: one line on standard error per tenth of the tasks.
+    level: the source pyramid level to read, "auto" or an index (see
+        reslice_array).
+    levels: the output pyramid: "auto" halves until no axis holds more than
+        256 voxels; a count gives that many levels (1: the grid alone).
+    max_tasks: the most tasks the run may hand the scheduler; a task
+        computes a block of chunks.
+    large_output: write a store larger than the free space of its file
+        system, which is otherwise refused before anything is written.
 
-    Each task maps its chunk's corners to the source region its kernel
-    reaches, reads only the source chunks that overlap it and writes its
-    chunk; the values are bit-identical to volaccess.reslice on the whole
-    volume. The store is marked complete after the last chunk; a failed run
-    removes it and raises ResliceError (a missing or undecodable source
-    chunk is named). Returns the path of the store.
+    Level 0 holds the values of reslice_array(), computed by the same
+    function in blocks of chunks, bit-identical to volaccess.reslice on the
+    whole volume. The store is marked complete only after every task
+    finished without error; a failed, cancelled or lost task removes it and
+    raises ResliceError (a missing or undecodable source chunk is named).
+    Returns the path of the store.
     """
-    out_ref, tasks = plan_tasks(source, like, out, affine=affine, hold=hold, background=background, dtype=dtype,
-                                chunks=chunks)
+    refuse_unguarded_start(client)
+    out_ref, graph, keys = plan_graph(source, like, out, affine=affine, hold=hold, background=background, dtype=dtype,
+                                      chunks=chunks, level=level, levels=levels, max_tasks=max_tasks,
+                                      large_output=large_output)
     try:
         with connect(client) as c:
-            run_tasks(c, tasks, progress)
+            run_graph(c, graph, keys, progress)
         output.mark_complete(out_ref)
     except BaseException:
         output.remove(out_ref)
@@ -218,14 +191,15 @@ def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="fl
 
 
 def reslice_here(source, like, out, *, affine=None, hold=1, background=0.0, dtype="float32",
-                 chunks=(128, 128, 128)):
-    """The chunk tasks of reslice() run one after another in this process:
-    for one image of a cohort, which is itself one task."""
-    out_ref, tasks = plan_tasks(source, like, out, affine=affine, hold=hold, background=background, dtype=dtype,
-                                chunks=chunks)
+                 chunks=(128, 128, 128), level="auto", levels="auto"):
+    """The tasks of reslice() run one after another in this process: for
+    one image of a cohort, which is itself one task."""
+    import dask.local
+
+    out_ref, graph, keys = plan_graph(source, like, out, affine=affine, hold=hold, background=background, dtype=dtype,
+                                      chunks=chunks, level=level, levels=levels, max_tasks=MAX_TASKS)
     try:
-        for task in tasks:
-            run_chunk(task)
+        dask.local.get_sync(graph, keys)
         output.mark_complete(out_ref)
     except BaseException:
         output.remove(out_ref)

@@ -1,32 +1,39 @@
 """Opening sources and reference grids: Zarr arrays, OME-Zarr images and
 NIfTI files, with their geometry, and reading blocks of their voxels.
 
-Axes: a Zarr array is (z, y, x), x varying fastest, as OME-Zarr lays out
-space; the geometry is a 4x4 affine in nibabel's convention (0-based voxel
-indices (x, y, z) to world). An OME-Zarr image takes it from the first
-level's scale and translation; a store written by this package also keeps
-the exact affine (oblique ones included) under the "volaccess" attribute,
-which wins. A plain Zarr array has unit voxels at the origin.
+Axes: blocks are (z, y, x), x varying fastest; the geometry is a 4x4
+affine in nibabel's convention (0-based voxel indices (x, y, z) to world).
+An OME-Zarr image takes each level's geometry from its OME-NGFF 0.4
+metadata (ome.py), whatever the order of its space axes; a store written by
+this package also keeps the exact affine of each level (oblique ones
+included) under the "volaccess" attribute, which wins. A plain Zarr array
+is (z, y, x) with unit voxels at the origin.
 """
 
 import dataclasses
+import itertools
+import json
 import os
 
 import numpy as np
 import zarr
 
+from . import ome
 from .errors import SourceError
 
 ATTRIBUTE = "volaccess"
+# NIfTI's length units as nibabel names them, in OME-NGFF's words.
+NIFTI_UNITS = {"meter": "meter", "mm": "millimeter", "micron": "micrometer"}
 
 
 @dataclasses.dataclass(frozen=True)
 class Grid:
-    """The voxel grid of an image: counts along x, y, z and its affine."""
+    """The voxel grid of an image: counts along x, y, z, its affine and the
+    unit of its world coordinates (an OME-NGFF name, or None)."""
 
     shape: tuple
     affine: np.ndarray
-    axes: tuple = ()  # OME-Zarr axis records (z, y, x), kept for the output
+    unit: str = None
 
 
 @dataclasses.dataclass(frozen=True)
@@ -42,6 +49,7 @@ class SourceRef:
     offset: float
     vox_offset: int = 0  # NIfTI: byte offset of the voxels
     data_path: str = ""  # NIfTI: the file holding them (the .img of a pair)
+    order: tuple = (0, 1, 2)  # Zarr: the array axes of z, y and x; the others have length one
 
 
 def is_zarr_path(path):
@@ -63,20 +71,50 @@ def _axis_affine(scale, translation):
     return affine
 
 
-def _level_transform(dataset, ndim):
-    scale, translation = [1.0] * ndim, [0.0] * ndim
-    for t in dataset.get("coordinateTransformations", []):
-        if t.get("type") == "scale":
-            scale = [float(v) for v in t["scale"]]
-        elif t.get("type") == "translation":
-            translation = [float(v) for v in t["translation"]]
-    return scale, translation
+def _attributes(path, node):
+    try:
+        return dict(node.attrs)
+    except json.JSONDecodeError as exc:
+        raise SourceError(f"{path}: .zattrs is not JSON ({exc})") from exc
 
 
-def open_zarr(path):
-    """Opens a Zarr array or OME-Zarr image: returns (array, array path,
-    Grid, scale, offset), the last two turning stored voxels into real
-    values (a store written with dtype "source" keeps them). Raises SourceError naming the store for what cannot be used."""
+def _check_dtype(path, array):
+    if array.dtype.kind not in "iuf" or array.dtype.itemsize > 8 or array.dtype == np.float16:
+        raise SourceError(f"{path}: voxels of dtype {array.dtype} cannot be sampled")
+
+
+def _completion_mark(path, attrs):
+    mark = attrs.get(ATTRIBUTE, {})
+    if not isinstance(mark, dict):
+        ome.Fields(path).fail(ATTRIBUTE, "expected an object")
+    if mark and not mark.get("complete", False):
+        raise SourceError(f"{path}: an unfinished output of an interrupted reslice (no completion mark)")
+    return mark
+
+
+def _group_levels(path, node, attrs, mark):
+    def shape_of(name):
+        return node[name].shape if name in node and isinstance(node[name], zarr.Array) else None
+
+    image = ome.read_image(path, attrs, shape_of)
+    exact = mark.get("levels", [mark["affine"]] if "affine" in mark else [])
+    levels = []
+    for n, level in enumerate(image.levels):
+        array = node[level.path]
+        _check_dtype(path, array)
+        affine = np.array(exact[n], dtype=float) if n < len(exact) else _axis_affine(level.scale, level.translation)
+        shape = tuple(int(array.shape[a]) for a in reversed(level.order))
+        ref = SourceRef(kind="zarr", path=path, array_path=level.path, shape=shape, dtype=array.dtype.str,
+                        scale=float(mark.get("scale", 1.0)), offset=float(mark.get("offset", 0.0)),
+                        order=level.order)
+        levels.append((ref, Grid(shape=shape, affine=affine, unit=image.unit)))
+    return levels
+
+
+def zarr_levels(path):
+    """[(SourceRef, Grid)] of each level of a Zarr store, finest first: the
+    levels of an OME-Zarr image, or a plain (z, y, x) array alone. Raises
+    SourceError naming the store (and the field) for what cannot be used."""
     path = os.fspath(path)
     if not os.path.exists(path):
         raise SourceError(f"{path}: no such Zarr store")
@@ -84,37 +122,16 @@ def open_zarr(path):
         node = zarr.open(path, mode="r")
     except Exception as exc:  # zarr raises several kinds for a bad store
         raise SourceError(f"{path}: not a readable Zarr store ({exc})") from exc
-    attrs = dict(node.attrs)
-    mark = attrs.get(ATTRIBUTE, {})
-    if mark and not mark.get("complete", False):
-        raise SourceError(f"{path}: an unfinished output of an interrupted reslice (no completion mark)")
-    axes = ()
+    attrs = _attributes(path, node)
+    mark = _completion_mark(path, attrs)
     if isinstance(node, zarr.hierarchy.Group):
-        multiscales = attrs.get("multiscales")
-        if not multiscales or not multiscales[0].get("datasets"):
-            raise SourceError(f"{path}: a Zarr group without OME-Zarr multiscales metadata")
-        first = multiscales[0]["datasets"][0]
-        array_path = first["path"]
-        if array_path not in node:
-            raise SourceError(f"{path}: the first multiscales level '{array_path}' is missing")
-        array = node[array_path]
-        axes = tuple(multiscales[0].get("axes", ()))
-        scale, translation = _level_transform(first, array.ndim)
-        # Only the three spatial axes: leading time or channel axes of
-        # length 1 are dropped.
-        scale, translation = scale[-3:], translation[-3:]
-        axes = axes[-3:]
-    else:
-        array, array_path = node, ""
-        scale, translation = (1.0, 1.0, 1.0), (0.0, 0.0, 0.0)
-    if array.ndim < 3 or any(n != 1 for n in array.shape[:-3]):
-        raise SourceError(f"{path}: expected a 3-D (z, y, x) image, found shape {array.shape}")
-    if array.dtype.kind not in "iuf" or array.dtype.itemsize > 8 or array.dtype == np.float16:
-        raise SourceError(f"{path}: voxels of dtype {array.dtype} cannot be sampled")
-    affine = np.array(mark["affine"], dtype=float) if "affine" in mark else _axis_affine(scale, translation)
-    shape = tuple(int(n) for n in reversed(array.shape[-3:]))
-    grid = Grid(shape=shape, affine=affine, axes=axes)
-    return array, array_path, grid, float(mark.get("scale", 1.0)), float(mark.get("offset", 0.0))
+        return _group_levels(path, node, attrs, mark)
+    if node.ndim != 3:
+        raise SourceError(f"{path}: expected a 3-D (z, y, x) array, found shape {node.shape}")
+    _check_dtype(path, node)
+    shape = tuple(int(n) for n in reversed(node.shape))
+    ref = SourceRef(kind="zarr", path=path, array_path="", shape=shape, dtype=node.dtype.str, scale=1.0, offset=0.0)
+    return [(ref, Grid(shape=shape, affine=np.eye(4)))]
 
 
 def open_nifti(path):
@@ -134,60 +151,73 @@ def open_nifti(path):
         scale, offset = float(vol.scale), float(vol.offset)
     # The array proxy knows which file holds the voxels and where they
     # start; the header's own field may be 0 in a file nibabel wrote.
-    proxy = nibabel.load(path).dataobj
+    image = nibabel.load(path)
+    proxy = image.dataobj
+    unit = NIFTI_UNITS.get(image.header.get_xyzt_units()[0])
     ref = SourceRef(kind="nifti", path=path, array_path="", shape=shape, dtype=dtype.str, scale=scale,
                     offset=offset, vox_offset=int(proxy.offset), data_path=os.fspath(proxy.file_like))
-    return ref, Grid(shape=shape, affine=affine)
+    return ref, Grid(shape=shape, affine=affine, unit=unit)
+
+
+def source_levels(path):
+    """[(SourceRef, Grid)] of a source path, finest level first."""
+    return zarr_levels(path) if is_zarr_path(path) else [open_nifti(path)]
 
 
 def open_source(path):
-    """The SourceRef and Grid of a source path (Zarr, OME-Zarr or NIfTI)."""
-    if is_zarr_path(path):
-        array, array_path, grid, scale, offset = open_zarr(path)
-        ref = SourceRef(kind="zarr", path=os.fspath(path), array_path=array_path, shape=grid.shape,
-                        dtype=array.dtype.str, scale=scale, offset=offset)
-        return ref, grid
-    return open_nifti(path)
+    """The SourceRef and Grid of a source's finest level."""
+    return source_levels(path)[0]
 
 
 def open_grid(path):
-    """The Grid of a reference path (Zarr, OME-Zarr or NIfTI)."""
-    if is_zarr_path(path):
-        return open_zarr(path)[2]
-    return open_nifti(path)[1]
+    """The Grid of a reference path (Zarr, OME-Zarr or NIfTI): its finest level."""
+    return open_source(path)[1]
 
 
-def _chunk_name(ref, array, coords):
-    key = array._chunk_key(coords)
-    return os.path.join(ref.path, key)
+class ChunkReader:
+    """Reads blocks of a Zarr source for one task, decoding each source
+    chunk once however many of the task's blocks overlap it, and naming a
+    missing or undecodable chunk."""
 
+    def __init__(self, ref):
+        self.ref = ref
+        array = zarr.open(ref.path, mode="r")
+        self.array = array[ref.array_path] if ref.array_path else array
+        self.decoded = {}
+        chunks, shape = self.array.chunks, self.array.shape
+        self.chunks = tuple(chunks[a] for a in ref.order)
+        self.shape = tuple(shape[a] for a in ref.order)
+        # Storage order of z, y, x once the length-one axes are indexed away.
+        self.transpose = tuple(sorted(ref.order).index(a) for a in ref.order)
 
-def _read_zarr_box(ref, lo, hi, block, block_lo):
-    """Copies source voxels [lo, hi) (x, y, z) into block, chunk by chunk,
-    so that a missing or undecodable chunk is named."""
-    array = zarr.open(ref.path, mode="r")
-    if ref.array_path:
-        array = array[ref.array_path]
-    lead = (0,) * (array.ndim - 3)
-    zyx_lo, zyx_hi = lo[::-1], hi[::-1]
-    chunks = array.chunks[-3:]
-    ranges = [range(a // c, (b - 1) // c + 1) for a, b, c in zip(zyx_lo, zyx_hi, chunks)]
-    for cz in ranges[0]:
-        for cy in ranges[1]:
-            for cx in ranges[2]:
-                coords = lead + (cz, cy, cx)
-                name = _chunk_name(ref, array, coords)
-                if array._chunk_key(coords) not in array.chunk_store:
-                    raise SourceError(f"{name}: source chunk is missing")
-                start = [max(c * n, a) for c, n, a in zip((cz, cy, cx), chunks, zyx_lo)]
-                stop = [min((c + 1) * n, b) for c, n, b in zip((cz, cy, cx), chunks, zyx_hi)]
-                selection = lead + tuple(slice(a, b) for a, b in zip(start, stop))
-                try:
-                    values = array[selection]
-                except Exception as exc:  # the codecs raise their own kinds
-                    raise SourceError(f"{name}: source chunk cannot be decoded ({exc})") from exc
-                target = tuple(slice(a - o, b - o) for a, b, o in zip(start, stop, block_lo[::-1]))
-                block[target] = values.reshape(block[target].shape)
+    def chunk(self, zyx):
+        """The voxels (z, y, x) of source chunk zyx, decoded once."""
+        if zyx in self.decoded:
+            return self.decoded[zyx]
+        coords, selection = [0] * self.array.ndim, [0] * self.array.ndim
+        for a, c, n, size in zip(self.ref.order, zyx, self.chunks, self.shape):
+            coords[a], selection[a] = c, slice(c * n, min((c + 1) * n, size))
+        key = self.array._chunk_key(tuple(coords))
+        name = os.path.join(self.ref.path, key)
+        if key not in self.array.chunk_store:
+            raise SourceError(f"{name}: source chunk is missing")
+        try:
+            values = self.array[tuple(selection)]
+        except Exception as exc:  # the codecs raise their own kinds
+            raise SourceError(f"{name}: source chunk cannot be decoded ({exc})") from exc
+        self.decoded[zyx] = values.transpose(self.transpose)
+        return self.decoded[zyx]
+
+    def read(self, lo, hi, block, block_lo):
+        """Copies source voxels [lo, hi) (x, y, z) into block."""
+        zyx_lo, zyx_hi = lo[::-1], hi[::-1]
+        ranges = [range(a // c, (b - 1) // c + 1) for a, b, c in zip(zyx_lo, zyx_hi, self.chunks)]
+        for zyx in itertools.product(*ranges):
+            start = [max(c * n, a) for c, n, a in zip(zyx, self.chunks, zyx_lo)]
+            stop = [min((c + 1) * n, b) for c, n, b in zip(zyx, self.chunks, zyx_hi)]
+            inside = tuple(slice(a - c * n, b - c * n) for a, b, c, n in zip(start, stop, zyx, self.chunks))
+            target = tuple(slice(a - o, b - o) for a, b, o in zip(start, stop, block_lo[::-1]))
+            block[target] = self.chunk(zyx)[inside]
 
 
 def _read_nifti_box(ref, lo, hi, block, block_lo):
@@ -207,14 +237,15 @@ def _read_nifti_box(ref, lo, hi, block, block_lo):
     block[target] = values.T
 
 
-def read_block(ref, lo, hi, block_lo, block_hi):
+def read_block(ref, lo, hi, block_lo, block_hi, reader=None):
     """A C-ordered (z, y, x) block of source voxels [block_lo, block_hi)
     (x, y, z) holding the voxels [lo, hi); the rest stays zero and is never
-    read by the sampling."""
+    read by the sampling. A Zarr source is read through `reader` (a
+    ChunkReader shared by the blocks of one task), or a new one."""
     shape = tuple(b - a for a, b in zip(block_lo[::-1], block_hi[::-1]))
     block = np.zeros(shape, dtype=np.dtype(ref.dtype))
     if ref.kind == "zarr":
-        _read_zarr_box(ref, lo, hi, block, block_lo)
+        (reader or ChunkReader(ref)).read(lo, hi, block, block_lo)
     else:
         _read_nifti_box(ref, lo, hi, block, block_lo)
     return block

@@ -104,3 +104,31 @@ def check_matrix(matrix):
     if m.shape != (4, 4) or not np.all(np.isfinite(m)):
         raise ValueError("the reference-to-source matrix must be 4x4 and finite")
     return tuple(tuple(float(v) for v in row) for row in m)
+
+
+def blocks_of(shape, block):
+    """Dask chunks (z, y, x) of a grid of `shape` (x, y, z) cut into blocks
+    of `block` voxels."""
+    return tuple(tuple([b] * (n // b) + ([n % b] if n % b else [])) for n, b in zip(shape[::-1], block[::-1]))
+
+
+def block_count(shape, block):
+    return math.prod(-(-n // b) for n, b in zip(shape, block))
+
+
+def task_block(shape, chunks, max_tasks):
+    """The voxels (x, y, z) one task computes: `chunks` doubled along z, y
+    and x in turn until the grid needs at most `max_tasks` blocks. Blocks
+    stay whole multiples of the chunks, so that each task writes whole
+    chunks and no two tasks write the same one."""
+    block = list(chunks)
+    axis = 2
+    while block_count(shape, block) > max_tasks:
+        whole = [-(-n // c) * c for n, c in zip(shape, chunks)]
+        if block == whole:
+            break
+        while block[axis] >= whole[axis]:
+            axis = (axis + 2) % 3
+        block[axis] = min(2 * block[axis], whole[axis])
+        axis = (axis + 2) % 3
+    return tuple(block)
