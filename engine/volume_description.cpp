@@ -11,6 +11,10 @@ namespace vaeng {
 
 namespace {
 
+// How far from the end of a file its sentinel byte is looked for: a file
+// ending in more zeros than this is asked for its size at each check.
+constexpr uint64_t kSentinelReach = 1 << 20;
+
 // VolumeMap's data, scale and offset entries.
 constexpr uint64_t kRecordBytesPerPlane = sizeof(void *) + 2 * sizeof(double);
 
@@ -84,11 +88,37 @@ Mat4 VolumeMapping::voxel_to_world() const {
 }
 
 void VolumeMapping::check_unchanged() const {
-  if (!file_covers_mapping(data_fd_, map(), name_)) fail(name_, kChangedOnDisk);
+  if (!file_covers_mapping(data_fd_, map().map_len, name_)) fail(name_, kChangedOnDisk);
 }
 
-bool file_covers_mapping(int fd, const VolumeMap &volume, const std::string &name) {
-  return file_size(fd, name) >= volume.map_len;
+void ChangeCheck::watch(const VolumeMapping &mapping) {
+  if (image_.size_sealed()) return;
+  const VolumeMap &map = mapping.map();
+  if (!faults_) faults_ = std::make_unique<FaultWatch>();
+  faults_->watch(map.map_addr, map.map_len);
+  if (mapped_length_ != 0) return;
+  mapped_length_ = map.map_len;
+  const auto *bytes = static_cast<const volatile unsigned char *>(map.map_addr);
+  const uint64_t stop = map.map_len > kSentinelReach ? map.map_len - kSentinelReach : 0;
+  for (uint64_t i = map.map_len; i > stop && !faults_->faulted(); --i) {
+    if (bytes[i - 1] == 0) continue;
+    sentinel_ = bytes + (i - 1);
+    sentinel_value_ = *sentinel_;
+    break;
+  }
+  if (changed()) fail(image_.data_name(), kChangedOnDisk);
+}
+
+bool ChangeCheck::changed() const {
+  if (!faults_) return false;
+  if (faults_->faulted()) return true;
+  // A sentinel on a page that vanished faults and reads zero.
+  if (sentinel_) return *sentinel_ != sentinel_value_;
+  return !file_covers_mapping(image_.data_fd(), mapped_length_, image_.data_name());
+}
+
+bool file_covers_mapping(int fd, uint64_t mapped_length, const std::string &name) {
+  return file_size(fd, name) >= mapped_length;
 }
 
 }  // namespace vaeng

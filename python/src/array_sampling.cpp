@@ -90,7 +90,8 @@ py::object sample_array(py::handle array, py::handle points, py::handle hold, do
   const PointArray p = point_array(points);
   ArrayVolume v;
   describe(volume, code, scale, offset, &v);
-  return sample_map(v.map, "array", p, s);
+  const VolumeMap *map = &v.map;
+  return sample_maps({&map, 1, false}, "array", p, s);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "matrix.h"
 #include "source_grid.h"
@@ -56,17 +57,26 @@ struct SampleSettings {
   double background = 0;
   bool gradient = false;
   int threads = 0;  // 0: every CPU this process may use
-  // Set for hold="label": values come from the grid's label rule, not
-  // from the library's kernel of `hold`.
-  const vaeng::SourceGrid *labels = nullptr;
+  // Set for hold="label", one grid per volume: values come from the
+  // grids' label rule, not from the library's kernel of `hold`.
+  std::vector<const vaeng::SourceGrid *> labels;
+};
+
+// The volumes sampled by one call: one, or every volume of a series, each
+// giving a column of the result.
+struct VolumeList {
+  const VolumeMap *const *maps = nullptr;
+  std::size_t count = 0;
+  bool series = false;
 };
 
 // The values at every point, an (N,) float64 array, or with gradient the
-// tuple (values, (N, 3) derivatives along the voxel axes). `name` names
-// the volume in errors. The caller keeps `map` alive and unchanged. The
-// GIL is released unless the call is too small to gain from it.
-pybind11::object sample_map(const VolumeMap &map, const std::string &name, const PointArray &points,
-                            const SampleSettings &settings);
+// tuple (values, (N, 3) derivatives along the voxel axes); for a series
+// (N, T) values and (N, T, 3) derivatives. `name` names the volumes in
+// errors. The caller keeps the maps alive and unchanged. The GIL is
+// released unless the call is too small to gain from it.
+pybind11::object sample_maps(const VolumeList &volumes, const std::string &name, const PointArray &points,
+                             const SampleSettings &settings);
 
 }  // namespace vapy
 

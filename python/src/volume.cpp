@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "errors.h"
 #include "exceptions.h"
 #include "module_parts.h"
 #include "point_sampling.h"
@@ -34,15 +35,11 @@ py::dtype numpy_dtype(const vaeng::NiftiHeader &h) {
   value_error("", std::string("no numpy dtype for datatype ") + h.datatype->name);
 }
 
-// Volume indices from Python count from 0, as numpy indexes the fourth axis.
+// Volume indices from Python count from 0, as numpy indexes the fourth
+// axis; none opens every volume of a series (0 here), or the only one.
 int64_t volume_number(const vaeng::NiftiImage &image, std::optional<int64_t> volume) {
   const int64_t count = image.header().volumes;
-  if (!volume) {
-    if (count > 1)
-      value_error(image.name(), "holds " + std::to_string(count) + " volumes; choose one with volume=0 to " +
-                                    std::to_string(count - 1));
-    return 1;
-  }
+  if (!volume) return count > 1 ? 0 : 1;
   if (*volume < 0 || *volume >= count)
     value_error(image.name(), "volume=" + std::to_string(*volume) + " does not exist: the image holds " +
                                   std::to_string(count) + (count == 1 ? " volume" : " volumes") +
@@ -63,26 +60,35 @@ vaeng::Mat4 matrix_from_rows(py::handle matrix, const std::string &what) {
   return vaeng::from_rows(rows);
 }
 
+OpenVolume::OpenVolume(vaeng::NiftiImage opened, int64_t index)
+    : image(std::move(opened)), volume(index), changes(image) {
+  const int64_t first = index == 0 ? 1 : index;
+  const int64_t last = index == 0 ? image.header().volumes : index;
+  for (int64_t t = first; t <= last; ++t) {
+    mappings.push_back(std::make_unique<vaeng::VolumeMapping>(image, t));
+    maps.push_back(&mappings.back()->map());
+    changes.watch(*mappings.back());
+  }
+}
+
 void OpenVolume::check_file() const {
-  if (image.size_sealed()) return;
-  const VolumeMap &map = mapping.map();
-  if (!vaeng::file_covers_mapping(image.data_fd(), map, image.data_name()))
-    os_error(image.data_name(), "the file is now shorter than when it was loaded (" + std::to_string(map.map_len) +
-                                    " bytes mapped); load it again");
+  if (changes.changed()) os_error(image.data_name(), std::string(vaeng::kChangedOnDisk) + "; load it again");
 }
 
 Volume::Volume(vaeng::NiftiImage image, std::optional<int64_t> volume, std::string path) : path_(std::move(path)) {
   const int64_t number = volume_number(image, volume);
   open_ = std::make_shared<OpenVolume>(std::move(image), number);
   const vaeng::NiftiHeader &h = open_->image.header();
-  shape_ = py::make_tuple(h.dim[0], h.dim[1], h.dim[2]);
+  shape_ = number == 0 ? py::make_tuple(h.dim[0], h.dim[1], h.dim[2], h.volumes)
+                       : py::make_tuple(h.dim[0], h.dim[1], h.dim[2]);
   dtype_ = numpy_dtype(h);
   affine_ = rows_of(h.voxel_to_world);
-  has_world_ = vaeng::invert(open_->mapping.voxel_to_world(), &world_to_voxel_);
+  has_world_ = vaeng::invert(open_->mappings.front()->voxel_to_world(), &world_to_voxel_);
 }
 
 Volume Volume::open(const std::string &path, std::optional<int64_t> volume) {
-  return Volume(vaeng::NiftiImage::open(path), volume, path);
+  // Only as much of a compressed series is decompressed as the volume chosen needs.
+  return Volume(vaeng::NiftiImage::open(path, volume && *volume >= 0 ? *volume + 1 : 0), volume, path);
 }
 
 Volume Volume::from_bytes(const py::bytes &bytes, const std::string &name, std::optional<int64_t> volume) {
@@ -103,16 +109,20 @@ py::object Volume::sample(py::handle points, const std::string &space, py::handl
   s.threads = checked_threads(threads);
   if (s.frame == Frame::World) s.world_to_voxel = world_to_voxel();
   const PointArray p = point_array(points);
+  const std::string &name = held->image.name();
   held->check_file();
-  if (!labels) return sample_map(held->mapping.map(), held->mapping.name(), p, s);
-  // The label rule reads the voxels from memory, as the program's sample does.
-  std::unique_ptr<vaeng::SourceGrid> grid;
-  {
+  std::vector<std::unique_ptr<vaeng::SourceGrid>> grids;
+  if (labels) {
+    // The label rule reads the voxels from memory, as the program's sample does.
     py::gil_scoped_release release;
-    grid = std::make_unique<vaeng::SourceGrid>(held->mapping);
+    for (const auto &mapping : held->mappings) {
+      grids.push_back(std::make_unique<vaeng::SourceGrid>(*mapping));
+      s.labels.push_back(grids.back().get());
+    }
   }
-  s.labels = grid.get();
-  return sample_map(held->mapping.map(), held->mapping.name(), p, s);
+  py::object result = sample_maps(held->volume_list(), name, p, s);
+  held->check_file();
+  return result;
 }
 
 py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py::handle hold, double background,
@@ -125,16 +135,26 @@ py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py
   for (const int64_t side : {shape.first, shape.second})
     if (side < 1 || side > INT32_MAX)
       value_error("shape", "each side must be 1 to " + std::to_string(INT32_MAX) + ", got " + std::to_string(side));
-  py::array_t<double, py::array::f_style> image({shape.first, shape.second});
+  const auto volumes = static_cast<py::ssize_t>(held->mappings.size());
+  using Pixels = py::array_t<double, py::array::f_style>;
+  Pixels image = held->volume == 0 ? Pixels({shape.first, shape.second, volumes}) : Pixels({shape.first, shape.second});
   double *pixels = image.mutable_data();
   std::fill(pixels, pixels + image.size(), background);
   held->check_file();
-  {
+  try {
     py::gil_scoped_release release;
     const vaeng::Workers workers(chosen_threads(given_threads));
-    vaeng::cut_slice_into(held->mapping, transform, static_cast<int32_t>(shape.first),
-                          static_cast<int32_t>(shape.second), h, background, pixels, workers);
+    for (const auto &mapping : held->mappings) {
+      vaeng::cut_slice_into(*mapping, transform, static_cast<int32_t>(shape.first), static_cast<int32_t>(shape.second),
+                            h, background, pixels, workers);
+      pixels += shape.first * shape.second;
+    }
+  } catch (const vaeng::Error &) {
+    // A file that shrank during the slice is reported as a file error.
+    held->check_file();
+    throw;
   }
+  held->check_file();
   return std::move(image);
 }
 
@@ -154,7 +174,7 @@ std::string Volume::repr() const {
 
 const vaeng::Mat4 &Volume::world_to_voxel() const {
   if (!has_world_)
-    value_error(open_->mapping.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
+    value_error(open_->image.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
   return world_to_voxel_;
 }
 

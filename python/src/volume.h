@@ -1,5 +1,6 @@
-// volaccess.Volume: one volume of a NIfTI image, opened through the
-// program's reading and checking code and mapped read-only by the library.
+// volaccess.Volume: one volume of a NIfTI image, or all of them as a
+// series, opened through the program's reading and checking code and
+// mapped read-only by the library.
 #ifndef VOLACCESS_PYTHON_VOLUME_H
 #define VOLACCESS_PYTHON_VOLUME_H
 
@@ -11,31 +12,37 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "matrix.h"
 #include "nifti_image.h"
+#include "point_sampling.h"
 #include "volume_description.h"
 
 namespace vapy {
 
-// The image and its mapping, shared by the calls running on it: close()
-// while another thread samples leaves the mapping to that call's end.
+// The image and its mappings, shared by the calls running on it: close()
+// while another thread samples leaves the mappings to that call's end.
 struct OpenVolume {
-  OpenVolume(vaeng::NiftiImage opened, int64_t index)
-      : image(std::move(opened)), volume(index), mapping(image, index) {}
+  // `index` from 1, or 0 for every volume of the image.
+  OpenVolume(vaeng::NiftiImage opened, int64_t index);
   vaeng::NiftiImage image;
-  int64_t volume;  // from 1
-  vaeng::VolumeMapping mapping;
+  int64_t volume;                                               // from 1; 0 when the whole series is open
+  std::vector<std::unique_ptr<vaeng::VolumeMapping>> mappings;  // one per volume open, in order
+  std::vector<const VolumeMap *> maps;                          // their records
+  // Declared after the mappings: it stops watching them before they are unmapped.
+  vaeng::ChangeCheck changes;
 
-  // Raises OSError naming the file when it no longer covers the mapping:
-  // reading past its end would raise SIGBUS. A private copy sealed
-  // against shrinking (a decompressed image) needs no system call.
+  // Raises OSError naming the voxel file when it changed on disk since it
+  // was mapped: it is checked before and after each use of the voxels.
   void check_file() const;
+  VolumeList volume_list() const { return {maps.data(), maps.size(), volume == 0}; }
 };
 
 class Volume {
  public:
-  // `volume` counts from 0; none is accepted for an image of one volume.
+  // `volume` counts from 0; none opens an image of several volumes whole,
+  // as a series.
   Volume(vaeng::NiftiImage image, std::optional<int64_t> volume, std::string path);
 
   static Volume open(const std::string &path, std::optional<int64_t> volume);

@@ -111,10 +111,43 @@ def test_file_truncated_after_loading_raises_oserror_naming_it(tmp_path):
     with volaccess.load(path) as volume:
         with open(path, "r+b") as f:
             f.truncate(360)
-        with pytest.raises(OSError, match="v.nii: the file is now shorter than when it was loaded"):
+        with pytest.raises(OSError, match="v.nii: the image changed on disk"):
             volume.sample([[1, 1, 1]])
-        with pytest.raises(OSError, match="v.nii: the file is now shorter"):
+        with pytest.raises(OSError, match="v.nii: the image changed on disk"):
             volume.slice(np.eye(4), (2, 2))
+
+
+def zeros_at_the_end(count):
+    """Voxels of which the last `count` are zero, the rest not."""
+    data = np.ones(count + 2000, np.int16)
+    data[-count:] = 0
+    return data.reshape((1000, -1, 1), order="F")
+
+
+# (the voxels, how many bytes to cut from the end, whether the call fails)
+SHRINKS = [
+    ("every page vanishes", stored_values("<i2", (64, 64, 8)), None, True),
+    ("within the trailing zeros", zeros_at_the_end(1000), 1500, False),
+    ("into the last non-zero voxel", zeros_at_the_end(1000), 2002, True),
+    ("past a megabyte of trailing zeros", zeros_at_the_end(600_000), 100, True),
+]
+
+
+@pytest.mark.parametrize("case", SHRINKS, ids=[c[0] for c in SHRINKS])
+def test_shrunk_file_fails_every_later_call_unless_it_lost_only_zeros(tmp_path, case):
+    _, data, cut, fails = case
+    path = write_image(tmp_path / "v.nii", data)
+    last = np.array(data.shape) - 1
+    points = np.array([[0, 0, 0], last, last - [1e-3, 0, 0]])
+    with volaccess.load(path) as volume:
+        expected = volume.sample(points, space="voxel")
+        os.truncate(path, 0 if cut is None else os.path.getsize(path) - cut)
+        for _ in range(2):
+            if fails:
+                with pytest.raises(OSError, match="v.nii: the image changed on disk"):
+                    volume.sample(points, space="voxel")
+            else:
+                assert np.array_equal(volume.sample(points, space="voxel"), expected)
 
 
 def open_descriptors():
