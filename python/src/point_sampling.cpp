@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 
 #include "exceptions.h"
 #include "kernels.h"
@@ -98,6 +99,23 @@ int32_t sample_all(const VolumeList &v, const PointArray &p, const SampleSetting
   return status;
 }
 
+using Columns = py::array_t<double, py::array::f_style>;
+
+// A new float64 array in Fortran order, made by numpy's own constructor
+// with the shape on the stack: the general one allocates for each call,
+// which a call of a few points notices.
+Columns new_columns(std::initializer_list<py::ssize_t> shape) {
+  const auto &api = py::detail::npy_api::get();
+  Py_intptr_t dims[3] = {};
+  std::copy(shape.begin(), shape.end(), dims);
+  PyObject *type = api.PyArray_DescrFromType_(py::detail::npy_api::NPY_DOUBLE_);
+  if (!type) throw py::error_already_set();
+  PyObject *a = api.PyArray_NewFromDescr_(api.PyArray_Type_, type, static_cast<int>(shape.size()), dims, nullptr,
+                                          nullptr, py::detail::npy_api::NPY_ARRAY_F_CONTIGUOUS_, nullptr);
+  if (!a) throw py::error_already_set();
+  return py::reinterpret_steal<Columns>(a);
+}
+
 bool is_real_kind(char kind) { return kind == 'f' || kind == 'i' || kind == 'u'; }
 
 std::string shape_text(const py::array &a) {
@@ -160,16 +178,16 @@ py::object sample_maps(const VolumeList &volumes, const std::string &name, const
                        const SampleSettings &settings) {
   const py::ssize_t n = points.count;
   const auto t = static_cast<py::ssize_t>(volumes.count);
-  using Columns = py::array_t<double, py::array::f_style>;
-  Columns values = volumes.series ? Columns({n, t}) : Columns(std::vector<py::ssize_t>{n});
+  Columns values = volumes.series ? new_columns({n, t}) : new_columns({n});
   Outputs out;
   out.value = values.mutable_data();
   out.count = n;
   out.volumes = volumes.count;
-  Columns gradients;
+  py::object gradients;  // an object: an empty array would be made for nothing
   if (settings.gradient) {
-    gradients = volumes.series ? Columns({n, t, py::ssize_t{3}}) : Columns({n, py::ssize_t{3}});
-    out.gradient = gradients.mutable_data();
+    Columns made = volumes.series ? new_columns({n, t, 3}) : new_columns({n, 3});
+    out.gradient = made.mutable_data();
+    gradients = std::move(made);
   }
   int32_t status;
   if (n * t < kPointsToReleaseGil) {

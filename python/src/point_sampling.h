@@ -28,7 +28,7 @@ Frame frame_named(const std::string &space);
 // An (N, 3) array of float64 points in any order and with any strides;
 // other real dtypes are converted once, everything else is a ValueError.
 struct PointArray {
-  pybind11::array keep;
+  pybind11::object keep;  // an object, since an empty array is made, not null
   const char *base = nullptr;
   pybind11::ssize_t count = 0;
   pybind11::ssize_t row_stride = 0;

@@ -7,6 +7,7 @@
 #include "module_parts.h"
 #include "point_sampling.h"
 #include "slicing.h"
+#include "volume_docs.h"
 #include "workers.h"
 
 namespace py = pybind11;
@@ -179,57 +180,17 @@ const vaeng::Mat4 &Volume::world_to_voxel() const {
 }
 
 void bind_volume(py::module_ &m) {
-  py::class_<Volume>(m, "Volume", R"(One volume of a NIfTI image, mapped read-only.
-
-Made by volaccess.load(). Voxels are read in place from the file (a
-compressed file is decompressed once into an unnamed temporary file).
-Usable as a context manager; close() unmaps, and a closed volume raises
-ValueError. Each call checks that the file still covers what was mapped:
-a file truncated after loading raises OSError naming it. A file truncated
-*during* a call cannot be caught soundly: the process receives SIGBUS.)")
-      .def_static("_open", &Volume::open, py::arg("path"), py::arg("volume") = py::none())
+  py::class_<Volume> volume_class(m, "Volume", kVolumeDoc);
+  volume_class.def_static("_open", &Volume::open, py::arg("path"), py::arg("volume") = py::none())
       .def_static("_from_bytes", &Volume::from_bytes, py::arg("data"), py::arg("name"), py::arg("volume") = py::none())
-      .def("sample", &Volume::sample, py::arg("points"), py::kw_only(), py::arg("space") = "world", py::arg("hold") = 1,
-           py::arg("background") = 0.0, py::arg("gradient") = false, py::arg("threads") = py::none(),
-           R"(Values of the volume at points.
-
-points: (N, 3) array-like of coordinates (float64 used as is, in any
-  order and with any strides; other integer and float dtypes converted).
-space: "world" (through the inverse of the image's matrix, as nibabel's
-  affine), "voxel" (0-based indices as numpy uses them: exactly 1.0 is
-  added to each coordinate before the library is called) or "voxel1"
-  (the library's own 1-based coordinates).
-hold: 0 nearest neighbour, 1 trilinear, 2..170 Lagrange through hold+1
-  nodes, -1..-254 Hann-windowed sinc over 1-hold nodes per axis; or a
-  name: "nearest", "linear", "cubic", "sinc", or "label" (for label
-  images: of the eight trilinear neighbours, the value whose weights sum
-  highest, the smaller value on a tie; the volume is read into memory
-  for the call).
-background: value of points outside the volume (also non-finite ones).
-gradient: also return the derivatives along the voxel axes x, y, z (not
-  with hold="label", a ValueError).
-threads: threads for large calls; default VOLACCESS_NUM_THREADS when set,
-  else every CPU this process may use. The result does not depend on it.
-
-Returns an (N,) float64 array, or with gradient=True the tuple
-(values, (N, 3) derivatives). Bit-identical to `volaccess sample`.)")
       .def("slice", &Volume::slice, py::arg("matrix"), py::arg("shape"), py::kw_only(), py::arg("hold") = 1,
-           py::arg("background") = 0.0, py::arg("threads") = py::none(),
-           R"(A 2-D image cut through the volume.
-
-matrix: 4x4, written row by row, taking pixel (i, j, 0, 1) to 1-based
-  voxel coordinates, as the program's --transform; pixels count from 1
-  in it. shape: (width, height). hold, background, threads: as for
-  sample (hold="label" is a ValueError); rows are shared among the
-  threads, with the same bits.
-Returns a (width, height) float64 array: out[i, j] is the pixel
-(i + 1, j + 1), i.e. 0-based indexing of the program's pixels.)")
+           py::arg("background") = 0.0, py::arg("threads") = py::none(), kSliceDoc)
       .def("close", &Volume::close, "Unmaps the volume; later use raises ValueError.")
       .def_property_readonly("closed", &Volume::closed, "Whether close() was called.")
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](Volume &v, py::args) { v.close(); })
       .def("__repr__", &Volume::repr)
-      .def_property_readonly("shape", &Volume::shape, "Voxels along x, y, z.")
+      .def_property_readonly("shape", &Volume::shape, "Voxels along x, y, z, and the volumes of a series.")
       .def_property_readonly("dtype", &Volume::dtype, "numpy dtype of the stored voxels, with its byte order.")
       .def_property_readonly("affine", &Volume::affine,
                              "4x4 matrix from 0-based voxel indices to world (nibabel's convention).")
@@ -237,6 +198,7 @@ Returns a (width, height) float64 array: out[i, j] is the pixel
       .def_property_readonly("offset", &Volume::offset, "Real value = scale * stored + offset.")
       .def_property_readonly("path", &Volume::path, "The file given to load(), or None for an image in memory.")
       .def_property_readonly("nifti_version", &Volume::nifti_version, "1 or 2.");
+  bind_sample_call(volume_class, kSampleDoc);
 }
 
 }  // namespace vapy

@@ -79,6 +79,10 @@ class Volume {
   bool has_world_ = false;
 };
 
+// Makes Volume.sample of `volume_class` a method called through Python's
+// vectorcall protocol, documented by `doc`.
+void bind_sample_call(pybind11::handle volume_class, const char *doc);
+
 // A 4x4 array-like written row by row, as a matrix in the library's
 // layout; `what` names it in errors.
 vaeng::Mat4 matrix_from_rows(pybind11::handle matrix, const std::string &what);
