@@ -118,8 +118,8 @@ PyObject *sample_call(PyObject *self, PyObject *const *args, Py_ssize_t count, P
 void bind_sample_call(py::handle volume_class, const char *doc) {
   static PyMethodDef method = {"sample", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sample_call)),
                                METH_FASTCALL | METH_KEYWORDS, doc};
-  const py::object descriptor =
-      py::reinterpret_steal<py::object>(PyDescr_NewMethod(reinterpret_cast<PyTypeObject *>(volume_class.ptr()), &method));
+  const py::object descriptor = py::reinterpret_steal<py::object>(
+      PyDescr_NewMethod(reinterpret_cast<PyTypeObject *>(volume_class.ptr()), &method));
   if (!descriptor) throw py::error_already_set();
   py::setattr(volume_class, "sample", descriptor);
 }

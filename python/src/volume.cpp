@@ -92,9 +92,16 @@ Volume Volume::open(const std::string &path, std::optional<int64_t> volume) {
   return Volume(vaeng::NiftiImage::open(path, volume && *volume >= 0 ? *volume + 1 : 0), volume, path);
 }
 
-Volume Volume::from_bytes(const py::bytes &bytes, const std::string &name, std::optional<int64_t> volume) {
+Volume Volume::from_bytes(const py::bytes &bytes, const std::string &name, std::optional<int64_t> volume,
+                          py::handle affine) {
   const std::string_view view = bytes;
-  return Volume(vaeng::NiftiImage::from_bytes(view.data(), view.size(), name), volume, "");
+  vaeng::NiftiImage image = vaeng::NiftiImage::from_bytes(view.data(), view.size(), name);
+  if (!affine.is_none()) {
+    const vaeng::Mat4 m = matrix_from_rows(affine, "affine");
+    if (!vaeng::all_finite(m)) value_error(name, "its affine has entries that are not finite");
+    image.set_voxel_to_world(m);
+  }
+  return Volume(std::move(image), volume, "");
 }
 
 py::object Volume::sample(py::handle points, const std::string &space, py::handle hold, double background,
@@ -182,7 +189,8 @@ const vaeng::Mat4 &Volume::world_to_voxel() const {
 void bind_volume(py::module_ &m) {
   py::class_<Volume> volume_class(m, "Volume", kVolumeDoc);
   volume_class.def_static("_open", &Volume::open, py::arg("path"), py::arg("volume") = py::none())
-      .def_static("_from_bytes", &Volume::from_bytes, py::arg("data"), py::arg("name"), py::arg("volume") = py::none())
+      .def_static("_from_bytes", &Volume::from_bytes, py::arg("data"), py::arg("name"), py::arg("volume") = py::none(),
+                  py::arg("affine") = py::none())
       .def("slice", &Volume::slice, py::arg("matrix"), py::arg("shape"), py::kw_only(), py::arg("hold") = 1,
            py::arg("background") = 0.0, py::arg("threads") = py::none(), kSliceDoc)
       .def("close", &Volume::close, "Unmaps the volume; later use raises ValueError.")

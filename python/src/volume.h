@@ -46,7 +46,10 @@ class Volume {
   Volume(vaeng::NiftiImage image, std::optional<int64_t> volume, std::string path);
 
   static Volume open(const std::string &path, std::optional<int64_t> volume);
-  static Volume from_bytes(const pybind11::bytes &bytes, const std::string &name, std::optional<int64_t> volume);
+  // `affine`, a 4x4 from 0-based voxel indices to world or None, replaces
+  // the geometry of the header in `bytes`.
+  static Volume from_bytes(const pybind11::bytes &bytes, const std::string &name, std::optional<int64_t> volume,
+                           pybind11::handle affine);
 
   pybind11::object sample(pybind11::handle points, const std::string &space, pybind11::handle hold, double background,
                           bool gradient, std::optional<int> threads) const;
