@@ -102,19 +102,43 @@ void bind_array_sampling(py::module_ &m) {
         py::arg("threads") = py::none(),
         R"(Values of a 3-D numpy array at 0-based voxel coordinates.
 
-array: 3-D, indexed array[x, y, z]; int8, uint8, int16, uint16, int32,
-  uint32, int64, uint64, float32 or float64 in either byte order (a
-  big-endian array is read by the byte-swapped kernels, never converted).
-  A Fortran-ordered array (x fastest, as nibabel gives) is read in place;
-  a C-ordered or strided one is first copied once into Fortran order.
-points: (N, 3) array-like of 0-based voxel coordinates; exactly 1.0 is
-  added to each before the library (whose voxels count from 1) is called.
-hold, background, gradient, threads: as for Volume.sample
-  (hold="label" is a ValueError).
-scale, offset: real value = scale * stored + offset.
+Parameters
+----------
+array : ndarray, shape (x, y, z)
+    Indexed array[x, y, z]; int8, uint8, int16, uint16, int32, uint32,
+    int64, uint64, float32 or float64 in either byte order (a big-endian
+    array is read by the byte-swapped kernels, never converted). A
+    Fortran-ordered array (x fastest, as nibabel gives) is read in place;
+    a C-ordered or strided one is first copied once into Fortran order.
+points : array_like, shape (N, 3)
+    0-based voxel coordinates; exactly 1.0 is added to each before the
+    library (whose voxels count from 1) is called.
+hold, background, gradient, threads
+    As for Volume.sample (hold="label" is a ValueError).
+scale, offset : float
+    Real value = scale * stored + offset.
 
-Returns an (N,) float64 array, or with gradient=True the tuple
-(values, (N, 3) derivatives along x, y, z).)");
+Returns
+-------
+values : ndarray of float64, shape (N,)
+gradients : ndarray of float64, shape (N, 3)
+    With gradient=True only, returned as ``(values, gradients)``: the
+    derivatives along x, y, z.
+
+Raises
+------
+ValueError
+    For an array or points of the wrong shape or dtype, or a bad hold,
+    each naming the argument.
+
+Examples
+--------
+>>> import numpy as np, volaccess
+>>> ramp = np.arange(24, dtype=np.int16).reshape((2, 3, 4), order="F")
+>>> volaccess.sample_array(ramp, [[0.5, 1, 2], [5, 0, 0]], background=-1.0)
+array([14.5, -1. ])
+>>> volaccess.sample_array(ramp, [[0.5, 1, 2]], scale=0.5, offset=10.0, gradient=True)
+(array([17.25]), array([[0.5, 1. , 3. ]])))");
 }
 
 }  // namespace vapy

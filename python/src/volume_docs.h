@@ -136,8 +136,10 @@ Examples
 >>> path = os.path.join(folder.name, "ramp.nii")
 >>> ramp = np.arange(24, dtype=np.float32).reshape((2, 3, 4), order="F")
 >>> nib.Nifti1Image(ramp, np.eye(4)).to_filename(path)
+>>> first_plane = np.eye(4)
+>>> first_plane[2, 3] = 1.0
 >>> with volaccess.load(path) as volume:
-...     volume.slice(np.eye(4), (2, 3), hold=0)
+...     volume.slice(first_plane, (2, 3), hold=0)
 array([[0., 2., 4.],
        [1., 3., 5.]])
 >>> folder.cleanup()
