@@ -77,8 +77,31 @@ VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : data_fd_
   if (!result.ok) fail(image.data_name(), result.message);
 }
 
+VolumeMapping::VolumeMapping(const VolumeMapping &first, const NiftiImage &image, int64_t volume)
+    : data_fd_(first.data_fd_), shared_(std::make_unique<SharedRecord>()), name_(first.name_) {
+  check_volume_index(image, volume);
+  const NiftiHeader &h = image.header();
+  const VolumeMap &from = first.map();
+  // Where the first record's planes start: its planes lie evenly from there.
+  const uint64_t start = static_cast<uint64_t>(static_cast<const unsigned char *>(from.data[0]) -
+                                               static_cast<const unsigned char *>(from.map_addr));
+  const uint64_t position = volume_position(h, volume);
+  if (position > from.map_len || from.map_len - position < h.volume_bytes) fail(image.data_name(), "File too small.");
+  const auto planes = static_cast<std::size_t>(from.dim[2]);
+  shared_->planes.resize(planes);
+  for (std::size_t k = 0; k < planes; ++k)
+    shared_->planes[k] = static_cast<unsigned char *>(from.data[k]) - start + position;
+  shared_->scale.assign(from.scale, from.scale + planes);
+  shared_->offset.assign(from.offset, from.offset + planes);
+  shared_->map = from;
+  shared_->map.data = shared_->planes.data();
+  shared_->map.scale = shared_->scale.data();
+  shared_->map.offset = shared_->offset.data();
+  maps_ = &shared_->map;
+}
+
 VolumeMapping::~VolumeMapping() {
-  if (maps_) free_maps(maps_, count_);
+  if (maps_ && !shared_) free_maps(maps_, count_);
 }
 
 Mat4 VolumeMapping::voxel_to_world() const {

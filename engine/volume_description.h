@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "calvex/hx.h"
 #include "fault_guard.h"
@@ -48,6 +49,9 @@ class VolumeMapping {
  public:
   // Errors of the library reach the user as "<voxel file>: <message>".
   VolumeMapping(const NiftiImage &image, int64_t volume);
+  // Volume `volume` of the same image, read through the mapping of
+  // `first`, which must outlive this: a series maps its file once.
+  VolumeMapping(const VolumeMapping &first, const NiftiImage &image, int64_t volume);
   ~VolumeMapping();
   VolumeMapping(const VolumeMapping &) = delete;
   VolumeMapping &operator=(const VolumeMapping &) = delete;
@@ -63,9 +67,17 @@ class VolumeMapping {
   void check_unchanged() const;
 
  private:
+  // A record of planes further into another mapping's file.
+  struct SharedRecord {
+    VolumeMap map{};
+    std::vector<void *> planes;
+    std::vector<double> scale, offset;
+  };
+
   int data_fd_;  // the image's voxel file; the image outlives its mapping
   VolumeMap *maps_ = nullptr;
   int32_t count_ = 0;
+  std::unique_ptr<SharedRecord> shared_;
   std::string name_;
 };
 

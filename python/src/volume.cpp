@@ -65,11 +65,12 @@ OpenVolume::OpenVolume(vaeng::NiftiImage opened, int64_t index)
     : image(std::move(opened)), volume(index), changes(image) {
   const int64_t first = index == 0 ? 1 : index;
   const int64_t last = index == 0 ? image.header().volumes : index;
-  for (int64_t t = first; t <= last; ++t) {
-    mappings.push_back(std::make_unique<vaeng::VolumeMapping>(image, t));
-    maps.push_back(&mappings.back()->map());
-    changes.watch(*mappings.back());
-  }
+  mappings.push_back(std::make_unique<vaeng::VolumeMapping>(image, first));
+  changes.watch(*mappings.front());
+  // The other volumes of a series are read through the first one's mapping.
+  for (int64_t t = first + 1; t <= last; ++t)
+    mappings.push_back(std::make_unique<vaeng::VolumeMapping>(*mappings.front(), image, t));
+  for (const auto &mapping : mappings) maps.push_back(&mapping->map());
 }
 
 void OpenVolume::check_file() const {

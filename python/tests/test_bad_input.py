@@ -86,6 +86,12 @@ def header_only(tmp_path):
     return path
 
 
+def series_cut_short(tmp_path):
+    path = write_image(tmp_path / "v.nii", stored_values("<i2", (7, 6, 5, 3)))
+    os.truncate(path, os.path.getsize(path) - 10)
+    return path
+
+
 def text_file(path):
     path.write_text("hello, not an image\n")
     return str(path)
@@ -97,6 +103,7 @@ BAD_FILES = [
     ("a folder", lambda p: str(p), ValueError, "is a directory"),
     ("not an image", lambda p: text_file(p / "t.nii"), ValueError, "t.nii: "),
     ("voxels missing", header_only, ValueError, "v.nii: File too small."),
+    ("series missing the end of its last volume", series_cut_short, ValueError, "v.nii: File too small."),
 ]
 
 
