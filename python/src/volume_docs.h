@@ -22,15 +22,11 @@ happens to them).
 
 Examples
 --------
->>> import os, tempfile
 >>> import nibabel as nib, numpy as np, volaccess
->>> folder = tempfile.TemporaryDirectory()
->>> path = os.path.join(folder.name, "series.nii")
->>> nib.Nifti1Image(np.zeros((4, 4, 4, 3), np.int16), np.eye(4)).to_filename(path)
->>> with volaccess.load(path) as series:
-...     series.shape, series.dtype.name
-((4, 4, 4, 3), 'int16')
->>> folder.cleanup()
+>>> image = nib.Nifti1Image(np.zeros((4, 4, 4, 3), np.int16), np.eye(4))
+>>> with volaccess.load(image) as series:
+...     series.shape, series.dtype.name, series.path
+((4, 4, 4, 3), 'int16', None)
 )";
 
 constexpr char kSampleDoc[] =
@@ -87,10 +83,10 @@ Examples
 --------
 >>> import os, tempfile
 >>> import nibabel as nib, numpy as np, volaccess
+>>> ramp = np.arange(2 * 3 * 4 * 2, dtype=np.float32).reshape((2, 3, 4, 2), order="F")
 >>> folder = tempfile.TemporaryDirectory()
 >>> path = os.path.join(folder.name, "ramp.nii")
->>> ramp = np.arange(2 * 3 * 4 * 2, dtype=np.float32).reshape((2, 3, 4, 2), order="F")
->>> nib.Nifti1Image(ramp, np.eye(4)).to_filename(path)
+>>> nib.save(nib.Nifti1Image(ramp, np.eye(4)), path)
 >>> with volaccess.load(path) as series:
 ...     series.sample([[0.5, 1, 2]], space="voxel")
 array([[14.5, 38.5]])
@@ -124,25 +120,24 @@ ndarray of float64
 Raises
 ------
 ValueError
-    For a bad argument, naming it.
+    For a bad argument, naming it, or a closed volume.
 OSError
-    When the file changed on disk since it was loaded.
+    When its file was cut short or rewritten after loading.
 
 Examples
 --------
->>> import os, tempfile
+>>> import pathlib, shutil, tempfile
 >>> import nibabel as nib, numpy as np, volaccess
->>> folder = tempfile.TemporaryDirectory()
->>> path = os.path.join(folder.name, "ramp.nii")
 >>> ramp = np.arange(24, dtype=np.float32).reshape((2, 3, 4), order="F")
->>> nib.Nifti1Image(ramp, np.eye(4)).to_filename(path)
+>>> path = pathlib.Path(tempfile.mkdtemp()) / "ramp.nii"
+>>> nib.save(nib.Nifti1Image(ramp, np.eye(4)), path)
 >>> first_plane = np.eye(4)
 >>> first_plane[2, 3] = 1.0
 >>> with volaccess.load(path) as volume:
 ...     volume.slice(first_plane, (2, 3), hold=0)
 array([[0., 2., 4.],
        [1., 3., 5.]])
->>> folder.cleanup()
+>>> shutil.rmtree(path.parent)
 )";
 
 }  // namespace vapy
