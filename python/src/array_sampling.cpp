@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "call_arguments.h"
 #include "exceptions.h"
 #include "module_parts.h"
 #include "point_sampling.h"
@@ -76,8 +77,15 @@ py::array checked_volume(py::handle array, int32_t *code) {
   return a;
 }
 
-py::object sample_array(py::handle array, py::handle points, py::handle hold, double background, double scale,
-                        double offset, bool gradient, std::optional<int> threads) {
+py::object sample_array(py::handle array, py::handle points, py::handle hold, py::handle background_given,
+                        py::handle scale_given, py::handle offset_given, py::handle gradient_given,
+                        py::handle threads_given) {
+  const char *f = "sample_array";
+  const double background = number_argument(f, "background", background_given);
+  const double scale = number_argument(f, "scale", scale_given);
+  const double offset = number_argument(f, "offset", offset_given);
+  const bool gradient = flag_argument(f, "gradient", gradient_given);
+  const std::optional<int> threads = threads_argument(f, threads_given);
   if (is_label_hold(hold)) value_error("", "hold='label' is not available in sample_array; use Volume.sample");
   int32_t code = 0;
   const py::array volume = checked_volume(array, &code);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "call_arguments.h"
 #include "errors.h"
 #include "exceptions.h"
 #include "module_parts.h"
@@ -192,8 +193,15 @@ void bind_volume(py::module_ &m) {
   volume_class.def_static("_open", &Volume::open, py::arg("path"), py::arg("volume") = py::none())
       .def_static("_from_bytes", &Volume::from_bytes, py::arg("data"), py::arg("name"), py::arg("volume") = py::none(),
                   py::arg("affine") = py::none())
-      .def("slice", &Volume::slice, py::arg("matrix"), py::arg("shape"), py::kw_only(), py::arg("hold") = 1,
-           py::arg("background") = 0.0, py::arg("threads") = py::none(), kSliceDoc)
+      .def(
+          "slice",
+          [](const Volume &v, py::handle matrix, py::handle shape, py::handle hold, py::handle background,
+             py::handle threads) {
+            return v.slice(matrix, pair_argument("slice", "shape", shape), hold,
+                           number_argument("slice", "background", background), threads_argument("slice", threads));
+          },
+          py::arg("matrix"), py::arg("shape"), py::kw_only(), py::arg("hold") = 1, py::arg("background") = 0.0,
+          py::arg("threads") = py::none(), kSliceDoc)
       .def("close", &Volume::close, "Unmaps the volume; later use raises ValueError.")
       .def_property_readonly("closed", &Volume::closed, "Whether close() was called.")
       .def("__enter__", [](py::object self) { return self; })

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import numbers
 import os
 from typing import Any, Optional, Tuple
 
@@ -123,7 +124,8 @@ def load(image: Any, volume: Optional[int] = None) -> Volume:
         affine that is not finite, or a volume that does not exist; the
         message names the file, or "<nibabel image>".
     TypeError
-        When `image` is neither a path nor a nibabel image.
+        When `image` is neither a path nor a nibabel image, or `volume`
+        not a whole number.
 
     Examples
     --------
@@ -142,6 +144,10 @@ def load(image: Any, volume: Optional[int] = None) -> Volume:
     (array([5.]), True)
     >>> folder.cleanup()
     """
+    if volume is not None:
+        if isinstance(volume, bool) or not isinstance(volume, numbers.Integral):
+            raise TypeError(f"load(): volume must be a whole number or None, got {type(volume).__name__}")
+        volume = int(volume)
     if isinstance(image, (str, bytes, os.PathLike)):
         return Volume._open(os.fsdecode(image), volume)
     if not hasattr(image, "dataobj") or not hasattr(image, "affine"):
