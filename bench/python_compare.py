@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The Python package against its peers on the same data in the same run:
 the cost of one call of 1, 10 and 100 points against
-scipy.ndimage.map_coordinates, throughput on many random points (order 0,
+scipy.ndimage.map_coordinates, a 40-volume series at one point against
+nibabel's dataobj[i, j, k, :], throughput on many random points (order 0,
 1 and 3 without prefilter), a reslice against
 nibabel.processing.resample_from_to, and the memory and descriptors left
 after 10,000 failing calls. Run with the interpreter that has volaccess
@@ -44,8 +45,8 @@ def phantom(side):
 
 
 def per_call_costs(plain, packed, data, repeat):
-    """Calls on an uncompressed file check its size with one system call;
-    a decompressed copy is sealed against shrinking and needs none."""
+    """No call asks the system about the file: a fault watch and a sentinel
+    byte catch a file that shrinks, and a decompressed copy is sealed."""
     print(f"\n{'one call (best of runs)':<52} {'volaccess':>10} {'scipy':>10} {'':<6} {'scipy/us':>8}")
     rng = np.random.default_rng(2)
     for n in (1, 10, 100):
@@ -56,6 +57,33 @@ def per_call_costs(plain, packed, data, repeat):
                             (".nii.gz file, Volume.sample", lambda: packed.sample(voxel, space="voxel")),
                             ("array, sample_array", lambda: volaccess.sample_array(data, voxel))):
             row(f"{n:>3} points, trilinear, {label}", best_seconds(call, repeat, 2000), peer, "us", 1e6)
+
+
+def series_at_a_point(folder, side, repeat):
+    """Opening a 40-volume series and reading one point of every volume,
+    whole and with the file already open, for .nii and .nii.gz."""
+    print(f"\n{'40 volumes of ' + str(side) + '^3 int16 at one point':<52} {'volaccess':>10} {'nibabel':>10} "
+          f"{'':<6} {'nib/us':>8}")
+    rng = np.random.default_rng(4)
+    series = rng.integers(-1000, 1000, size=(side, side, side, 40), dtype=np.int16)
+    i, j, k = side // 3, side // 2, side // 4
+    for suffix in (".nii", ".nii.gz"):
+        path = os.path.join(folder, "series" + suffix)
+        nib.Nifti1Image(series, np.eye(4)).to_filename(path)
+        point = np.array([[i, j, k]], dtype=np.float64)
+
+        def ours():
+            with volaccess.load(path) as volume:
+                return volume.sample(point, space="voxel", hold=0)
+
+        assert np.array_equal(ours()[0], nib.load(path).dataobj[i, j, k, :])
+        peer = best_seconds(lambda: nib.load(path).dataobj[i, j, k, :], repeat, 5)
+        row(f"open and read, {suffix} file", best_seconds(ours, repeat, 5), peer, "ms", 1e3)
+        with volaccess.load(path) as volume:
+            image = nib.load(path)
+            peer = best_seconds(lambda: image.dataobj[i, j, k, :], repeat, 20)
+            call = best_seconds(lambda: volume.sample(point, space="voxel", hold=0), repeat, 2000)
+            row(f"read, already open, {suffix} file", call, peer, "us", 1e6)
 
 
 def throughput(volume, data, points, repeat):
@@ -112,6 +140,13 @@ def failing_calls(path, folder):
           f"descriptors {len(os.listdir('/proc/self/fd')) - descriptors:+d}, {seconds / 10_000 * 1e6:.1f} us per call")
 
 
+def processor():
+    """The processor's model name, as lscpu shows it."""
+    with open("/proc/cpuinfo") as f:
+        names = [line.split(":", 1)[1].strip() for line in f if line.startswith("model name")]
+    return names[0] if names else "unknown processor"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--side", type=int, default=128, help="voxels along each axis (default 128)")
@@ -125,10 +160,11 @@ def main():
         packed = path + ".gz"
         nib.Nifti1Image(data, np.diag([1.2, 1.2, 1.5, 1])).to_filename(packed)
         with volaccess.load(path) as volume, volaccess.load(packed) as sealed:
-            print(f"volaccess {volaccess.__file__}\nvolume {args.side}^3 int16, {os.cpu_count()} CPUs")
+            print(f"volaccess {volaccess.__file__}\nvolume {args.side}^3 int16, {os.cpu_count()} CPUs, {processor()}")
             per_call_costs(volume, sealed, data, args.repeat)
             points = np.random.default_rng(3).uniform(0, args.side - 1, size=(args.points, 3))
             throughput(volume, data, points, args.repeat)
+        series_at_a_point(folder, min(args.side, 96), args.repeat)
         reslice(path, args.side, max(1, args.repeat // 2))
         failing_calls(path, folder)
 

@@ -11,6 +11,10 @@ namespace vaeng {
 
 namespace {
 
+// How far from the end of a file its sentinel byte is looked for: a file
+// ending in more zeros than this is asked for its size at each check.
+constexpr uint64_t kSentinelReach = 1 << 20;
+
 // VolumeMap's data, scale and offset entries.
 constexpr uint64_t kRecordBytesPerPlane = sizeof(void *) + 2 * sizeof(double);
 
@@ -73,8 +77,31 @@ VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : data_fd_
   if (!result.ok) fail(image.data_name(), result.message);
 }
 
+VolumeMapping::VolumeMapping(const VolumeMapping &first, const NiftiImage &image, int64_t volume)
+    : data_fd_(first.data_fd_), shared_(std::make_unique<SharedRecord>()), name_(first.name_) {
+  check_volume_index(image, volume);
+  const NiftiHeader &h = image.header();
+  const VolumeMap &from = first.map();
+  // Where the first record's planes start: its planes lie evenly from there.
+  const uint64_t start = static_cast<uint64_t>(static_cast<const unsigned char *>(from.data[0]) -
+                                               static_cast<const unsigned char *>(from.map_addr));
+  const uint64_t position = volume_position(h, volume);
+  if (position > from.map_len || from.map_len - position < h.volume_bytes) fail(image.data_name(), "File too small.");
+  const auto planes = static_cast<std::size_t>(from.dim[2]);
+  shared_->planes.resize(planes);
+  for (std::size_t k = 0; k < planes; ++k)
+    shared_->planes[k] = static_cast<unsigned char *>(from.data[k]) - start + position;
+  shared_->scale.assign(from.scale, from.scale + planes);
+  shared_->offset.assign(from.offset, from.offset + planes);
+  shared_->map = from;
+  shared_->map.data = shared_->planes.data();
+  shared_->map.scale = shared_->scale.data();
+  shared_->map.offset = shared_->offset.data();
+  maps_ = &shared_->map;
+}
+
 VolumeMapping::~VolumeMapping() {
-  if (maps_) free_maps(maps_, count_);
+  if (maps_ && !shared_) free_maps(maps_, count_);
 }
 
 Mat4 VolumeMapping::voxel_to_world() const {
@@ -84,11 +111,37 @@ Mat4 VolumeMapping::voxel_to_world() const {
 }
 
 void VolumeMapping::check_unchanged() const {
-  if (!file_covers_mapping(data_fd_, map(), name_)) fail(name_, kChangedOnDisk);
+  if (!file_covers_mapping(data_fd_, map().map_len, name_)) fail(name_, kChangedOnDisk);
 }
 
-bool file_covers_mapping(int fd, const VolumeMap &volume, const std::string &name) {
-  return file_size(fd, name) >= volume.map_len;
+void ChangeCheck::watch(const VolumeMapping &mapping) {
+  if (image_.size_sealed()) return;
+  const VolumeMap &map = mapping.map();
+  if (!faults_) faults_ = std::make_unique<FaultWatch>();
+  faults_->watch(map.map_addr, map.map_len);
+  if (mapped_length_ != 0) return;
+  mapped_length_ = map.map_len;
+  const auto *bytes = static_cast<const volatile unsigned char *>(map.map_addr);
+  const uint64_t stop = map.map_len > kSentinelReach ? map.map_len - kSentinelReach : 0;
+  for (uint64_t i = map.map_len; i > stop && !faults_->faulted(); --i) {
+    if (bytes[i - 1] == 0) continue;
+    sentinel_ = bytes + (i - 1);
+    sentinel_value_ = *sentinel_;
+    break;
+  }
+  if (changed()) fail(image_.data_name(), kChangedOnDisk);
+}
+
+bool ChangeCheck::changed() const {
+  if (!faults_) return false;
+  if (faults_->faulted()) return true;
+  // A sentinel on a page that vanished faults and reads zero.
+  if (sentinel_) return *sentinel_ != sentinel_value_;
+  return !file_covers_mapping(image_.data_fd(), mapped_length_, image_.data_name());
+}
+
+bool file_covers_mapping(int fd, uint64_t mapped_length, const std::string &name) {
+  return file_size(fd, name) >= mapped_length;
 }
 
 }  // namespace vaeng

@@ -5,7 +5,9 @@
 #define VOLACCESS_ENGINE_VOLUME_DESCRIPTION_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "calvex/hx.h"
 #include "fault_guard.h"
@@ -42,12 +44,14 @@ HostArray make_volume_struct(const NiftiImage &image, int64_t volume);
 // One volume of an image, mapped by the volume library for sampling and
 // released again on destruction. It installs no signal handler: a file
 // that shrinks while mapped turns reads into SIGBUS, so owners either
-// hold a FaultGuard (MappedVolume) or check the file before each use
-// (file_covers_mapping).
+// hold a FaultGuard (MappedVolume) or watch the file (ChangeCheck).
 class VolumeMapping {
  public:
   // Errors of the library reach the user as "<voxel file>: <message>".
   VolumeMapping(const NiftiImage &image, int64_t volume);
+  // Volume `volume` of the same image, read through the mapping of
+  // `first`, which must outlive this: a series maps its file once.
+  VolumeMapping(const VolumeMapping &first, const NiftiImage &image, int64_t volume);
   ~VolumeMapping();
   VolumeMapping(const VolumeMapping &) = delete;
   VolumeMapping &operator=(const VolumeMapping &) = delete;
@@ -63,9 +67,17 @@ class VolumeMapping {
   void check_unchanged() const;
 
  private:
+  // A record of planes further into another mapping's file.
+  struct SharedRecord {
+    VolumeMap map{};
+    std::vector<void *> planes;
+    std::vector<double> scale, offset;
+  };
+
   int data_fd_;  // the image's voxel file; the image outlives its mapping
   VolumeMap *maps_ = nullptr;
   int32_t count_ = 0;
+  std::unique_ptr<SharedRecord> shared_;
   std::string name_;
 };
 
@@ -79,9 +91,34 @@ class MappedVolume : public VolumeMapping {
   FaultGuard guard_;
 };
 
-// Whether the file open as `fd` is still at least as long as the mapping
-// of `volume`; throws FileError naming `name` when it cannot be asked.
-bool file_covers_mapping(int fd, const VolumeMap &volume, const std::string &name);
+// Whether the file under the mappings of one image still holds what was
+// mapped, told without a system call, for owners that must survive a
+// file shrinking under them instead of holding a FaultGuard. A fault in a
+// watched mapping reads zeros and marks the file as changed. A file that
+// shrinks within a page faults on no read but reads zeros past its new
+// end; a sentinel catches that: the last byte that is not zero, read
+// through the mapping, which must keep its value (past it the file held
+// only zeros, which the vanished bytes still read as). A file with no
+// such byte near its end is asked for its size instead. A private copy
+// sealed against shrinking (a decompressed image) needs neither.
+class ChangeCheck {
+ public:
+  explicit ChangeCheck(const NiftiImage &image) : image_(image) {}
+  // Watches `mapping` of the image until destruction; both must outlive this.
+  void watch(const VolumeMapping &mapping);
+  bool changed() const;
+
+ private:
+  const NiftiImage &image_;
+  std::unique_ptr<FaultWatch> faults_;
+  uint64_t mapped_length_ = 0;
+  const volatile unsigned char *sentinel_ = nullptr;
+  unsigned char sentinel_value_ = 0;
+};
+
+// Whether the file open as `fd` is still at least `mapped_length` bytes
+// long; throws FileError naming `name` when it cannot be asked.
+bool file_covers_mapping(int fd, uint64_t mapped_length, const std::string &name);
 
 // Checks that `volume` (from 1) exists in the image.
 void check_volume_index(const NiftiImage &image, int64_t volume);

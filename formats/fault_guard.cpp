@@ -1,11 +1,16 @@
 #include "fault_guard.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "errors.h"
 
@@ -111,5 +116,100 @@ void abandon_on_fault(const std::string &path) {
 }
 
 void keep_on_fault() { g_has_abandoned = 0; }
+
+}  // namespace vaeng
+
+namespace vaeng {
+
+namespace {
+
+// The watched ranges, published whole: the handler reads a table while
+// writers, under a lock, replace it and free the old one only once no
+// handler is reading (it may run on any thread, at any time).
+struct WatchedRange {
+  uintptr_t begin;
+  uintptr_t end;
+  std::atomic<bool> *faulted;
+};
+using WatchTable = std::vector<WatchedRange>;
+
+std::atomic<const WatchTable *> g_watched{nullptr};
+std::atomic<int> g_handlers_reading{0};
+std::mutex g_watch_writers;
+struct sigaction g_before_watch {};
+uintptr_t g_page_size = 4096;
+
+// Zeros over the vanished part of the watched range holding `address`.
+bool catch_in_watched(uintptr_t address) {
+  g_handlers_reading.fetch_add(1);
+  const WatchTable *table = g_watched.load();
+  bool caught = false;
+  for (std::size_t i = 0; table && i < table->size() && !caught; ++i) {
+    const WatchedRange &r = (*table)[i];
+    if (address < r.begin || address >= r.end) continue;
+    const uintptr_t page = address & ~(g_page_size - 1);
+    void *zeros =
+        ::mmap(reinterpret_cast<void *>(page), r.end - page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    caught = zeros != MAP_FAILED;
+    if (caught) r.faulted->store(true, std::memory_order_release);
+  }
+  g_handlers_reading.fetch_sub(1);
+  return caught;
+}
+
+void on_watched_fault(int signal, siginfo_t *info, void *context) {
+  if (catch_in_watched(reinterpret_cast<uintptr_t>(info->si_addr))) return;
+  if (g_before_watch.sa_flags & SA_SIGINFO) return g_before_watch.sa_sigaction(signal, info, context);
+  if (g_before_watch.sa_handler != SIG_DFL && g_before_watch.sa_handler != SIG_IGN)
+    return g_before_watch.sa_handler(signal);
+  // The default action: a fault recurs when the read is retried, a sent
+  // signal is sent again.
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(signal, &fallback, nullptr);
+  if (info->si_code <= 0) ::raise(signal);
+}
+
+void install_watch_handler() {
+  g_page_size = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  // The handler chains to the one before, so that must be known first.
+  ::sigaction(SIGBUS, nullptr, &g_before_watch);
+  struct sigaction action {};
+  action.sa_sigaction = on_watched_fault;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGBUS, &action, nullptr);
+}
+
+// Replaces the table by `next` with the writers' lock held.
+void publish(std::unique_ptr<WatchTable> next) {
+  const std::unique_ptr<const WatchTable> old(g_watched.exchange(next.release()));
+  while (g_handlers_reading.load() != 0) std::this_thread::yield();
+}
+
+}  // namespace
+
+void FaultWatch::watch(const void *begin, uint64_t length) {
+  static std::once_flag installed;
+  std::call_once(installed, install_watch_handler);
+  const auto first = reinterpret_cast<uintptr_t>(begin);
+  const uintptr_t end = first + ((length + g_page_size - 1) & ~(g_page_size - 1));
+  const std::lock_guard<std::mutex> lock(g_watch_writers);
+  const WatchTable *current = g_watched.load();
+  auto next = current ? std::make_unique<WatchTable>(*current) : std::make_unique<WatchTable>();
+  next->push_back({first, end, &faulted_});
+  publish(std::move(next));
+  ranges_.emplace_back(first, end);
+}
+
+FaultWatch::~FaultWatch() {
+  if (ranges_.empty()) return;
+  const std::lock_guard<std::mutex> lock(g_watch_writers);
+  auto next = std::make_unique<WatchTable>(*g_watched.load());
+  next->erase(std::remove_if(next->begin(), next->end(), [&](const WatchedRange &r) { return r.faulted == &faulted_; }),
+              next->end());
+  publish(std::move(next));
+}
 
 }  // namespace vaeng

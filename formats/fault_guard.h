@@ -7,7 +7,12 @@
 #define VOLACCESS_FORMATS_FAULT_GUARD_H
 
 #include <signal.h>
+
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vaeng {
 
@@ -37,6 +42,35 @@ class FaultGuard {
 // it leaves the temporary behind.
 void abandon_on_fault(const std::string &path);
 void keep_on_fault();
+
+// For a process that must outlive a file shrinking under its mappings
+// (the Python module), where FaultGuard would end it: while a range is
+// watched, SIGBUS inside it maps zero pages over the rest of the range, so
+// that the read that faulted and every later one go on, and sets the
+// watch's flag; the owner checks the flag after its reads and fails
+// instead of keeping what it read. SIGBUS anywhere else goes to the
+// handler that was in place before the first watch. A FaultGuard made
+// later takes precedence while it lives, as for the program.
+// Safe with many threads and many watches: a watch stops before its
+// destructor returns, even while another thread's handler is running.
+class FaultWatch {
+ public:
+  FaultWatch() = default;
+  ~FaultWatch();
+  FaultWatch(const FaultWatch &) = delete;
+  FaultWatch &operator=(const FaultWatch &) = delete;
+
+  // Watches `length` bytes from `begin` (a mapping made with mmap, so
+  // page-aligned) until destruction. The first call in the process
+  // installs the handler.
+  void watch(const void *begin, uint64_t length);
+  // Whether a fault was caught in one of the ranges; stays true.
+  bool faulted() const { return faulted_.load(std::memory_order_acquire); }
+
+ private:
+  std::atomic<bool> faulted_{false};
+  std::vector<std::pair<uintptr_t, uintptr_t>> ranges_;
+};
 
 }  // namespace vaeng
 

@@ -45,6 +45,9 @@ class NiftiImage {
   static NiftiHeader read_header(const std::string &path);
 
   const NiftiHeader &header() const { return header_; }
+  // Replaces the header's voxel-to-world matrix (from 0-based voxel
+  // indices), for an image whose geometry is kept apart from its header.
+  void set_voxel_to_world(const Mat4 &voxel_to_world) { header_.voxel_to_world = voxel_to_world; }
   // The name the user gave, and the file that holds the voxels.
   const std::string &name() const { return name_; }
   const std::string &data_name() const { return data_name_; }

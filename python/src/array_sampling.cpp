@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "call_arguments.h"
 #include "exceptions.h"
 #include "kernels.h"
 #include "module_parts.h"
@@ -66,8 +67,15 @@ py::array checked_volume(py::handle array, int32_t *code) {
   return a;
 }
 
-py::object sample_array(py::handle array, py::handle points, py::handle hold, double background, double scale,
-                        double offset, bool gradient, std::optional<int> threads) {
+py::object sample_array(py::handle array, py::handle points, py::handle hold, py::handle background_given,
+                        py::handle scale_given, py::handle offset_given, py::handle gradient_given,
+                        py::handle threads_given) {
+  const char *f = "sample_array";
+  const double background = number_argument(f, "background", background_given);
+  const double scale = number_argument(f, "scale", scale_given);
+  const double offset = number_argument(f, "offset", offset_given);
+  const bool gradient = flag_argument(f, "gradient", gradient_given);
+  const std::optional<int> threads = threads_argument(f, threads_given);
   if (is_label_hold(hold)) value_error("", "hold='label' is not available in sample_array; use Volume.sample");
   int32_t code = 0;
   const py::array volume = checked_volume(array, &code);
@@ -80,7 +88,8 @@ py::object sample_array(py::handle array, py::handle points, py::handle hold, do
   const PointArray p = point_array(points);
   ArrayVolume v;
   describe(volume, code, scale, offset, &v);
-  return sample_map(v.map, "array", p, s);
+  const VolumeMap *map = &v.map;
+  return sample_maps({&map, 1, false}, "array", p, s);
 }
 
 }  // namespace
@@ -91,19 +100,43 @@ void bind_array_sampling(py::module_ &m) {
         py::arg("threads") = py::none(),
         R"(Values of a 3-D numpy array at 0-based voxel coordinates.
 
-array: 3-D, indexed array[x, y, z]; int8, uint8, int16, uint16, int32,
-  uint32, int64, uint64, float32 or float64 in either byte order (a
-  big-endian array is read by the byte-swapped kernels, never converted).
-  A Fortran-ordered array (x fastest, as nibabel gives) is read in place;
-  a C-ordered or strided one is first copied once into Fortran order.
-points: (N, 3) array-like of 0-based voxel coordinates; exactly 1.0 is
-  added to each before the library (whose voxels count from 1) is called.
-hold, background, gradient, threads: as for Volume.sample
-  (hold="label" is a ValueError).
-scale, offset: real value = scale * stored + offset.
+Parameters
+----------
+array : ndarray, shape (x, y, z)
+    Indexed array[x, y, z]; int8, uint8, int16, uint16, int32, uint32,
+    int64, uint64, float32 or float64 in either byte order (a big-endian
+    array is read by the byte-swapped kernels, never converted). A
+    Fortran-ordered array (x fastest, as nibabel gives) is read in place;
+    a C-ordered or strided one is first copied once into Fortran order.
+points : array_like, shape (N, 3)
+    0-based voxel coordinates; exactly 1.0 is added to each before the
+    library (whose voxels count from 1) is called.
+hold, background, gradient, threads
+    As for Volume.sample (hold="label" is a ValueError).
+scale, offset : float
+    Real value = scale * stored + offset.
 
-Returns an (N,) float64 array, or with gradient=True the tuple
-(values, (N, 3) derivatives along x, y, z).)");
+Returns
+-------
+values : ndarray of float64, shape (N,)
+gradients : ndarray of float64, shape (N, 3)
+    With gradient=True only, returned as ``(values, gradients)``: the
+    derivatives along x, y, z.
+
+Raises
+------
+ValueError
+    For an array or points of the wrong shape or dtype, or a bad hold,
+    each naming the argument.
+
+Examples
+--------
+>>> import numpy as np, volaccess
+>>> ramp = np.arange(24, dtype=np.int16).reshape((2, 3, 4), order="F")
+>>> volaccess.sample_array(ramp, [[0.5, 1, 2], [5, 0, 0]], background=-1.0)
+array([14.5, -1. ])
+>>> volaccess.sample_array(ramp, [[0.5, 1, 2]], scale=0.5, offset=10.0, gradient=True)
+(array([17.25]), array([[0.5, 1. , 3. ]])))");
 }
 
 }  // namespace vapy

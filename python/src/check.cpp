@@ -94,7 +94,7 @@ py::object check(const Volume &image, const Volume &ref, const py::dict &options
   {
     py::gil_scoped_release release;
     const vaeng::Workers workers(chosen_threads(given_threads));
-    picture = vaeng::check_picture(held_image->mapping, held_ref->mapping, request, workers);
+    picture = vaeng::check_picture(*held_image->mappings.front(), *held_ref->mappings.front(), request, workers);
     if (out) vaeng::write_picture(*out, picture);
   }
   if (out) return py::none();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 
 #include "exceptions.h"
 #include "kernels.h"
@@ -24,11 +25,18 @@ constexpr py::ssize_t kPointsPerThread = 32768;
 // than the sampling it would let run beside other Python threads.
 constexpr py::ssize_t kPointsToReleaseGil = 64;
 
+// Where the results of volume t go: its column of values and of each
+// derivative, all of length N.
 struct Outputs {
   double *value = nullptr;
-  double *dx = nullptr;
-  double *dy = nullptr;
-  double *dz = nullptr;
+  double *gradient = nullptr;  // dx of every volume, then dy, then dz
+  py::ssize_t count = 0;
+  std::size_t volumes = 0;
+
+  double *values_of(std::size_t t, py::ssize_t first) const { return value + t * count + first; }
+  double *derivative(int axis, std::size_t t, py::ssize_t first) const {
+    return gradient + (axis * volumes + t) * count + first;
+  }
 };
 
 double coordinate(const PointArray &p, py::ssize_t i, int axis) {
@@ -53,37 +61,59 @@ void convert_block(const PointArray &p, py::ssize_t first, py::ssize_t n, const 
   }
 }
 
-// Points [begin, end) in blocks; returns the library's status.
-int32_t sample_range(const VolumeMap &map, const PointArray &p, const SampleSettings &s, const Outputs &out,
+// Points [begin, end) in blocks, each converted once for every volume;
+// returns the library's status.
+int32_t sample_range(const VolumeList &v, const PointArray &p, const SampleSettings &s, const Outputs &out,
                      py::ssize_t begin, py::ssize_t end) {
   double x[kBlock], y[kBlock], z[kBlock];
   for (py::ssize_t first = begin; first < end; first += kBlock) {
     const py::ssize_t n = std::min(kBlock, end - first);
     convert_block(p, first, n, s, x, y, z);
-    if (s.labels) {
-      for (py::ssize_t i = 0; i < n; ++i) out.value[first + i] = s.labels->label_at(x[i], y[i], z[i], s.background);
-      continue;
+    for (std::size_t t = 0; t < v.count; ++t) {
+      double *values = out.values_of(t, first);
+      if (!s.labels.empty()) {
+        for (py::ssize_t i = 0; i < n; ++i) values[i] = s.labels[t]->label_at(x[i], y[i], z[i], s.background);
+        continue;
+      }
+      const auto m = static_cast<int32_t>(n);
+      const int32_t status =
+          s.gradient ? resample_d(m, v.maps[t], values, out.derivative(0, t, first), out.derivative(1, t, first),
+                                  out.derivative(2, t, first), x, y, z, s.hold, s.background)
+                     : resample(m, v.maps[t], values, x, y, z, s.hold, s.background);
+      if (status != 0) return status;
     }
-    const auto m = static_cast<int32_t>(n);
-    const int32_t status = s.gradient ? resample_d(m, &map, out.value + first, out.dx + first, out.dy + first,
-                                                   out.dz + first, x, y, z, s.hold, s.background)
-                                      : resample(m, &map, out.value + first, x, y, z, s.hold, s.background);
-    if (status != 0) return status;
   }
   return 0;
 }
 
-int32_t sample_all(const VolumeMap &map, const PointArray &p, const SampleSettings &s, const Outputs &out) {
+int32_t sample_all(const VolumeList &v, const PointArray &p, const SampleSettings &s, const Outputs &out) {
   const py::ssize_t shares = std::max<py::ssize_t>(1, p.count / kPointsPerThread);
-  if (shares == 1) return sample_range(map, p, s, out, 0, p.count);
+  if (shares == 1) return sample_range(v, p, s, out, 0, p.count);
   const int chosen = chosen_threads(s.threads);
   const vaeng::Workers workers(static_cast<int>(std::min<py::ssize_t>(chosen, shares)));
   std::atomic<int32_t> status{0};
   workers.for_each(p.count, kPointsPerThread, [&](int64_t begin, int64_t end) {
-    const int32_t st = sample_range(map, p, s, out, begin, end);
+    const int32_t st = sample_range(v, p, s, out, begin, end);
     if (st != 0) status = st;
   });
   return status;
+}
+
+using Columns = py::array_t<double, py::array::f_style>;
+
+// A new float64 array in Fortran order, made by numpy's own constructor
+// with the shape on the stack: the general one allocates for each call,
+// which a call of a few points notices.
+Columns new_columns(std::initializer_list<py::ssize_t> shape) {
+  const auto &api = py::detail::npy_api::get();
+  Py_intptr_t dims[3] = {};
+  std::copy(shape.begin(), shape.end(), dims);
+  PyObject *type = api.PyArray_DescrFromType_(py::detail::npy_api::NPY_DOUBLE_);
+  if (!type) throw py::error_already_set();
+  PyObject *a = api.PyArray_NewFromDescr_(api.PyArray_Type_, type, static_cast<int>(shape.size()), dims, nullptr,
+                                          nullptr, py::detail::npy_api::NPY_ARRAY_F_CONTIGUOUS_, nullptr);
+  if (!a) throw py::error_already_set();
+  return py::reinterpret_steal<Columns>(a);
 }
 
 bool is_real_kind(char kind) { return kind == 'f' || kind == 'i' || kind == 'u'; }
@@ -144,24 +174,27 @@ int checked_threads(std::optional<int> threads) {
 
 int chosen_threads(int threads) { return threads ? threads : vaeng::thread_count(std::nullopt); }
 
-py::object sample_map(const VolumeMap &map, const std::string &name, const PointArray &points,
-                      const SampleSettings &settings) {
-  py::array_t<double> values(points.count);
+py::object sample_maps(const VolumeList &volumes, const std::string &name, const PointArray &points,
+                       const SampleSettings &settings) {
+  const py::ssize_t n = points.count;
+  const auto t = static_cast<py::ssize_t>(volumes.count);
+  Columns values = volumes.series ? new_columns({n, t}) : new_columns({n});
   Outputs out;
   out.value = values.mutable_data();
-  py::array_t<double, py::array::f_style> gradients;
+  out.count = n;
+  out.volumes = volumes.count;
+  py::object gradients;  // an object: an empty array would be made for nothing
   if (settings.gradient) {
-    gradients = py::array_t<double, py::array::f_style>({points.count, py::ssize_t{3}});
-    out.dx = gradients.mutable_data();
-    out.dy = out.dx + points.count;
-    out.dz = out.dy + points.count;
+    Columns made = volumes.series ? new_columns({n, t, 3}) : new_columns({n, 3});
+    out.gradient = made.mutable_data();
+    gradients = std::move(made);
   }
   int32_t status;
-  if (points.count < kPointsToReleaseGil) {
-    status = sample_all(map, points, settings, out);
+  if (n * t < kPointsToReleaseGil) {
+    status = sample_all(volumes, points, settings, out);
   } else {
     py::gil_scoped_release release;
-    status = sample_all(map, points, settings, out);
+    status = sample_all(volumes, points, settings, out);
   }
   if (status != 0) value_error(name, "the volume library does not know its datatype");
   if (settings.gradient) return py::make_tuple(values, gradients);

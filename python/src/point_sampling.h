@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "matrix.h"
 #include "source_grid.h"
@@ -27,7 +28,7 @@ Frame frame_named(const std::string &space);
 // An (N, 3) array of float64 points in any order and with any strides;
 // other real dtypes are converted once, everything else is a ValueError.
 struct PointArray {
-  pybind11::array keep;
+  pybind11::object keep;  // an object, since an empty array is made, not null
   const char *base = nullptr;
   pybind11::ssize_t count = 0;
   pybind11::ssize_t row_stride = 0;
@@ -56,17 +57,26 @@ struct SampleSettings {
   double background = 0;
   bool gradient = false;
   int threads = 0;  // 0: every CPU this process may use
-  // Set for hold="label": values come from the grid's label rule, not
-  // from the library's kernel of `hold`.
-  const vaeng::SourceGrid *labels = nullptr;
+  // Set for hold="label", one grid per volume: values come from the
+  // grids' label rule, not from the library's kernel of `hold`.
+  std::vector<const vaeng::SourceGrid *> labels;
+};
+
+// The volumes sampled by one call: one, or every volume of a series, each
+// giving a column of the result.
+struct VolumeList {
+  const VolumeMap *const *maps = nullptr;
+  std::size_t count = 0;
+  bool series = false;
 };
 
 // The values at every point, an (N,) float64 array, or with gradient the
-// tuple (values, (N, 3) derivatives along the voxel axes). `name` names
-// the volume in errors. The caller keeps `map` alive and unchanged. The
-// GIL is released unless the call is too small to gain from it.
-pybind11::object sample_map(const VolumeMap &map, const std::string &name, const PointArray &points,
-                            const SampleSettings &settings);
+// tuple (values, (N, 3) derivatives along the voxel axes); for a series
+// (N, T) values and (N, T, 3) derivatives. `name` names the volumes in
+// errors. The caller keeps the maps alive and unchanged. The GIL is
+// released unless the call is too small to gain from it.
+pybind11::object sample_maps(const VolumeList &volumes, const std::string &name, const PointArray &points,
+                             const SampleSettings &settings);
 
 }  // namespace vapy
 

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
+#include "call_arguments.h"
+#include "errors.h"
 #include "exceptions.h"
 #include "module_parts.h"
 #include "point_sampling.h"
 #include "slicing.h"
+#include "volume_docs.h"
 #include "workers.h"
 
 namespace py = pybind11;
@@ -28,15 +31,11 @@ py::dtype numpy_dtype(const vaeng::NiftiHeader &h) {
   return h.swapped ? py::dtype::from_args(native.attr("newbyteorder")()) : native;
 }
 
-// Volume indices from Python count from 0, as numpy indexes the fourth axis.
+// Volume indices from Python count from 0, as numpy indexes the fourth
+// axis; none opens every volume of a series (0 here), or the only one.
 int64_t volume_number(const vaeng::NiftiImage &image, std::optional<int64_t> volume) {
   const int64_t count = image.header().volumes;
-  if (!volume) {
-    if (count > 1)
-      value_error(image.name(), "holds " + std::to_string(count) + " volumes; choose one with volume=0 to " +
-                                    std::to_string(count - 1));
-    return 1;
-  }
+  if (!volume) return count > 1 ? 0 : 1;
   if (*volume < 0 || *volume >= count)
     value_error(image.name(), "volume=" + std::to_string(*volume) + " does not exist: the image holds " +
                                   std::to_string(count) + (count == 1 ? " volume" : " volumes") +
@@ -57,31 +56,48 @@ vaeng::Mat4 matrix_from_rows(py::handle matrix, const std::string &what) {
   return vaeng::from_rows(rows);
 }
 
+OpenVolume::OpenVolume(vaeng::NiftiImage opened, int64_t index)
+    : image(std::move(opened)), volume(index), changes(image) {
+  const int64_t first = index == 0 ? 1 : index;
+  const int64_t last = index == 0 ? image.header().volumes : index;
+  mappings.push_back(std::make_unique<vaeng::VolumeMapping>(image, first));
+  changes.watch(*mappings.front());
+  // The other volumes of a series are read through the first one's mapping.
+  for (int64_t t = first + 1; t <= last; ++t)
+    mappings.push_back(std::make_unique<vaeng::VolumeMapping>(*mappings.front(), image, t));
+  for (const auto &mapping : mappings) maps.push_back(&mapping->map());
+}
+
 void OpenVolume::check_file() const {
-  if (image.size_sealed()) return;
-  const VolumeMap &map = mapping.map();
-  if (!vaeng::file_covers_mapping(image.data_fd(), map, image.data_name()))
-    os_error(image.data_name(), "the file is now shorter than when it was loaded (" + std::to_string(map.map_len) +
-                                    " bytes mapped); load it again");
+  if (changes.changed()) os_error(image.data_name(), std::string(vaeng::kChangedOnDisk) + "; load it again");
 }
 
 Volume::Volume(vaeng::NiftiImage image, std::optional<int64_t> volume, std::string path) : path_(std::move(path)) {
   const int64_t number = volume_number(image, volume);
   open_ = std::make_shared<OpenVolume>(std::move(image), number);
   const vaeng::NiftiHeader &h = open_->image.header();
-  shape_ = py::make_tuple(h.dim[0], h.dim[1], h.dim[2]);
+  shape_ = number == 0 ? py::make_tuple(h.dim[0], h.dim[1], h.dim[2], h.volumes)
+                       : py::make_tuple(h.dim[0], h.dim[1], h.dim[2]);
   dtype_ = numpy_dtype(h);
   affine_ = rows_of(h.voxel_to_world);
-  has_world_ = vaeng::invert(open_->mapping.voxel_to_world(), &world_to_voxel_);
+  has_world_ = vaeng::invert(open_->mappings.front()->voxel_to_world(), &world_to_voxel_);
 }
 
 Volume Volume::open(const std::string &path, std::optional<int64_t> volume) {
-  return Volume(vaeng::NiftiImage::open(path), volume, path);
+  // Only as much of a compressed series is decompressed as the volume chosen needs.
+  return Volume(vaeng::NiftiImage::open(path, volume && *volume >= 0 ? *volume + 1 : 0), volume, path);
 }
 
-Volume Volume::from_bytes(const py::bytes &bytes, const std::string &name, std::optional<int64_t> volume) {
+Volume Volume::from_bytes(const py::bytes &bytes, const std::string &name, std::optional<int64_t> volume,
+                          py::handle affine) {
   const std::string_view view = bytes;
-  return Volume(vaeng::NiftiImage::from_bytes(view.data(), view.size(), name), volume, "");
+  vaeng::NiftiImage image = vaeng::NiftiImage::from_bytes(view.data(), view.size(), name);
+  if (!affine.is_none()) {
+    const vaeng::Mat4 m = matrix_from_rows(affine, "affine");
+    if (!vaeng::all_finite(m)) value_error(name, "its affine has entries that are not finite");
+    image.set_voxel_to_world(m);
+  }
+  return Volume(std::move(image), volume, "");
 }
 
 py::object Volume::sample(py::handle points, const std::string &space, py::handle hold, double background,
@@ -97,16 +113,20 @@ py::object Volume::sample(py::handle points, const std::string &space, py::handl
   s.threads = checked_threads(threads);
   if (s.frame == Frame::World) s.world_to_voxel = world_to_voxel();
   const PointArray p = point_array(points);
+  const std::string &name = held->image.name();
   held->check_file();
-  if (!labels) return sample_map(held->mapping.map(), held->mapping.name(), p, s);
-  // The label rule reads the voxels from memory, as the program's sample does.
-  std::unique_ptr<vaeng::SourceGrid> grid;
-  {
+  std::vector<std::unique_ptr<vaeng::SourceGrid>> grids;
+  if (labels) {
+    // The label rule reads the voxels from memory, as the program's sample does.
     py::gil_scoped_release release;
-    grid = std::make_unique<vaeng::SourceGrid>(held->mapping);
+    for (const auto &mapping : held->mappings) {
+      grids.push_back(std::make_unique<vaeng::SourceGrid>(*mapping));
+      s.labels.push_back(grids.back().get());
+    }
   }
-  s.labels = grid.get();
-  return sample_map(held->mapping.map(), held->mapping.name(), p, s);
+  py::object result = sample_maps(held->volume_list(), name, p, s);
+  held->check_file();
+  return result;
 }
 
 py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py::handle hold, double background,
@@ -119,16 +139,26 @@ py::array Volume::slice(py::handle matrix, std::pair<int64_t, int64_t> shape, py
   for (const int64_t side : {shape.first, shape.second})
     if (side < 1 || side > INT32_MAX)
       value_error("shape", "each side must be 1 to " + std::to_string(INT32_MAX) + ", got " + std::to_string(side));
-  py::array_t<double, py::array::f_style> image({shape.first, shape.second});
+  const auto volumes = static_cast<py::ssize_t>(held->mappings.size());
+  using Pixels = py::array_t<double, py::array::f_style>;
+  Pixels image = held->volume == 0 ? Pixels({shape.first, shape.second, volumes}) : Pixels({shape.first, shape.second});
   double *pixels = image.mutable_data();
   std::fill(pixels, pixels + image.size(), background);
   held->check_file();
-  {
+  try {
     py::gil_scoped_release release;
     const vaeng::Workers workers(chosen_threads(given_threads));
-    vaeng::cut_slice_into(held->mapping, transform, static_cast<int32_t>(shape.first),
-                          static_cast<int32_t>(shape.second), h, background, pixels, workers);
+    for (const auto &mapping : held->mappings) {
+      vaeng::cut_slice_into(*mapping, transform, static_cast<int32_t>(shape.first), static_cast<int32_t>(shape.second),
+                            h, background, pixels, workers);
+      pixels += shape.first * shape.second;
+    }
+  } catch (const vaeng::Error &) {
+    // A file that shrank during the slice is reported as a file error.
+    held->check_file();
+    throw;
   }
+  held->check_file();
   return std::move(image);
 }
 
@@ -148,62 +178,30 @@ std::string Volume::repr() const {
 
 const vaeng::Mat4 &Volume::world_to_voxel() const {
   if (!has_world_)
-    value_error(open_->mapping.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
+    value_error(open_->image.name(), "its voxel-to-world matrix is singular, so world coordinates have no voxel");
   return world_to_voxel_;
 }
 
 void bind_volume(py::module_ &m) {
-  py::class_<Volume>(m, "Volume", R"(One volume of a NIfTI image, mapped read-only.
-
-Made by volaccess.load(). Voxels are read in place from the file (a
-compressed file is decompressed once into an unnamed temporary file).
-Usable as a context manager; close() unmaps, and a closed volume raises
-ValueError. Each call checks that the file still covers what was mapped:
-a file truncated after loading raises OSError naming it. A file truncated
-*during* a call cannot be caught soundly: the process receives SIGBUS.)")
-      .def_static("_open", &Volume::open, py::arg("path"), py::arg("volume") = py::none())
-      .def_static("_from_bytes", &Volume::from_bytes, py::arg("data"), py::arg("name"), py::arg("volume") = py::none())
-      .def("sample", &Volume::sample, py::arg("points"), py::kw_only(), py::arg("space") = "world", py::arg("hold") = 1,
-           py::arg("background") = 0.0, py::arg("gradient") = false, py::arg("threads") = py::none(),
-           R"(Values of the volume at points.
-
-points: (N, 3) array-like of coordinates (float64 used as is, in any
-  order and with any strides; other integer and float dtypes converted).
-space: "world" (through the inverse of the image's matrix, as nibabel's
-  affine), "voxel" (0-based indices as numpy uses them: exactly 1.0 is
-  added to each coordinate before the library is called) or "voxel1"
-  (the library's own 1-based coordinates).
-hold: 0 nearest neighbour, 1 trilinear, 2..170 Lagrange through hold+1
-  nodes, -1..-254 Hann-windowed sinc over 1-hold nodes per axis; or a
-  name: "nearest", "linear", "cubic", "sinc", or "label" (for label
-  images: of the eight trilinear neighbours, the value whose weights sum
-  highest, the smaller value on a tie; the volume is read into memory
-  for the call).
-background: value of points outside the volume (also non-finite ones).
-gradient: also return the derivatives along the voxel axes x, y, z (not
-  with hold="label", a ValueError).
-threads: threads for large calls; default VOLACCESS_NUM_THREADS when set,
-  else every CPU this process may use. The result does not depend on it.
-
-Returns an (N,) float64 array, or with gradient=True the tuple
-(values, (N, 3) derivatives). Bit-identical to `volaccess sample`.)")
-      .def("slice", &Volume::slice, py::arg("matrix"), py::arg("shape"), py::kw_only(), py::arg("hold") = 1,
-           py::arg("background") = 0.0, py::arg("threads") = py::none(),
-           R"(A 2-D image cut through the volume.
-
-matrix: 4x4, written row by row, taking pixel (i, j, 0, 1) to 1-based
-  voxel coordinates, as the program's --transform; pixels count from 1
-  in it. shape: (width, height). hold, background, threads: as for
-  sample (hold="label" is a ValueError); rows are shared among the
-  threads, with the same bits.
-Returns a (width, height) float64 array: out[i, j] is the pixel
-(i + 1, j + 1), i.e. 0-based indexing of the program's pixels.)")
+  py::class_<Volume> volume_class(m, "Volume", kVolumeDoc);
+  volume_class.def_static("_open", &Volume::open, py::arg("path"), py::arg("volume") = py::none())
+      .def_static("_from_bytes", &Volume::from_bytes, py::arg("data"), py::arg("name"), py::arg("volume") = py::none(),
+                  py::arg("affine") = py::none())
+      .def(
+          "slice",
+          [](const Volume &v, py::handle matrix, py::handle shape, py::handle hold, py::handle background,
+             py::handle threads) {
+            return v.slice(matrix, pair_argument("slice", "shape", shape), hold,
+                           number_argument("slice", "background", background), threads_argument("slice", threads));
+          },
+          py::arg("matrix"), py::arg("shape"), py::kw_only(), py::arg("hold") = 1, py::arg("background") = 0.0,
+          py::arg("threads") = py::none(), kSliceDoc)
       .def("close", &Volume::close, "Unmaps the volume; later use raises ValueError.")
       .def_property_readonly("closed", &Volume::closed, "Whether close() was called.")
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](Volume &v, py::args) { v.close(); })
       .def("__repr__", &Volume::repr)
-      .def_property_readonly("shape", &Volume::shape, "Voxels along x, y, z.")
+      .def_property_readonly("shape", &Volume::shape, "Voxels along x, y, z, and the volumes of a series.")
       .def_property_readonly("dtype", &Volume::dtype, "numpy dtype of the stored voxels, with its byte order.")
       .def_property_readonly("affine", &Volume::affine,
                              "4x4 matrix from 0-based voxel indices to world (nibabel's convention).")
@@ -211,6 +209,7 @@ Returns a (width, height) float64 array: out[i, j] is the pixel
       .def_property_readonly("offset", &Volume::offset, "Real value = scale * stored + offset.")
       .def_property_readonly("path", &Volume::path, "The file given to load(), or None for an image in memory.")
       .def_property_readonly("nifti_version", &Volume::nifti_version, "1 or 2.");
+  bind_sample_call(volume_class, kSampleDoc);
 }
 
 }  // namespace vapy

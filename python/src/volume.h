@@ -1,5 +1,6 @@
-// volaccess.Volume: one volume of a NIfTI image, opened through the
-// program's reading and checking code and mapped read-only by the library.
+// volaccess.Volume: one volume of a NIfTI image, or all of them as a
+// series, opened through the program's reading and checking code and
+// mapped read-only by the library.
 #ifndef VOLACCESS_PYTHON_VOLUME_H
 #define VOLACCESS_PYTHON_VOLUME_H
 
@@ -11,35 +12,44 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "matrix.h"
 #include "nifti_image.h"
+#include "point_sampling.h"
 #include "volume_description.h"
 
 namespace vapy {
 
-// The image and its mapping, shared by the calls running on it: close()
-// while another thread samples leaves the mapping to that call's end.
+// The image and its mappings, shared by the calls running on it: close()
+// while another thread samples leaves the mappings to that call's end.
 struct OpenVolume {
-  OpenVolume(vaeng::NiftiImage opened, int64_t index)
-      : image(std::move(opened)), volume(index), mapping(image, index) {}
+  // `index` from 1, or 0 for every volume of the image.
+  OpenVolume(vaeng::NiftiImage opened, int64_t index);
   vaeng::NiftiImage image;
-  int64_t volume;  // from 1
-  vaeng::VolumeMapping mapping;
+  int64_t volume;                                               // from 1; 0 when the whole series is open
+  std::vector<std::unique_ptr<vaeng::VolumeMapping>> mappings;  // one per volume open, in order
+  std::vector<const VolumeMap *> maps;                          // their records
+  // Declared after the mappings: it stops watching them before they are unmapped.
+  vaeng::ChangeCheck changes;
 
-  // Raises OSError naming the file when it no longer covers the mapping:
-  // reading past its end would raise SIGBUS. A private copy sealed
-  // against shrinking (a decompressed image) needs no system call.
+  // Raises OSError naming the voxel file when it changed on disk since it
+  // was mapped: it is checked before and after each use of the voxels.
   void check_file() const;
+  VolumeList volume_list() const { return {maps.data(), maps.size(), volume == 0}; }
 };
 
 class Volume {
  public:
-  // `volume` counts from 0; none is accepted for an image of one volume.
+  // `volume` counts from 0; none opens an image of several volumes whole,
+  // as a series.
   Volume(vaeng::NiftiImage image, std::optional<int64_t> volume, std::string path);
 
   static Volume open(const std::string &path, std::optional<int64_t> volume);
-  static Volume from_bytes(const pybind11::bytes &bytes, const std::string &name, std::optional<int64_t> volume);
+  // `affine`, a 4x4 from 0-based voxel indices to world or None, replaces
+  // the geometry of the header in `bytes`.
+  static Volume from_bytes(const pybind11::bytes &bytes, const std::string &name, std::optional<int64_t> volume,
+                           pybind11::handle affine);
 
   pybind11::object sample(pybind11::handle points, const std::string &space, pybind11::handle hold, double background,
                           bool gradient, std::optional<int> threads) const;
@@ -71,6 +81,10 @@ class Volume {
   vaeng::Mat4 world_to_voxel_{};
   bool has_world_ = false;
 };
+
+// Makes Volume.sample of `volume_class` a method called through Python's
+// vectorcall protocol, documented by `doc`.
+void bind_sample_call(pybind11::handle volume_class, const char *doc);
 
 // A 4x4 array-like written row by row, as a matrix in the library's
 // layout; `what` names it in errors.

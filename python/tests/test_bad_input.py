@@ -30,6 +30,21 @@ BAD_SAMPLES = [
     ("bool points", lambda v: v.sample(np.ones((2, 3), bool)), ValueError, "dtype bool"),
     ("ragged points", lambda v: v.sample([[1, 2, 3], [1, 2]]), ValueError, "points"),
     ("unknown space", lambda v: v.sample([[1, 2, 3]], space="mm"), ValueError, "'mm' is none of world, voxel"),
+    ("misspelt keyword", lambda v: v.sample([[1, 2, 3]], spcae="voxel"), TypeError, "unexpected keyword argument 'spcae'"),
+    ("space by position", lambda v: v.sample([[1, 2, 3]], "voxel"), TypeError, "takes 1 positional argument"),
+    ("points twice", lambda v: v.sample([[1, 2, 3]], points=[[1, 2, 3]]), TypeError, "multiple values for argument 'points'"),
+    ("no points", lambda v: v.sample(space="voxel"), TypeError, "missing the argument points"),
+    ("space not text", lambda v: v.sample([[1, 2, 3]], space=1), TypeError, "space= must be a string, got int"),
+    ("background text", lambda v: v.sample([[1, 2, 3]], background="0"), TypeError, "background= must be a number, got str"),
+    ("gradient text", lambda v: v.sample([[1, 2, 3]], gradient="yes"), TypeError, "gradient= must be True or False"),
+    ("threads fraction", lambda v: v.sample([[1, 2, 3]], threads=1.5), TypeError, "threads= must be a whole number"),
+    ("threads past 64 bits", lambda v: v.sample([[1, 2, 3]], threads=10**30), ValueError, "must be 1 to 1024"),
+    ("slice shape of one side", lambda v: v.slice(np.eye(4), (2,)), TypeError, r"slice\(\): shape= must be two whole numbers"),
+    ("slice background text", lambda v: v.slice(np.eye(4), (2, 2), background="0"), TypeError, "background= must be a number"),
+    ("array scale text", lambda v: volaccess.sample_array(ARRAY, [[1, 1, 1]], scale="2"), TypeError,
+     r"sample_array\(\): scale= must be a number, got str"),
+    ("array threads fraction", lambda v: volaccess.sample_array(ARRAY, [[1, 1, 1]], threads=2.0), TypeError, "threads="),
+    ("volume as text", lambda v: volaccess.load(v.path, volume="1"), TypeError, "volume must be a whole number or None"),
     ("Lagrange too high", lambda v: v.sample([[1, 2, 3]], hold=171), ValueError, "hold=171 is out of range: Lagrange"),
     ("sinc too wide", lambda v: v.sample([[1, 2, 3]], hold=-255), ValueError, "hold=-255 is out of range: windowed-sinc"),
     ("hold not whole", lambda v: v.sample([[1, 2, 3]], hold=2.5), ValueError, "hold=2.5 is not a whole number"),
@@ -77,6 +92,12 @@ def header_only(tmp_path):
     return path
 
 
+def series_cut_short(tmp_path):
+    path = write_image(tmp_path / "v.nii", stored_values("<i2", (7, 6, 5, 3)))
+    os.truncate(path, os.path.getsize(path) - 10)
+    return path
+
+
 def text_file(path):
     path.write_text("hello, not an image\n")
     return str(path)
@@ -88,6 +109,7 @@ BAD_FILES = [
     ("a folder", lambda p: str(p), ValueError, "is a directory"),
     ("not an image", lambda p: text_file(p / "t.nii"), ValueError, "t.nii: "),
     ("voxels missing", header_only, ValueError, "v.nii: File too small."),
+    ("series missing the end of its last volume", series_cut_short, ValueError, "v.nii: File too small."),
 ]
 
 
@@ -111,10 +133,43 @@ def test_file_truncated_after_loading_raises_oserror_naming_it(tmp_path):
     with volaccess.load(path) as volume:
         with open(path, "r+b") as f:
             f.truncate(360)
-        with pytest.raises(OSError, match="v.nii: the file is now shorter than when it was loaded"):
+        with pytest.raises(OSError, match="v.nii: the image changed on disk"):
             volume.sample([[1, 1, 1]])
-        with pytest.raises(OSError, match="v.nii: the file is now shorter"):
+        with pytest.raises(OSError, match="v.nii: the image changed on disk"):
             volume.slice(np.eye(4), (2, 2))
+
+
+def zeros_at_the_end(count):
+    """Voxels of which the last `count` are zero, the rest not."""
+    data = np.ones(count + 2000, np.int16)
+    data[-count:] = 0
+    return data.reshape((1000, -1, 1), order="F")
+
+
+# (the voxels, how many bytes to cut from the end, whether the call fails)
+SHRINKS = [
+    ("every page vanishes", stored_values("<i2", (64, 64, 8)), None, True),
+    ("within the trailing zeros", zeros_at_the_end(1000), 1500, False),
+    ("into the last non-zero voxel", zeros_at_the_end(1000), 2002, True),
+    ("past a megabyte of trailing zeros", zeros_at_the_end(600_000), 100, True),
+]
+
+
+@pytest.mark.parametrize("case", SHRINKS, ids=[c[0] for c in SHRINKS])
+def test_shrunk_file_fails_every_later_call_unless_it_lost_only_zeros(tmp_path, case):
+    _, data, cut, fails = case
+    path = write_image(tmp_path / "v.nii", data)
+    last = np.array(data.shape) - 1
+    points = np.array([[0, 0, 0], last, last - [1e-3, 0, 0]])
+    with volaccess.load(path) as volume:
+        expected = volume.sample(points, space="voxel")
+        os.truncate(path, 0 if cut is None else os.path.getsize(path) - cut)
+        for _ in range(2):
+            if fails:
+                with pytest.raises(OSError, match="v.nii: the image changed on disk"):
+                    volume.sample(points, space="voxel")
+            else:
+                assert np.array_equal(volume.sample(points, space="voxel"), expected)
 
 
 def open_descriptors():

@@ -52,17 +52,24 @@ def test_nibabel_image_from_a_file_and_in_memory_agree(tmp_path):
         assert np.array_equal(a.sample(points), b.sample(points))
 
 
-def test_four_dimensional_image_needs_a_volume_counted_from_zero(tmp_path):
+def test_four_dimensional_image_opens_whole_as_a_series_or_one_volume_counted_from_zero(tmp_path):
     data = stored_values("<i2", (7, 6, 5, 3))
     path = write_image(tmp_path / "v.nii", data)
-    with pytest.raises(ValueError, match="holds 3 volumes; choose one with volume=0 to 2"):
-        volaccess.load(path)
     with pytest.raises(ValueError, match="volume=3 does not exist"):
         volaccess.load(path, volume=3)
-    points = np.array([[1.0, 2.0, 3.0]])
+    points = np.array([[1.2, 2.5, 3.0], [0, 0, 0], [6.5, 1, 2]])
+    with volaccess.load(path) as series:
+        assert series.shape == (7, 6, 5, 3)
+        values, gradients = series.sample(points, space="voxel", hold=3, gradient=True)
+        labels = series.sample(points, space="voxel", hold="label")
+        cut = series.slice(np.eye(4), (4, 3))
+    assert values.shape == labels.shape == (3, 3) and gradients.shape == (3, 3, 3) and cut.shape == (4, 3, 3)
     for t in range(3):
         with volaccess.load(path, volume=t) as volume:
-            assert volume.sample(points, space="voxel", hold=0)[0] == data[1, 2, 3, t]
+            one, one_gradients = volume.sample(points, space="voxel", hold=3, gradient=True)
+            assert np.array_equal(values[:, t], one) and np.array_equal(gradients[:, t], one_gradients)
+            assert np.array_equal(labels[:, t], volume.sample(points, space="voxel", hold="label"))
+            assert np.array_equal(cut[:, :, t], volume.slice(np.eye(4), (4, 3)))
 
 
 def test_closed_volume_raises_and_context_manager_closes(tmp_path):
