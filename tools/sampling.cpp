@@ -35,7 +35,7 @@ struct Batch {
   std::string problem;
 };
 
-// One volume to sample, with its voxels in memory when labels are asked for.
+// One volume to sample, with the label rule over its voxels when labels are asked for.
 struct VolumeColumn {
   const MappedVolume *volume;
   std::unique_ptr<SourceGrid> labels;

@@ -105,13 +105,9 @@ py::object Volume::sample(py::handle points, const std::string &space, py::handl
   const PointArray p = point_array(points);
   held->check_file();
   if (!labels) return sample_map(held->mapping.map(), held->mapping.name(), p, s);
-  // The label rule reads the voxels from memory, as the program's sample does.
-  std::unique_ptr<vaeng::SourceGrid> grid;
-  {
-    py::gil_scoped_release release;
-    grid = std::make_unique<vaeng::SourceGrid>(held->mapping);
-  }
-  s.labels = grid.get();
+  // The label rule reads the voxels in place, as the program's sample does.
+  const vaeng::SourceGrid grid(held->mapping);
+  s.labels = &grid;
   return sample_map(held->mapping.map(), held->mapping.name(), p, s);
 }
 
@@ -183,8 +179,7 @@ hold: 0 nearest neighbour, 1 trilinear, 2..170 Lagrange through hold+1
   nodes, -1..-254 Hann-windowed sinc over 1-hold nodes per axis; or a
   name: "nearest", "linear", "cubic", "sinc", or "label" (for label
   images: of the eight trilinear neighbours, the value whose weights sum
-  highest, the smaller value on a tie; the volume is read into memory
-  for the call).
+  highest, the smaller value on a tie).
 background: value of points outside the volume (also non-finite ones).
 gradient: also return the derivatives along the voxel axes x, y, z (not
   with hold="label", a ValueError).
