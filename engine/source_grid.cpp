@@ -7,6 +7,9 @@
 
 #include "calvex/byteorder.h"
 #include "errors.h"
+#include "sample_pipeline.h"
+#include "trilinear_stages.h"
+#include "vector_paths.h"
 #include "volume.h"
 #include "voxel_reader.h"
 
@@ -32,7 +35,10 @@ struct LinearAxis {
 bool linear_axis(double c1, int32_t dim, LinearAxis *a) {
   const double c = c1 - 1;
   if (!(c >= -0.05 && c < (static_cast<double>(dim) + 0.05) - 1.0)) return false;
-  const auto f = static_cast<int64_t>(std::floor(c));
+  // The floor of c, which lies within a voxel of the volume: truncated
+  // toward zero, then one down where that went up.
+  auto f = static_cast<int64_t>(c);
+  if (static_cast<double>(f) > c) --f;
   a->base = static_cast<int32_t>(f < 0 ? 0 : (f > dim - 1 ? dim - 1 : f));
   a->step = (f >= 0 && f < dim - 1) ? 1 : 0;
   a->t = c - static_cast<double>(f);
@@ -74,13 +80,13 @@ double voxel_at(const volaccess::Volume &vol, int32_t i, int32_t j, int32_t k) {
 // Of the eight corner labels (corner c = bx + 2 by + 4 bz), the one whose
 // trilinear weights sum highest, the smaller on a tie; each weight is
 // formed and added in corner order.
-double heaviest_label(const double labels[8], const LinearAxis &ax, const LinearAxis &ay, const LinearAxis &az) {
+double heaviest_label(const double *labels, double tx, double ty, double tz) {
   double distinct[8];
   double weights[8];
   int count = 0;
   for (int corner = 0; corner < 8; ++corner) {
     const int bx = corner & 1, by = (corner >> 1) & 1, bz = corner >> 2;
-    const double w = (bx ? ax.t : 1 - ax.t) * (by ? ay.t : 1 - ay.t) * (bz ? az.t : 1 - az.t);
+    const double w = (bx ? tx : 1 - tx) * (by ? ty : 1 - ty) * (bz ? tz : 1 - tz);
     int slot = 0;
     while (slot < count && distinct[slot] != labels[corner]) ++slot;
     if (slot == count) {
@@ -95,23 +101,59 @@ double heaviest_label(const double labels[8], const LinearAxis &ax, const Linear
   return distinct[best];
 }
 
+// The label rule as a stage of the library's own sampling loop: its
+// trilinear plan (inside test, base voxels, steps and fractions) and its
+// gather of each block's eight corners, read in place and prefetched as
+// the trilinear kernel reads them; only the finish differs.
 template <class Voxel>
-double label_rule(const VolumeMap &map, double x, double y, double z, double background) {
-  const volaccess::Volume vol = volume_of(map);
-  LinearAxis ax, ay, az;
-  if (!linear_axis(z, vol.dim2, &az) || !linear_axis(y, vol.dim1, &ay) || !linear_axis(x, vol.dim0, &ax))
-    return background;
-  double labels[8];
-  bool one_label = true;
-  for (int corner = 0; corner < 8; ++corner) {
-    const int bx = corner & 1, by = (corner >> 1) & 1, bz = corner >> 2;
-    labels[corner] = voxel_at<Voxel>(vol, ax.base + bx * ax.step, ay.base + by * ay.step, az.base + bz * az.step);
-    one_label = one_label && labels[corner] == labels[0];
+class LabelStage : public volaccess::TrilinearCells<Voxel> {
+ public:
+  using Plan = volaccess::TrilinearPlan;
+  using Result = double;
+  using volaccess::TrilinearCells<Voxel>::TrilinearCells;
+
+  // Inside a region the eight stored corners are equal, and so are the
+  // scale and offset of the cell's two planes: the label is then that
+  // value, whatever the weights. Such cells are settled across the block
+  // first; the cells on a border follow one by one.
+  void finish(const Plan &p, const volaccess::Block &b, const Plan &next, int32_t next_n, Result *results) {
+    const Corners &c = this->gather(p, b.n, next, next_n);
+    int32_t border[volaccess::kBlock];
+    int32_t borders = 0;
+    for (int32_t s = 0; s < b.n; ++s) {
+      bool one_value = (c.scale0[s] == c.scale1[s]) & (c.offset0[s] == c.offset1[s]);
+      for (int corner = 1; corner < 8; ++corner) one_value &= c.v[corner][s] == c.v[0][s];
+      results[s] = p.inside[s] ? real(c, 0, s) : this->background_;
+      border[borders] = s;
+      borders += p.inside[s] && !one_value;
+    }
+    for (int32_t i = 0; i < borders; ++i) results[border[i]] = label(p, c, border[i]);
   }
-  // Inside a region every corner holds its label, which then wins whatever
-  // the weights.
-  if (one_label) return labels[0];
-  return heaviest_label(labels, ax, ay, az);
+
+ private:
+  using Corners = volaccess::CellCorners<volaccess::CornerValue<Voxel>>;
+
+  // The real value of a corner of cell s, formed as the nearest-neighbour
+  // kernel forms it.
+  static double real(const Corners &c, int corner, int32_t s) {
+    return corner < 4 ? c.scale0[s] * static_cast<double>(c.v[corner][s]) + c.offset0[s]
+                      : c.scale1[s] * static_cast<double>(c.v[corner][s]) + c.offset1[s];
+  }
+
+  static double label(const Plan &p, const Corners &c, int32_t s) {
+    double labels[8];
+    for (int corner = 0; corner < 8; ++corner) labels[corner] = real(c, corner, s);
+    return heaviest_label(labels, p.tx[s], p.ty[s], p.tz[s]);
+  }
+};
+
+template <class Voxel>
+void label_rule(const VolumeMap &map, int32_t n, const double *x, const double *y, const double *z, double background,
+                double *out) {
+  const volaccess::Volume vol = volume_of(map);
+  LabelStage<Voxel> stage(vol, volaccess::plan_kernels(), n, background);
+  volaccess::PointSource points(n, x, y, z);
+  volaccess::run_blocks(stage, points, [out](std::ptrdiff_t p, double v) { out[p] = v; });
 }
 
 // The runs of voxels, per axis, that the kernel of `hold` reads for the
@@ -163,7 +205,8 @@ bool touched_rule(const VolumeMap &map, double x, double y, double z, int32_t ho
 
 struct SourceGrid::Rules {
   int32_t code;
-  double (*label_at)(const VolumeMap &map, double x, double y, double z, double background);
+  void (*labels_at)(const VolumeMap &map, int32_t n, const double *x, const double *y, const double *z,
+                    double background, double *out);
   bool (*touched_range)(const VolumeMap &map, double x, double y, double z, int32_t hold, double *low, double *high);
 };
 
@@ -207,7 +250,14 @@ SourceGrid::SourceGrid(std::array<int64_t, 3> dim, std::vector<double> values)
 }
 
 double SourceGrid::label_at(double x, double y, double z, double background) const {
-  return rules_->label_at(*map_, x, y, z, background);
+  double label;
+  rules_->labels_at(*map_, 1, &x, &y, &z, background, &label);
+  return label;
+}
+
+void SourceGrid::labels_at(int32_t n, const double *x, const double *y, const double *z, double background,
+                           double *out) const {
+  rules_->labels_at(*map_, n, x, y, z, background, out);
 }
 
 bool SourceGrid::touched_range(double x, double y, double z, int32_t hold, double *low, double *high) const {

@@ -36,6 +36,8 @@ class SourceGrid {
   // the smaller value on a tie. Outside the volume (the trilinear kernel's
   // test) it is the background.
   double label_at(double x, double y, double z, double background) const;
+  // The same at n points, into out: faster than point by point.
+  void labels_at(int32_t n, const double *x, const double *y, const double *z, double background, double *out) const;
 
   // The smallest and largest value among the voxels that the kernel of
   // `hold` reads for the point; false when the kernel finds the point

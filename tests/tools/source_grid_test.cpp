@@ -66,10 +66,9 @@ TEST(SourceGrid, ReadsEveryEncodingInPlaceAsTheGridOfItsNearestValues) {
   std::mt19937 random(7);
   // Beyond the trilinear reach on both sides, so that the background and
   // the rims are met too.
-  std::uniform_real_distribution<double> along[3] = {
-      std::uniform_real_distribution<double>(0.8, kDim[0] + 0.2),
-      std::uniform_real_distribution<double>(0.8, kDim[1] + 0.2),
-      std::uniform_real_distribution<double>(0.8, kDim[2] + 0.2)};
+  std::uniform_real_distribution<double> along[3] = {std::uniform_real_distribution<double>(0.8, kDim[0] + 0.2),
+                                                     std::uniform_real_distribution<double>(0.8, kDim[1] + 0.2),
+                                                     std::uniform_real_distribution<double>(0.8, kDim[2] + 0.2)};
   const int32_t holds[] = {0, 1, 3, -4};
   for (const kernels_test::Unit &unit : kernels_test::all_units()) {
     const EncodedVolume volume(unit);
