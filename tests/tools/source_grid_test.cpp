@@ -74,8 +74,12 @@ TEST(SourceGrid, ReadsEveryEncodingInPlaceAsTheGridOfItsNearestValues) {
     const EncodedVolume volume(unit);
     const vaeng::SourceGrid in_place(&volume.map, unit.suffix);
     const vaeng::SourceGrid copied({kDim[0], kDim[1], kDim[2]}, volume.nearest_values());
+    std::vector<double> xs, ys, zs;
     for (int n = 0; n < 300; ++n) {
       const double x = along[0](random), y = along[1](random), z = along[2](random);
+      xs.push_back(x);
+      ys.push_back(y);
+      zs.push_back(z);
       ASSERT_TRUE(same_bits(in_place.label_at(x, y, z, -7), copied.label_at(x, y, z, -7)))
           << unit.suffix << " at " << x << " " << y << " " << z;
       for (const int32_t hold : holds) {
@@ -87,6 +91,11 @@ TEST(SourceGrid, ReadsEveryEncodingInPlaceAsTheGridOfItsNearestValues) {
             << unit.suffix << " hold " << hold << " at " << x << " " << y << " " << z;
       }
     }
+    // All points in one call go through the block gathers as a reslice's do.
+    std::vector<double> labels(xs.size());
+    in_place.labels_at(static_cast<int32_t>(xs.size()), xs.data(), ys.data(), zs.data(), -7, labels.data());
+    for (std::size_t n = 0; n < xs.size(); ++n)
+      ASSERT_TRUE(same_bits(labels[n], copied.label_at(xs[n], ys[n], zs[n], -7))) << unit.suffix << " point " << n;
   }
 }
 
