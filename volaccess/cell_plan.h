@@ -160,9 +160,9 @@ constexpr int32_t kGatherLanes = 8;
 //     fractions t: weight e of run l into w[e * kBlock + l], formed as the
 //     Lagrange builder forms them.
 //   sum_stencils(_int): the lookup sum of each of n stencils, in the order
-//     of lookup_sum (lookup_stages.h), lane by lane.
+//     of lookup_sum (lookup_sums.h), lane by lane.
 //   sum_gradient_stencils(_int): the lookup value and derivatives of each
-//     of n stencils, in the order of lookup_gradient_sum, lane by lane.
+//     of n stencils, in the order of the gradient lookup_sum, lane by lane.
 //   walk_rows: steps the rows of walk `columns` times (see RowWalk), each
 //     lane's steps lane_stride doubles after the last lane's; true
 //     when W was exactly 1 throughout (so no step has a zero W, and w is
