@@ -43,7 +43,8 @@ double lookup_sum(const Volume &vol, const AxisRun &rx, const AxisRun &ry, const
 // with the x weights and the x derivative weights together, and the y and z sums reuse those row
 // sums. The offset enters only the value and the derivative along z.
 template <class Voxel>
-Gradient lookup_sum(const Volume &vol, const GradientRun &rx, const GradientRun &ry, const GradientRun &rz) {
+Gradient lookup_sum(const Volume &vol, const GradientRun &rx, const GradientRun &ry,
+                    const GradientRun &rz) {
   Gradient g{0.0, 0.0, 0.0, 0.0};
   for (int32_t c = 0; c < rz.n; ++c) {
     const int32_t k = rz.first + c;
