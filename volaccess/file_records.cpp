@@ -29,12 +29,10 @@ bool file_type_code(int dt, bool swapped, int32_t *type_code) {
   for (const Encoding &e : kEncodings)
     if (!e.swapped && e.nifti_code == dt) native = &e;
   if (!native) return false;
-  const Encoding *twin =
-      swapped ? find_encoding(native->code | kSwappedBit) : nullptr;
+  const Encoding *twin = swapped ? find_encoding(native->code | kSwappedBit) : nullptr;
   *type_code = twin ? twin->code : native->code;
   return true;
 }
-
 
 bool add_u64(uint64_t a, uint64_t b, uint64_t *sum) { return !__builtin_add_overflow(a, b, sum); }
 bool mul_u64(uint64_t a, uint64_t b, uint64_t *product) {
@@ -117,7 +115,8 @@ void scattered_file_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo) {
 void file_planes(VolumeMap *maps, int32_t i, const hxArray *pinfo) {
   if (!pinfo) return contiguous_file_planes(maps, i, 0, 1.0, 0.0);
   const hxSize rows = hxGetM(pinfo), cols = hxGetN(pinfo);
-  if (rows != 3 || (cols != 1 && cols != maps[i].dim[2])) fail_record(maps, i, "Wrong sized pinfo.");
+  if (rows != 3 || (cols != 1 && cols != maps[i].dim[2]))
+    fail_record(maps, i, "Wrong sized pinfo.");
   if (!readable(pinfo)) fail_record(maps, i, "pinfo must be numeric.");
   if (cols != 1) return scattered_file_planes(maps, i, pinfo);
   uint64_t position;
@@ -151,7 +150,6 @@ void read_file_dt(VolumeMap *maps, int32_t i, const hxArray *dt) {
   if (!file_type_code(truncated_int(element(dt, 0)), swapped, &maps[i].dtype))
     fail_record(maps, i, "Unknown datatype.");
 }
-
 
 }  // namespace
 

@@ -48,7 +48,6 @@ double element(const hxArray *a, hxSize i) {
   }
 }
 
-
 int truncated_int(double v) {
   const double a = std::fabs(v);
   if (!(a < 2147483648.0)) return std::isnan(a) ? 0 : 0x7FFFFFFF;
