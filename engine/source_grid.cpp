@@ -118,16 +118,17 @@ class LabelStage : public volaccess::TrilinearCells<Voxel> {
   // first; the cells on a border follow one by one.
   void finish(const Plan &p, const volaccess::Block &b, const Plan &next, int32_t next_n, Result *results) {
     const Corners &c = this->gather(p, b.n, next, next_n);
-    int32_t border[volaccess::kBlock];
-    int32_t borders = 0;
+    // Loops of their own, without branches, run across the block in vector
+    // registers.
+    int32_t settled[volaccess::kBlock];
     for (int32_t s = 0; s < b.n; ++s) {
-      bool one_value = (c.scale0[s] == c.scale1[s]) & (c.offset0[s] == c.offset1[s]);
-      for (int corner = 1; corner < 8; ++corner) one_value &= c.v[corner][s] == c.v[0][s];
-      results[s] = p.inside[s] ? real(c, 0, s) : this->background_;
-      border[borders] = s;
-      borders += p.inside[s] && !one_value;
+      int32_t same = (c.scale0[s] == c.scale1[s]) & (c.offset0[s] == c.offset1[s]);
+      for (int corner = 1; corner < 8; ++corner) same &= c.v[corner][s] == c.v[0][s];
+      settled[s] = same | (p.inside[s] == 0);
     }
-    for (int32_t i = 0; i < borders; ++i) results[border[i]] = label(p, c, border[i]);
+    for (int32_t s = 0; s < b.n; ++s) results[s] = p.inside[s] ? real(c, 0, s) : this->background_;
+    for (int32_t s = 0; s < b.n; ++s)
+      if (!settled[s]) results[s] = label(p, c, s);
   }
 
  private:
