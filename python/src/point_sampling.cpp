@@ -61,7 +61,7 @@ int32_t sample_range(const VolumeMap &map, const PointArray &p, const SampleSett
     const py::ssize_t n = std::min(kBlock, end - first);
     convert_block(p, first, n, s, x, y, z);
     if (s.labels) {
-      for (py::ssize_t i = 0; i < n; ++i) out.value[first + i] = s.labels->label_at(x[i], y[i], z[i], s.background);
+      s.labels->labels_at(static_cast<int32_t>(n), x, y, z, s.background, out.value + first);
       continue;
     }
     const auto m = static_cast<int32_t>(n);
