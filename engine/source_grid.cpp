@@ -23,28 +23,6 @@ using volaccess::VoxelReader;
 // The float64 encoding in the machine's byte order, which a test grid holds.
 constexpr int32_t kNativeDouble = 64;
 
-// Along one axis, the two voxels the trilinear kernel weighs and the
-// weight of the second, by the kernel's own rule: base clamped to the
-// volume, a step of 0 at the rims, the fraction from the unclamped floor.
-struct LinearAxis {
-  int32_t base;
-  int32_t step;
-  double t;
-};
-
-bool linear_axis(double c1, int32_t dim, LinearAxis *a) {
-  const double c = c1 - 1;
-  if (!(c >= -0.05 && c < (static_cast<double>(dim) + 0.05) - 1.0)) return false;
-  // The floor of c, which lies within a voxel of the volume: truncated
-  // toward zero, then one down where that went up.
-  auto f = static_cast<int64_t>(c);
-  if (static_cast<double>(f) > c) --f;
-  a->base = static_cast<int32_t>(f < 0 ? 0 : (f > dim - 1 ? dim - 1 : f));
-  a->step = (f >= 0 && f < dim - 1) ? 1 : 0;
-  a->t = c - static_cast<double>(f);
-  return true;
-}
-
 // The run of voxels a q-node weight builder chooses for one coordinate,
 // 0-based and inclusive, cut at the rims.
 std::pair<int32_t, int32_t> lookup_run(double c1, int32_t dim, int32_t q) {
@@ -57,8 +35,6 @@ std::pair<int32_t, int32_t> lookup_run(double c1, int32_t dim, int32_t q) {
   return {static_cast<int32_t>(std::max<int64_t>(centre + k0, 0)),
           static_cast<int32_t>(std::min<int64_t>(centre + k1, dim - 1))};
 }
-
-bool lookup_inside(double c1, int32_t dim) { return c1 >= 0.95 && c1 <= static_cast<double>(dim) + 0.05; }
 
 // The voxel counts of the record as the kernels take them.
 volaccess::Volume volume_of(const VolumeMap &map) {
@@ -118,8 +94,8 @@ class LabelStage : public volaccess::TrilinearCells<Voxel> {
   // first; the cells on a border follow one by one.
   void finish(const Plan &p, const volaccess::Block &b, const Plan &next, int32_t next_n, Result *results) {
     const Corners &c = this->gather(p, b.n, next, next_n);
-    // Loops of their own, without branches, run across the block in vector
-    // registers.
+    // Settled without a branch, so that a border cell among them does not
+    // cost a wrong guess of the processor each.
     int32_t settled[volaccess::kBlock];
     for (int32_t s = 0; s < b.n; ++s) {
       int32_t same = (c.scale0[s] == c.scale1[s]) & (c.offset0[s] == c.offset1[s]);
@@ -158,28 +134,34 @@ void label_rule(const VolumeMap &map, int32_t n, const double *x, const double *
 }
 
 // The runs of voxels, per axis, that the kernel of `hold` reads for the
-// point; false when it finds the point outside.
+// point; false when the kernel finds the point outside. The inside tests,
+// and the voxels of the nearest and trilinear kernels, are the library's
+// plan stage's own.
 bool touched_runs(const volaccess::Volume &vol, const double c[3], int32_t hold, std::pair<int32_t, int32_t> run[3]) {
-  const int32_t dim[3] = {vol.dim0, vol.dim1, vol.dim2};
+  const volaccess::PlanKernels &plans = volaccess::plan_kernels();
+  const volaccess::Dims dims{vol.dim0, vol.dim1, vol.dim2};
   if (hold == 0) {
-    for (int a = 0; a < 3; ++a) {
-      const double i = std::floor(c[a] - 0.5);
-      if (!(i >= 0 && i < static_cast<double>(dim[a]))) return false;
-      run[a] = {static_cast<int32_t>(i), static_cast<int32_t>(i)};
-    }
-  } else if (hold == 1 || hold == kLabelHold) {
-    for (int a = 0; a < 3; ++a) {
-      LinearAxis l;
-      if (!linear_axis(c[a], dim[a], &l)) return false;
-      run[a] = {l.base, l.base + l.step};
-    }
-  } else {
-    const int32_t q = hold < 0 ? 1 - hold : hold + 1;
-    for (int a = 0; a < 3; ++a) {
-      if (!lookup_inside(c[a], dim[a])) return false;
-      run[a] = lookup_run(c[a], dim[a], q);
-    }
+    volaccess::NearestPlan p;
+    plans.nearest(&c[0], &c[1], &c[2], 1, dims, &p);
+    run[0] = {p.i[0], p.i[0]};
+    run[1] = {p.j[0], p.j[0]};
+    run[2] = {p.k[0], p.k[0]};
+    return p.inside[0] != 0;
   }
+  if (hold == 1 || hold == kLabelHold) {
+    volaccess::TrilinearPlan p;
+    plans.trilinear(&c[0], &c[1], &c[2], 1, dims, &p);
+    run[0] = {p.bx[0], p.bx[0] + p.sx[0]};
+    run[1] = {p.by[0], p.by[0] + p.sy[0]};
+    run[2] = {p.bz[0], p.bz[0] + p.sz[0]};
+    return p.inside[0] != 0;
+  }
+  volaccess::LookupPlan p;
+  plans.lookup(&c[0], &c[1], &c[2], 1, dims, &p);
+  const int32_t dim[3] = {vol.dim0, vol.dim1, vol.dim2};
+  const int32_t q = hold < 0 ? 1 - hold : hold + 1;
+  if (!p.inside[0]) return false;
+  for (int a = 0; a < 3; ++a) run[a] = lookup_run(c[a], dim[a], q);
   return true;
 }
 
