@@ -23,6 +23,7 @@
 #include "nifti_header.h"
 #include "nifti_image.h"
 #include "nifti_writer.h"
+#include "source_grid.h"
 #include "thread_count.h"
 #include "tiled_reslice.h"
 #include "timing.h"
@@ -106,14 +107,12 @@ std::function<void()> slice_run(const VolumeMap *map, const BenchData &data, std
 
 // The whole rotated volume as the program's reslice command computes it,
 // slab by slab in tiles shared among the workers, straight into out
-// instead of a file.
-std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, int32_t hold,
-                                  const vaeng::Workers &workers, std::vector<double> &out) {
-  return [map, &data, hold, &workers, &out] {
+// instead of a file, with the values of `sampler`.
+std::function<void()> reslice_with(const vaeng::PointSampler &sampler, const BenchData &data,
+                                   const vaeng::Workers &workers, std::vector<double> &out) {
+  return [sampler, &data, &workers, &out] {
     const vaeng::GridSize grid{kSide, kSide, kSide};
     const vaeng::PointMap points = vaeng::affine_points(data.rotation);
-    const vaeng::PointSampler sampler = [map, hold](int32_t n, const double *x, const double *y, const double *z,
-                                                    double *values) { resample(n, map, values, x, y, z, hold, 0.0); };
     const int64_t depth = vaeng::slab_planes(grid);
     const auto plane = static_cast<std::size_t>(kSide) * kSide;
     for (int64_t k0 = 0; k0 < kSide; k0 += depth) {
@@ -121,6 +120,68 @@ std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, i
                           out.data() + plane * static_cast<std::size_t>(k0));
     }
   };
+}
+
+// The same with the library's kernel of `hold`.
+std::function<void()> reslice_run(const VolumeMap *map, const BenchData &data, int32_t hold,
+                                  const vaeng::Workers &workers, std::vector<double> &out) {
+  const vaeng::PointSampler kernel = [map, hold](int32_t n, const double *x, const double *y, const double *z,
+                                                 double *values) { resample(n, map, values, x, y, z, hold, 0.0); };
+  return reslice_with(kernel, data, workers, out);
+}
+
+// The same with the label rule, as the program's --hold label samples.
+std::function<void()> reslice_labels(const vaeng::SourceGrid &labels, const BenchData &data,
+                                     const vaeng::Workers &workers, std::vector<double> &out) {
+  const vaeng::PointSampler rule = [&labels](int32_t n, const double *x, const double *y, const double *z,
+                                             double *values) { labels.labels_at(n, x, y, z, 0.0, values); };
+  return reslice_with(rule, data, workers, out);
+}
+
+// The bench volume cut into bands of 1024 values: some 25 labels in
+// regions of many voxels whose borders the noise makes ragged, as in a
+// label map.
+std::vector<int16_t> label_voxels(const std::vector<int16_t> &voxels) {
+  std::vector<int16_t> labels(voxels.size());
+  std::transform(voxels.begin(), voxels.end(), labels.begin(),
+                 [](int16_t v) { return static_cast<int16_t>(v / 1024); });
+  return labels;
+}
+
+// A label reslice against a nearest-neighbour one on the same label map,
+// both on one thread; then the label rule on the bench volume itself,
+// whose noise gives nearly every cell corners of several values.
+void label_rows(BenchData &data, std::vector<double> &volume_out) {
+  std::vector<int16_t> labels = label_voxels(data.voxels);
+  const Volume16 label_map(labels);
+  const vaeng::SourceGrid rule(label_map.map(), "labels");
+  const Volume16 noisy(data.voxels);
+  const vaeng::SourceGrid noisy_rule(noisy.map(), "bench volume");
+  const vaeng::Workers one(1);
+  const std::function<void()> none;
+  compare("reslice_nearest_labels", kResliceReps, reslice_run(label_map.map(), data, 0, one, volume_out), none, 1.0);
+  compare("reslice_label", kResliceReps, reslice_labels(rule, data, one, volume_out), none, 1.0);
+  compare("reslice_label_noise", kResliceReps, reslice_labels(noisy_rule, data, one, volume_out), none, 1.0);
+  // One point a call, as a Python call samples one, in microseconds a call:
+  // the trilinear kernel, and the label rule with its grid made for the call.
+  constexpr int kCalls = 10000;
+  const double c = 100.3;
+  double sink = 0.0;
+  const auto calls = [&sink](const std::function<double()> &call) {
+    return [&sink, call] {
+      for (int n = 0; n < kCalls; ++n) sink += call();
+    };
+  };
+  compare("one_point_trilinear", kReps, calls([&] {
+            double v = 0.0;
+            resample(1, label_map.map(), &v, &c, &c, &c, 1, 0.0);
+            return v;
+          }),
+          none, 1e6 / kCalls);
+  compare("one_point_label", kReps,
+          calls([&] { return vaeng::SourceGrid(label_map.map(), "labels").label_at(c, c, c, 0.0); }), none,
+          1e6 / kCalls);
+  if (sink != sink) std::printf("# NaN sample\n");
 }
 
 std::string write_nifti(const std::string &dir, const BenchData &data, int32_t side) {
@@ -215,6 +276,7 @@ void run_rows(BenchData &data, const std::string &dir, const PeerRow &peer) {
           peer("reslice_trilinear_default"), 1.0);
   compare("reslice_sinc4_default", kResliceReps, reslice_run(map, data, -3, all, volume_out),
           peer("reslice_sinc4_default"), 1.0);
+  label_rows(data, volume_out);
   if (!wanted("open_sample")) return;
   const std::string large = write_nifti(dir, data, kSide);
   const std::string small = write_nifti(dir, data, 32);

@@ -70,13 +70,11 @@ PointMap source_points(const TransformChain &chain, const Mat4 &source_matrix, c
 // The values at the points: the library's kernel, or the label rule; with
 // --clip each clamped to the voxels its kernel read.
 PointSampler value_sampler(const VolumeMapping &volume, const SourceGrid *grid, const ResliceOptions &options) {
-  const PointSampler kernel = options.hold == kLabelHold
-                                  ? PointSampler([grid, &options](int32_t n, const double *x, const double *y,
-                                                                  const double *z, double *values) {
-                                      for (int32_t p = 0; p < n; ++p)
-                                        values[p] = grid->label_at(x[p], y[p], z[p], options.background);
-                                    })
-                                  : volume_sampler(volume, options.hold, options.background);
+  const PointSampler kernel =
+      options.hold == kLabelHold
+          ? PointSampler([grid, &options](int32_t n, const double *x, const double *y, const double *z,
+                                          double *values) { grid->labels_at(n, x, y, z, options.background, values); })
+          : volume_sampler(volume, options.hold, options.background);
   if (!options.clip) return kernel;
   return [kernel, grid, &options](int32_t n, const double *x, const double *y, const double *z, double *values) {
     kernel(n, x, y, z, values);

@@ -1,128 +1,250 @@
 #include "source_grid.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <utility>
 
+#include "calvex/byteorder.h"
 #include "errors.h"
+#include "sample_pipeline.h"
+#include "trilinear_stages.h"
+#include "vector_paths.h"
+#include "volume.h"
+#include "voxel_reader.h"
 
 namespace vaeng {
 
 namespace {
 
-// Along one axis, the two voxels the trilinear kernel weighs and the
-// weight of the second, by the kernel's own rule: base clamped to the
-// volume, a step of 0 at the rims, the fraction from the unclamped floor.
-struct LinearAxis {
-  int64_t base;
-  int64_t step;
-  double t;
-};
+using volaccess::direct;
+using volaccess::VoxelReader;
 
-bool linear_axis(double c1, int64_t dim, LinearAxis *a) {
-  const double c = c1 - 1;
-  if (!(c >= -0.05 && c < (static_cast<double>(dim) + 0.05) - 1.0)) return false;
-  const auto f = static_cast<int64_t>(std::floor(c));
-  a->base = f < 0 ? 0 : (f > dim - 1 ? dim - 1 : f);
-  a->step = (f >= 0 && f < dim - 1) ? 1 : 0;
-  a->t = c - static_cast<double>(f);
-  return true;
-}
+// The float64 encoding in the machine's byte order, which a test grid holds.
+constexpr int32_t kNativeDouble = 64;
 
 // The run of voxels a q-node weight builder chooses for one coordinate,
 // 0-based and inclusive, cut at the rims.
-std::pair<int64_t, int64_t> lookup_run(double c1, int64_t dim, int32_t q) {
+std::pair<int32_t, int32_t> lookup_run(double c1, int32_t dim, int32_t q) {
   const double x = c1 - 1;
   const double nearest = std::floor(x + 0.5);
-  if (std::fabs(x - nearest) < 0.00001) return {static_cast<int64_t>(nearest), static_cast<int64_t>(nearest)};
+  if (std::fabs(x - nearest) < 0.00001) return {static_cast<int32_t>(nearest), static_cast<int32_t>(nearest)};
   const int64_t k0 = q % 2 ? (1 - q) / 2 : (2 - q) / 2;
   const int64_t k1 = q % 2 ? (q - 1) / 2 : q / 2;
   const auto centre = static_cast<int64_t>(q % 2 ? nearest : std::floor(x));
-  return {std::max<int64_t>(centre + k0, 0), std::min<int64_t>(centre + k1, dim - 1)};
+  return {static_cast<int32_t>(std::max<int64_t>(centre + k0, 0)),
+          static_cast<int32_t>(std::min<int64_t>(centre + k1, dim - 1))};
 }
 
-bool lookup_inside(double c1, int64_t dim) { return c1 >= 0.95 && c1 <= static_cast<double>(dim) + 0.05; }
-
-}  // namespace
-
-SourceGrid::SourceGrid(const VolumeMapping &volume) {
-  const VolumeMap &map = volume.map();
-  for (int a = 0; a < 3; ++a) dim_[a] = static_cast<int64_t>(map.dim[a]);
-  const int64_t plane = dim_[0] * dim_[1];
-  values_.resize(static_cast<std::size_t>(plane * dim_[2]));
-  std::vector<double> x(static_cast<std::size_t>(plane)), y(x.size()), z(x.size());
-  for (int64_t j = 0; j < dim_[1]; ++j)
-    for (int64_t i = 0; i < dim_[0]; ++i) {
-      x[static_cast<std::size_t>(j * dim_[0] + i)] = static_cast<double>(i + 1);
-      y[static_cast<std::size_t>(j * dim_[0] + i)] = static_cast<double>(j + 1);
-    }
-  for (int64_t k = 0; k < dim_[2]; ++k) {
-    std::fill(z.begin(), z.end(), static_cast<double>(k + 1));
-    if (resample(static_cast<int32_t>(plane), &map, values_.data() + k * plane, x.data(), y.data(), z.data(), 0, 0.0) !=
-        0)
-      fail(volume.name(), "the volume library does not know its datatype");
-  }
+// The voxel counts of the record as the kernels take them.
+volaccess::Volume volume_of(const VolumeMap &map) {
+  return volaccess::Volume{map.data,
+                           static_cast<int32_t>(map.dim[0]),
+                           static_cast<int32_t>(map.dim[1]),
+                           static_cast<int32_t>(map.dim[2]),
+                           map.scale,
+                           map.offset};
 }
 
-SourceGrid::SourceGrid(std::array<int64_t, 3> dim, std::vector<double> values)
-    : dim_(dim), values_(std::move(values)) {}
+// The real value of voxel (i, j, k), 0-based, formed as the library's
+// nearest-neighbour kernel forms it.
+template <class Voxel>
+double voxel_at(const volaccess::Volume &vol, int32_t i, int32_t j, int32_t k) {
+  return vol.real(Voxel::at(vol.data[k], vol.element(i, j)), k);
+}
 
-double SourceGrid::label_at(double x, double y, double z, double background) const {
-  LinearAxis ax, ay, az;
-  if (!linear_axis(z, dim_[2], &az) || !linear_axis(y, dim_[1], &ay) || !linear_axis(x, dim_[0], &ax))
-    return background;
-  double labels[8];
+// Of the eight corner labels (corner c = bx + 2 by + 4 bz), the one whose
+// trilinear weights sum highest, the smaller on a tie; each weight is
+// formed and added in corner order.
+double heaviest_label(const double *labels, double tx, double ty, double tz) {
+  double distinct[8];
   double weights[8];
   int count = 0;
   for (int corner = 0; corner < 8; ++corner) {
     const int bx = corner & 1, by = (corner >> 1) & 1, bz = corner >> 2;
-    const double w = (bx ? ax.t : 1 - ax.t) * (by ? ay.t : 1 - ay.t) * (bz ? az.t : 1 - az.t);
-    const double label = at(ax.base + bx * ax.step, ay.base + by * ay.step, az.base + bz * az.step);
+    const double w = (bx ? tx : 1 - tx) * (by ? ty : 1 - ty) * (bz ? tz : 1 - tz);
     int slot = 0;
-    while (slot < count && labels[slot] != label) ++slot;
+    while (slot < count && distinct[slot] != labels[corner]) ++slot;
     if (slot == count) {
-      labels[count] = label;
+      distinct[count] = labels[corner];
       weights[count++] = 0;
     }
     weights[slot] += w;
   }
   int best = 0;
   for (int s = 1; s < count; ++s)
-    if (weights[s] > weights[best] || (weights[s] == weights[best] && labels[s] < labels[best])) best = s;
-  return labels[best];
+    if (weights[s] > weights[best] || (weights[s] == weights[best] && distinct[s] < distinct[best])) best = s;
+  return distinct[best];
 }
 
-bool SourceGrid::touched_range(double x, double y, double z, int32_t hold, double *low, double *high) const {
-  std::pair<int64_t, int64_t> run[3];
-  const double c[3] = {x, y, z};
-  if (hold == 0) {
-    for (int a = 0; a < 3; ++a) {
-      const double i = std::floor(c[a] - 0.5);
-      if (!(i >= 0 && i < static_cast<double>(dim_[a]))) return false;
-      run[a] = {static_cast<int64_t>(i), static_cast<int64_t>(i)};
+// The label rule as a stage of the library's own sampling loop: its
+// trilinear plan (inside test, base voxels, steps and fractions) and its
+// gather of each block's eight corners, read in place and prefetched as
+// the trilinear kernel reads them; only the finish differs.
+template <class Voxel>
+class LabelStage : public volaccess::TrilinearCells<Voxel> {
+ public:
+  using Plan = volaccess::TrilinearPlan;
+  using Result = double;
+  using volaccess::TrilinearCells<Voxel>::TrilinearCells;
+
+  // Inside a region the eight stored corners are equal, and so are the
+  // scale and offset of the cell's two planes: the label is then that
+  // value, whatever the weights. Such cells are settled across the block
+  // first; the cells on a border follow one by one.
+  void finish(const Plan &p, const volaccess::Block &b, const Plan &next, int32_t next_n, Result *results) {
+    const Corners &c = this->gather(p, b.n, next, next_n);
+    // Settled without a branch, so that a border cell among them does not
+    // cost a wrong guess of the processor each.
+    int32_t settled[volaccess::kBlock];
+    for (int32_t s = 0; s < b.n; ++s) {
+      int32_t same = (c.scale0[s] == c.scale1[s]) & (c.offset0[s] == c.offset1[s]);
+      for (int corner = 1; corner < 8; ++corner) same &= c.v[corner][s] == c.v[0][s];
+      settled[s] = same | (p.inside[s] == 0);
     }
-  } else if (hold == 1 || hold == kLabelHold) {
-    for (int a = 0; a < 3; ++a) {
-      LinearAxis l;
-      if (!linear_axis(c[a], dim_[a], &l)) return false;
-      run[a] = {l.base, l.base + l.step};
-    }
-  } else {
-    const int32_t q = hold < 0 ? 1 - hold : hold + 1;
-    for (int a = 0; a < 3; ++a) {
-      if (!lookup_inside(c[a], dim_[a])) return false;
-      run[a] = lookup_run(c[a], dim_[a], q);
-    }
+    for (int32_t s = 0; s < b.n; ++s) results[s] = p.inside[s] ? real(c, 0, s) : this->background_;
+    for (int32_t s = 0; s < b.n; ++s)
+      if (!settled[s]) results[s] = label(p, c, s);
   }
+
+ private:
+  using Corners = volaccess::CellCorners<volaccess::CornerValue<Voxel>>;
+
+  // The real value of a corner of cell s, formed as the nearest-neighbour
+  // kernel forms it.
+  static double real(const Corners &c, int corner, int32_t s) {
+    return corner < 4 ? c.scale0[s] * static_cast<double>(c.v[corner][s]) + c.offset0[s]
+                      : c.scale1[s] * static_cast<double>(c.v[corner][s]) + c.offset1[s];
+  }
+
+  static double label(const Plan &p, const Corners &c, int32_t s) {
+    double labels[8];
+    for (int corner = 0; corner < 8; ++corner) labels[corner] = real(c, corner, s);
+    return heaviest_label(labels, p.tx[s], p.ty[s], p.tz[s]);
+  }
+};
+
+template <class Voxel>
+void label_rule(const VolumeMap &map, int32_t n, const double *x, const double *y, const double *z, double background,
+                double *out) {
+  const volaccess::Volume vol = volume_of(map);
+  LabelStage<Voxel> stage(vol, volaccess::plan_kernels(), n, background);
+  volaccess::PointSource points(n, x, y, z);
+  volaccess::run_blocks(stage, points, [out](std::ptrdiff_t p, double v) { out[p] = v; });
+}
+
+// The runs of voxels, per axis, that the kernel of `hold` reads for the
+// point; false when the kernel finds the point outside. The inside tests,
+// and the voxels of the nearest and trilinear kernels, are the library's
+// plan stage's own.
+bool touched_runs(const volaccess::Volume &vol, const double c[3], int32_t hold, std::pair<int32_t, int32_t> run[3]) {
+  const volaccess::PlanKernels &plans = volaccess::plan_kernels();
+  const volaccess::Dims dims{vol.dim0, vol.dim1, vol.dim2};
+  if (hold == 0) {
+    volaccess::NearestPlan p;
+    plans.nearest(&c[0], &c[1], &c[2], 1, dims, &p);
+    run[0] = {p.i[0], p.i[0]};
+    run[1] = {p.j[0], p.j[0]};
+    run[2] = {p.k[0], p.k[0]};
+    return p.inside[0] != 0;
+  }
+  if (hold == 1 || hold == kLabelHold) {
+    volaccess::TrilinearPlan p;
+    plans.trilinear(&c[0], &c[1], &c[2], 1, dims, &p);
+    run[0] = {p.bx[0], p.bx[0] + p.sx[0]};
+    run[1] = {p.by[0], p.by[0] + p.sy[0]};
+    run[2] = {p.bz[0], p.bz[0] + p.sz[0]};
+    return p.inside[0] != 0;
+  }
+  volaccess::LookupPlan p;
+  plans.lookup(&c[0], &c[1], &c[2], 1, dims, &p);
+  const int32_t dim[3] = {vol.dim0, vol.dim1, vol.dim2};
+  const int32_t q = hold < 0 ? 1 - hold : hold + 1;
+  if (!p.inside[0]) return false;
+  for (int a = 0; a < 3; ++a) run[a] = lookup_run(c[a], dim[a], q);
+  return true;
+}
+
+template <class Voxel>
+bool touched_rule(const VolumeMap &map, double x, double y, double z, int32_t hold, double *low, double *high) {
+  const volaccess::Volume vol = volume_of(map);
+  const double c[3] = {x, y, z};
+  std::pair<int32_t, int32_t> run[3];
+  if (!touched_runs(vol, c, hold, run)) return false;
   double lo = INFINITY, hi = -INFINITY;
-  for (int64_t k = run[2].first; k <= run[2].second; ++k)
-    for (int64_t j = run[1].first; j <= run[1].second; ++j)
-      for (int64_t i = run[0].first; i <= run[0].second; ++i) {
-        lo = std::fmin(lo, at(i, j, k));
-        hi = std::fmax(hi, at(i, j, k));
+  for (int32_t k = run[2].first; k <= run[2].second; ++k)
+    for (int32_t j = run[1].first; j <= run[1].second; ++j)
+      for (int32_t i = run[0].first; i <= run[0].second; ++i) {
+        const double v = voxel_at<Voxel>(vol, i, j, k);
+        lo = std::fmin(lo, v);
+        hi = std::fmax(hi, v);
       }
   *low = lo;
   *high = hi;
   return true;
+}
+
+}  // namespace
+
+struct SourceGrid::Rules {
+  int32_t code;
+  void (*labels_at)(const VolumeMap &map, int32_t n, const double *x, const double *y, const double *z,
+                    double background, double *out);
+  bool (*touched_range)(const VolumeMap &map, double x, double y, double z, int32_t hold, double *low, double *high);
+};
+
+namespace {
+
+// One entry per voxel encoding of the library, from its one list.
+constexpr SourceGrid::Rules kRules[] = {
+#define VOLACCESS_TYPE(t, code, element, reader) \
+  {(code), label_rule<VoxelReader<element, reader>>, touched_rule<VoxelReader<element, reader>>},
+#include "voxel_types.def"
+#undef VOLACCESS_TYPE
+};
+
+const SourceGrid::Rules *rules_of(int32_t dtype) {
+  for (const SourceGrid::Rules &r : kRules)
+    if (r.code == dtype) return &r;
+  return nullptr;
+}
+
+}  // namespace
+
+SourceGrid::SourceGrid(const VolumeMapping &volume) : SourceGrid(&volume.map(), volume.name()) {}
+
+SourceGrid::SourceGrid(const VolumeMap *map, const std::string &name) : map_(map), rules_(rules_of(map->dtype)) {
+  if (!rules_) fail(name, "the volume library does not know its datatype");
+}
+
+SourceGrid::SourceGrid(std::array<int64_t, 3> dim, std::vector<double> values)
+    : map_(&own_.map), rules_(rules_of(kNativeDouble)) {
+  own_.values = std::move(values);
+  const auto planes = static_cast<std::size_t>(dim[2]);
+  const auto plane = static_cast<std::size_t>(dim[0] * dim[1]);
+  for (std::size_t k = 0; k < planes; ++k) own_.planes.push_back(own_.values.data() + k * plane);
+  own_.scale.assign(planes, 1.0);
+  own_.offset.assign(planes, 0.0);
+  for (int a = 0; a < 3; ++a) own_.map.dim[a] = static_cast<uint64_t>(dim[static_cast<std::size_t>(a)]);
+  own_.map.dtype = kNativeDouble;
+  own_.map.data = own_.planes.data();
+  own_.map.scale = own_.scale.data();
+  own_.map.offset = own_.offset.data();
+}
+
+double SourceGrid::label_at(double x, double y, double z, double background) const {
+  double label;
+  rules_->labels_at(*map_, 1, &x, &y, &z, background, &label);
+  return label;
+}
+
+void SourceGrid::labels_at(int32_t n, const double *x, const double *y, const double *z, double background,
+                           double *out) const {
+  rules_->labels_at(*map_, n, x, y, z, background, out);
+}
+
+bool SourceGrid::touched_range(double x, double y, double z, int32_t hold, double *low, double *high) const {
+  return rules_->touched_range(*map_, x, y, z, hold, low, high);
 }
 
 }  // namespace vaeng

@@ -7,17 +7,44 @@
 #include <oneapi/tbb/task_arena.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
 
 namespace vaeng {
+
+namespace {
+
+// oneTBB keeps some 7 KiB for every arena a thread has run work in, even
+// once the arena is gone, and each later arena then costs more: a command
+// or a Python call made one per call, so thousands of calls grew without
+// bound and slowed down. Each thread count has one arena instead, made on
+// first use and kept (never destroyed, so that no thread still running at
+// exit finds it gone), shared by every Workers of that count.
+oneapi::tbb::task_arena &shared_arena(int threads) {
+  static std::mutex lock;
+  static auto *arenas = new std::map<int, std::unique_ptr<oneapi::tbb::task_arena>>();
+  const std::lock_guard<std::mutex> held(lock);
+  std::unique_ptr<oneapi::tbb::task_arena> &arena = (*arenas)[threads];
+  if (!arena) {
+    arena = std::make_unique<oneapi::tbb::task_arena>(threads);
+    // Initialised here, under the lock: two threads starting to use a new
+    // arena at once must not both set it up.
+    arena->initialize();
+  }
+  return *arena;
+}
+
+}  // namespace
 
 // oneTBB caps its workers at the machine's CPUs unless told otherwise;
 // the global limit lets a user ask for more threads than that.
 struct Workers::Arena {
   explicit Arena(int threads)
-      : limit(oneapi::tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads)), arena(threads) {
-  }
+      : limit(oneapi::tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads)),
+        arena(shared_arena(threads)) {}
   oneapi::tbb::global_control limit;
-  oneapi::tbb::task_arena arena;
+  oneapi::tbb::task_arena &arena;
 };
 
 Workers::Workers(int threads) : threads_(std::max(threads, 1)) {

@@ -1,5 +1,6 @@
-// The threads of one command: a oneTBB arena of the chosen size, or, for
-// one thread, plain loops on the calling thread and no other thread.
+// The threads of one command or call: the process's oneTBB arena of the
+// chosen size, or, for one thread, plain loops on the calling thread and
+// no other thread.
 #ifndef VOLACCESS_ENGINE_WORKERS_H
 #define VOLACCESS_ENGINE_WORKERS_H
 

@@ -8,9 +8,25 @@
 #include <string>
 #include <vector>
 
-#include "png_writer.h"
-
 namespace vaeng {
+
+// The display window of a grey picture: values at or below `low` are
+// black, at or above `high` white.
+struct Window {
+  double low = 0;
+  double high = 1;
+};
+
+// The p-th percentile (0..100) of the finite values, by nearest rank;
+// 0 when there are none.
+double percentile(std::vector<double> finite_values, double p);
+// A window from the 1st to the 99th percentile of the finite values, so
+// that a few extreme voxels do not wash the picture out.
+Window robust_window(const std::vector<double> &values);
+
+// The grey level of v: linear between the window's ends, rounded; values
+// that are not numbers are black.
+uint8_t grey_level(double v, const Window &w);
 
 // Rows from the top, each pixel `channels` bytes (1 grey, 3 red-green-blue).
 struct Picture {

@@ -34,7 +34,7 @@ struct Batch {
   std::string problem;
 };
 
-// One volume to sample, with its voxels in memory when labels are asked for.
+// One volume to sample, with the label rule over its voxels when labels are asked for.
 struct VolumeColumn {
   const MappedVolume *volume;
   std::unique_ptr<SourceGrid> labels;
@@ -90,8 +90,7 @@ bool sample_volume(const VolumeColumn &column, Batch &b, const SampleOptions &op
   const auto m = static_cast<int32_t>(n);
   int32_t status = 0;
   if (column.labels) {
-    for (std::size_t i = 0; i < n; ++i)
-      b.value[i] = column.labels->label_at(b.x[i], b.y[i], b.z[i], options.background);
+    column.labels->labels_at(m, b.x.data(), b.y.data(), b.z.data(), options.background, b.value.data());
   } else if (options.gradient) {
     b.dx.assign(n, 0);
     b.dy.assign(n, 0);

@@ -4,7 +4,7 @@
 // blends, four-node stencil sums, Lagrange weights). It depends only on
 // numbers, never on how voxels are stored, so it is compiled once per
 // instruction set and chosen at run time (vector_paths.h); its functions
-// are written once, in plan_core.inc. Every path forms each value with the
+// are written once, in the plan_*.inc files. Every path forms each value with the
 // same operations in the same order, so every path yields the same bits.
 #ifndef VOLACCESS_CELL_PLAN_H
 #define VOLACCESS_CELL_PLAN_H
@@ -115,10 +115,35 @@ struct RowWalk {
   double dw;
 };
 
-// The plan functions, listed once: F(result, name, parameters) for each.
-// PlanKernels below holds a pointer to each; plan_core.inc defines them
-// once per instruction set as plan_<name> and fills its table from this
-// list, so a new plan function is added here and written there. All take
+// Where the planes of a volume lie, for the vector gathers below: planes[k]
+// is plane k; when the planes lie evenly in memory, base is plane 0 and
+// plane k starts k * plane_bytes after it (base is null otherwise), and
+// offsets32 is 1 when moreover every voxel lies less than 2^31 bytes after
+// base, ascending. dim0 is the row length; is_signed is 0 for unsigned
+// voxels; with `scaled`, the planes' scale and offset are gathered too.
+struct PlaneLayout {
+  void *const *planes;
+  const unsigned char *base;
+  int64_t plane_bytes;
+  int32_t offsets32;
+  const double *scale;
+  const double *offset;
+  int32_t dim0;
+  int32_t is_signed;
+  int32_t scaled;
+};
+
+// The gathers read the two corners of a row as one word, kGatherLanes or
+// twice as many cells at a time.
+constexpr int32_t kGatherLanes = 8;
+
+// The plan functions, listed once: F(result, name, parameters) for each
+// that every instruction set has, G(...) for the vector gathers, which
+// only AVX-512 has (elsewhere they are null and the stage reads voxel by
+// voxel, which is then faster). PlanKernels below holds a pointer to each;
+// the plan_*.inc files define them once per instruction set as
+// plan_<name>, and plan_table.inc fills each set's table from this list,
+// so a new plan function is added here and written there. All take
 // 1-based coordinates and blocks of n <= kBlock samples.
 //   nearest, trilinear, lookup: the plan of a block for each kernel.
 //   blend_trilinear(_int): the trilinear value of each planned cell from
@@ -135,14 +160,18 @@ struct RowWalk {
 //     fractions t: weight e of run l into w[e * kBlock + l], formed as the
 //     Lagrange builder forms them.
 //   sum_stencils(_int): the lookup sum of each of n stencils, in the order
-//     of lookup_sum (lookup_stages.h), lane by lane.
+//     of lookup_sum (lookup_sums.h), lane by lane.
 //   sum_gradient_stencils(_int): the lookup value and derivatives of each
-//     of n stencils, in the order of lookup_gradient_sum, lane by lane.
+//     of n stencils, in the order of the gradient lookup_sum, lane by lane.
 //   walk_rows: steps the rows of walk `columns` times (see RowWalk), each
 //     lane's steps lane_stride doubles after the last lane's; true
 //     when W was exactly 1 throughout (so no step has a zero W, and w is
 //     left as it was).
-#define VOLACCESS_PLAN_FUNCTIONS(F)                                                                \
+//   gather_cells16, gather_cells_float: the corners of n planned cells, as
+//     gather_cell (trilinear_stages.h) gathers them, of a volume of 16-bit
+//     voxels or of 32-bit floats in the machine's byte order; the floats
+//     only when the layout's offsets32 is 1.
+#define VOLACCESS_PLAN_FUNCTIONS(F, G)                                                             \
   F(void, nearest,                                                                                 \
     (const double *x, const double *y, const double *z, int32_t n, Dims d, NearestPlan *plan))     \
   F(void, trilinear,                                                                               \
@@ -175,47 +204,20 @@ struct RowWalk {
      double *dz))                                                                                  \
   F(bool, walk_rows,                                                                               \
     (RowWalk * walk, int32_t columns, int32_t lane_stride, double *qx, double *qy, double *qz,     \
-     double *w))
+     double *w))                                                                                   \
+  G(void, gather_cells16,                                                                          \
+    (const TrilinearPlan *plan, const PlaneLayout *volume, int32_t n,                              \
+     CellCorners<int32_t> *corners))                                                               \
+  G(void, gather_cells_float,                                                                      \
+    (const TrilinearPlan *plan, const PlaneLayout *volume, int32_t n,                              \
+     CellCorners<double> *corners))
 
-// Where the planes of a volume lie, for the vector gathers below: planes[k]
-// is plane k; when the planes lie evenly in memory, base is plane 0 and
-// plane k starts k * plane_bytes after it (base is null otherwise), and
-// offsets32 is 1 when moreover every voxel lies less than 2^31 bytes after
-// base, ascending. dim0 is the row length; is_signed is 0 for unsigned
-// voxels; with `scaled`, the planes' scale and offset are gathered too.
-struct PlaneLayout {
-  void *const *planes;
-  const unsigned char *base;
-  int64_t plane_bytes;
-  int32_t offsets32;
-  const double *scale;
-  const double *offset;
-  int32_t dim0;
-  int32_t is_signed;
-  int32_t scaled;
-};
-
-// The corners of n planned cells, as gather_cell (trilinear_stages.h)
-// gathers them, of a volume of 16-bit voxels or of 32-bit floats in the
-// machine's byte order. The two corners of a row are read as one word,
-// kGatherLanes or twice as many cells at a time; the floats only when the
-// layout's offsets32 is 1.
-constexpr int32_t kGatherLanes = 8;
-using GatherCells16 = void (*)(const TrilinearPlan *plan, const PlaneLayout *volume, int32_t n,
-                               CellCorners<int32_t> *corners);
-using GatherCellsFloat = void (*)(const TrilinearPlan *plan, const PlaneLayout *volume, int32_t n,
-                                  CellCorners<double> *corners);
-
-// One instruction set's plan functions, and its name. The gathers are
-// there only where the set has vector gathers (AVX-512); elsewhere they
-// are null and the stage reads voxel by voxel, which is then faster.
+// One instruction set's plan functions, and its name.
 struct PlanKernels {
   const char *name;
 #define VOLACCESS_PLAN_MEMBER(result, function, parameters) result(*function) parameters;
-  VOLACCESS_PLAN_FUNCTIONS(VOLACCESS_PLAN_MEMBER)
+  VOLACCESS_PLAN_FUNCTIONS(VOLACCESS_PLAN_MEMBER, VOLACCESS_PLAN_MEMBER)
 #undef VOLACCESS_PLAN_MEMBER
-  GatherCells16 gather_cells16;
-  GatherCellsFloat gather_cells_float;
 };
 
 }  // namespace volaccess

@@ -1,4 +1,14 @@
-// The plan core compiled for AVX-512: eight doubles per register.
+// The plan stage compiled for AVX-512: eight doubles per register, with
+// the vector gathers of trilinear corners.
 // CMakeLists.txt gives this file its instruction-set flags.
 #define VOLACCESS_PLAN_PATH avx512
+// In this order: the core first, the table of what came before it last.
 #include "plan_core.inc"
+
+#include "plan_lookup.inc"
+
+#include "plan_walk.inc"
+
+#include "plan_gathers.inc"
+
+#include "plan_table.inc"

@@ -1,5 +1,12 @@
-// The plan core compiled for the instruction set every x86_64 has (SSE2),
+// The plan stage compiled for the instruction set every x86_64 has (SSE2),
 // or whatever the build targets.
 // CMakeLists.txt gives this file its instruction-set flags.
 #define VOLACCESS_PLAN_PATH baseline
+// In this order: the core first, the table of what came before it last.
 #include "plan_core.inc"
+
+#include "plan_lookup.inc"
+
+#include "plan_walk.inc"
+
+#include "plan_table.inc"

@@ -72,7 +72,7 @@ int32_t sample_range(const VolumeList &v, const PointArray &p, const SampleSetti
     for (std::size_t t = 0; t < v.count; ++t) {
       double *values = out.values_of(t, first);
       if (!s.labels.empty()) {
-        for (py::ssize_t i = 0; i < n; ++i) values[i] = s.labels[t]->label_at(x[i], y[i], z[i], s.background);
+        s.labels[t]->labels_at(static_cast<int32_t>(n), x, y, z, s.background, values);
         continue;
       }
       const auto m = static_cast<int32_t>(n);

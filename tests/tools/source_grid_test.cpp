@@ -1,0 +1,108 @@
+// The label rule and the clip range read the voxels where they lie, in
+// every encoding of the library: each voxel must come out exactly as the
+// library's nearest-neighbour kernel gives it (byte order, scale and
+// offset of its plane), which a grid of those values then confirms.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "errors.h"
+#include "source_grid.h"
+#include "unit_table.h"
+#include "volaccess.h"
+
+namespace {
+
+constexpr int32_t kDim[3] = {3, 4, 5};
+constexpr int32_t kVoxels = kDim[0] * kDim[1] * kDim[2];
+
+// A 3x4x5 volume of one encoding: few labels, so that corners share them,
+// and a scale and offset of its own for each plane.
+struct EncodedVolume {
+  explicit EncodedVolume(const kernels_test::Unit &unit) : bytes(static_cast<std::size_t>(kVoxels) * unit.size) {
+    const auto plane = static_cast<std::size_t>(kDim[0] * kDim[1]);
+    for (int32_t e = 0; e < kVoxels; ++e)
+      unit.encode(static_cast<double>((e * 7) % 5), bytes.data() + static_cast<std::size_t>(e) * unit.size);
+    for (int32_t k = 0; k < kDim[2]; ++k) {
+      planes.push_back(bytes.data() + static_cast<std::size_t>(k) * plane * unit.size);
+      scale.push_back(0.5 * (k + 1));
+      offset.push_back(k - 2.25);
+    }
+    for (int a = 0; a < 3; ++a) map.dim[a] = static_cast<uint64_t>(kDim[a]);
+    map.dtype = unit.code;
+    map.data = planes.data();
+    map.scale = scale.data();
+    map.offset = offset.data();
+  }
+
+  // Every voxel as the nearest-neighbour kernel reads it, x fastest.
+  std::vector<double> nearest_values() const {
+    std::vector<double> x, y, z;
+    for (int32_t k = 1; k <= kDim[2]; ++k)
+      for (int32_t j = 1; j <= kDim[1]; ++j)
+        for (int32_t i = 1; i <= kDim[0]; ++i) {
+          x.push_back(i);
+          y.push_back(j);
+          z.push_back(k);
+        }
+    std::vector<double> values(x.size());
+    resample(kVoxels, &map, values.data(), x.data(), y.data(), z.data(), 0, 0.0);
+    return values;
+  }
+
+  std::vector<unsigned char> bytes;
+  std::vector<void *> planes;
+  std::vector<double> scale, offset;
+  VolumeMap map{};
+};
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(SourceGrid, ReadsEveryEncodingInPlaceAsTheGridOfItsNearestValues) {
+  std::mt19937 random(7);
+  // Beyond the trilinear reach on both sides, so that the background and
+  // the rims are met too.
+  std::uniform_real_distribution<double> along[3] = {std::uniform_real_distribution<double>(0.8, kDim[0] + 0.2),
+                                                     std::uniform_real_distribution<double>(0.8, kDim[1] + 0.2),
+                                                     std::uniform_real_distribution<double>(0.8, kDim[2] + 0.2)};
+  const int32_t holds[] = {0, 1, 3, -4};
+  for (const kernels_test::Unit &unit : kernels_test::all_units()) {
+    const EncodedVolume volume(unit);
+    const vaeng::SourceGrid in_place(&volume.map, unit.suffix);
+    const vaeng::SourceGrid copied({kDim[0], kDim[1], kDim[2]}, volume.nearest_values());
+    std::vector<double> xs, ys, zs;
+    for (int n = 0; n < 300; ++n) {
+      const double x = along[0](random), y = along[1](random), z = along[2](random);
+      xs.push_back(x);
+      ys.push_back(y);
+      zs.push_back(z);
+      ASSERT_TRUE(same_bits(in_place.label_at(x, y, z, -7), copied.label_at(x, y, z, -7)))
+          << unit.suffix << " at " << x << " " << y << " " << z;
+      for (const int32_t hold : holds) {
+        double low = 0, high = 0, copied_low = 0, copied_high = 0;
+        const bool inside = in_place.touched_range(x, y, z, hold, &low, &high);
+        ASSERT_EQ(inside, copied.touched_range(x, y, z, hold, &copied_low, &copied_high));
+        if (!inside) continue;
+        ASSERT_TRUE(same_bits(low, copied_low) && same_bits(high, copied_high))
+            << unit.suffix << " hold " << hold << " at " << x << " " << y << " " << z;
+      }
+    }
+    // All points in one call go through the block gathers as a reslice's do.
+    std::vector<double> labels(xs.size());
+    in_place.labels_at(static_cast<int32_t>(xs.size()), xs.data(), ys.data(), zs.data(), -7, labels.data());
+    for (std::size_t n = 0; n < xs.size(); ++n)
+      ASSERT_TRUE(same_bits(labels[n], copied.label_at(xs[n], ys[n], zs[n], -7))) << unit.suffix << " point " << n;
+  }
+}
+
+TEST(SourceGrid, RefusesAnEncodingTheLibraryDoesNotKnow) {
+  VolumeMap map{};
+  map.dtype = 3;
+  EXPECT_THROW(vaeng::SourceGrid(&map, "odd.nii"), vaeng::Error);
+}
+
+}  // namespace
