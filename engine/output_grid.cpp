@@ -30,7 +30,8 @@ void check_plane_size(const std::array<int64_t, 3> &dim) {
     if (d < 1 || d > std::numeric_limits<int32_t>::max())
       throw ArgumentError("the output grid needs 1 to 2^31 - 1 voxels along each axis");
   if (dim[0] > std::numeric_limits<int32_t>::max() / dim[1])
-    throw ArgumentError("the output grid's planes would hold more than 2^31 - 1 voxels");
+    throw ArgumentError("the output grid of " + std::to_string(dim[0]) + "x" + std::to_string(dim[1]) + "x" +
+                        std::to_string(dim[2]) + " voxels would hold more than 2^31 - 1 voxels a plane");
 }
 
 }  // namespace

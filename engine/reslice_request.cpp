@@ -60,8 +60,8 @@ void check_matrix(const MatrixArgument &m, const std::string &name) {
     throw ArgumentError(name + ": the last row of the matrix must be 0 0 0 1");
 }
 
-// What most likely made an output too large, and how to have it anyway.
-std::string size_advice(const ResliceRequest &r, const NiftiHeader &source, const ArgumentWords &words) {
+// What most likely made an output too large.
+std::string likely_cause(const ResliceRequest &r, const NiftiHeader &source, const ArgumentWords &words) {
   std::string cause;
   if (!r.like.empty()) cause = "the grid of " + r.like;
   if (r.like_header) cause = "the grid of " + name_of(words, ResliceArgument::kLike);
@@ -75,7 +75,13 @@ std::string size_advice(const ResliceRequest &r, const NiftiHeader &source, cons
             (tiny ? ": the image is in millimetres" : "");
   }
   if (r.shape) cause += ", " + words.with_value(ResliceArgument::kShape, written_value(words, ResliceArgument::kShape));
-  return cause + "; " + name_of(words, ResliceArgument::kLargeOutput) + " writes it all the same";
+  return cause;
+}
+
+// The likely cause, and how to have the output all the same.
+std::string size_advice(const ResliceRequest &r, const NiftiHeader &source, const ArgumentWords &words) {
+  return likely_cause(r, source, words) + "; " + name_of(words, ResliceArgument::kLargeOutput) +
+         " writes it all the same";
 }
 
 void check_transforms(const ResliceRequest &r, const ArgumentWords &words) {
@@ -96,8 +102,13 @@ Mat4 matrix_of(const MatrixArgument &m, const std::string &argument, std::string
 NiftiHeader output_grid(const ResliceRequest &r, const NiftiImage &source, const ArgumentWords &words) {
   if (r.like_header) return *r.like_header;
   if (!r.like.empty()) return NiftiImage::read_header(r.like);
-  return grid_from_source(source.header(), source.name(), *r.voxel_size, r.shape,
-                          name_of(words, ResliceArgument::kVoxelSize));
+  try {
+    return grid_from_source(source.header(), source.name(), *r.voxel_size, r.shape,
+                            name_of(words, ResliceArgument::kVoxelSize));
+  } catch (const ArgumentError &e) {
+    // A grid beyond what an image can hold: the likely cause goes with it.
+    throw ArgumentError(std::string(e.what()) + "; " + likely_cause(r, source.header(), words));
+  }
 }
 
 // The steps from output world points to source world points.

@@ -61,6 +61,9 @@ class Refusals(ProgramTest):
         self.assertRegex(line, rf"^volaccess: {out}: the output takes [0-9.]+ TiB \(20000x20000x20000 voxels of "
                                r"float32\), more than the .* free on its file system; --voxel-size 1e-3: the image "
                                r"is in millimetres; --large-output writes it all the same$")
+        line = self.fails("reslice", self.image, "--voxel-size", "1e-5", "-o", out, status=2)
+        self.assertEqual(line, "volaccess: the output grid of 2000000x2000000x2000000 voxels would hold more than "
+                               "2^31 - 1 voxels a plane; --voxel-size 1e-5: the image is in millimetres")
         self.assertEqual(sorted(os.listdir(self.dir)), ["img.nii"])
 
     @unittest.skipIf(os.environ.get("VOLACCESS_ASAN") == "ON",
