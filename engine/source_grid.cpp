@@ -77,10 +77,24 @@ double heaviest_label(const double *labels, double tx, double ty, double tz) {
   return distinct[best];
 }
 
+// The label choice of the plan stage for corners kept as doubles or
+// integers; bit s of the result marks a cell it leaves to heaviest_label.
+uint32_t label_cells(const volaccess::PlanKernels &k, const volaccess::TrilinearPlan &p,
+                     const volaccess::CellCorners<double> &c, int32_t n, double background, double *out) {
+  return k.label_cells(&p, &c, n, background, out);
+}
+
+uint32_t label_cells(const volaccess::PlanKernels &k, const volaccess::TrilinearPlan &p,
+                     const volaccess::CellCorners<int32_t> &c, int32_t n, double background, double *out) {
+  return k.label_cells_int(&p, &c, n, background, out);
+}
+
 // The label rule as a stage of the library's own sampling loop: its
 // trilinear plan (inside test, base voxels, steps and fractions) and its
 // gather of each block's eight corners, read in place and prefetched as
-// the trilinear kernel reads them; only the finish differs.
+// the trilinear kernel reads them; only the finish differs. The plan
+// stage settles the cells of one or two labels across the block (nearly
+// every cell of a label map); the others are weighed here, one by one.
 template <class Voxel>
 class LabelStage : public volaccess::TrilinearCells<Voxel> {
  public:
@@ -88,23 +102,13 @@ class LabelStage : public volaccess::TrilinearCells<Voxel> {
   using Result = double;
   using volaccess::TrilinearCells<Voxel>::TrilinearCells;
 
-  // Inside a region the eight stored corners are equal, and so are the
-  // scale and offset of the cell's two planes: the label is then that
-  // value, whatever the weights. Such cells are settled across the block
-  // first; the cells on a border follow one by one.
   void finish(const Plan &p, const volaccess::Block &b, const Plan &next, int32_t next_n, Result *results) {
     const Corners &c = this->gather(p, b.n, next, next_n);
-    // Settled without a branch, so that a border cell among them does not
-    // cost a wrong guess of the processor each.
-    int32_t settled[volaccess::kBlock];
-    for (int32_t s = 0; s < b.n; ++s) {
-      int32_t same = (c.scale0[s] == c.scale1[s]) & (c.offset0[s] == c.offset1[s]);
-      for (int corner = 1; corner < 8; ++corner) same &= c.v[corner][s] == c.v[0][s];
-      settled[s] = same | (p.inside[s] == 0);
+    for (uint32_t left = label_cells(this->plans_, p, c, b.n, this->background_, results); left != 0;
+         left &= left - 1) {
+      const int32_t s = __builtin_ctz(left);
+      results[s] = label(p, c, s);
     }
-    for (int32_t s = 0; s < b.n; ++s) results[s] = p.inside[s] ? real(c, 0, s) : this->background_;
-    for (int32_t s = 0; s < b.n; ++s)
-      if (!settled[s]) results[s] = label(p, c, s);
   }
 
  private:

@@ -151,6 +151,10 @@ constexpr int32_t kGatherLanes = 8;
 //     outside.
 //   blend_trilinear_gradient(_int): the same with the derivatives along
 //     x, y and z; outside, the background with zero derivatives.
+//   label_cells(_int): the label of each planned cell from its corners
+//     (label_cells_body, plan_labels.inc), or the background outside; the
+//     result has bit s set for each inside cell s it leaves to the caller
+//     (three or more labels, or one that is not a number).
 //   lagrange_runs: which of n coordinates c (on an axis of d voxels) get a
 //     Lagrange run of q nodes that keeps all its nodes without the
 //     whole-number shortcut (whole = 1), with the run's first voxel (0
@@ -190,6 +194,12 @@ constexpr int32_t kGatherLanes = 8;
   F(void, blend_trilinear_gradient_int,                                                            \
     (const TrilinearPlan *plan, const CellCorners<int32_t> *corners, int32_t n, double background, \
      double *value, double *dx, double *dy, double *dz))                                           \
+  F(uint32_t, label_cells,                                                                         \
+    (const TrilinearPlan *plan, const CellCorners<double> *corners, int32_t n, double background,  \
+     double *out))                                                                                 \
+  F(uint32_t, label_cells_int,                                                                     \
+    (const TrilinearPlan *plan, const CellCorners<int32_t> *corners, int32_t n, double background, \
+     double *out))                                                                                 \
   F(void, lagrange_runs,                                                                           \
     (const double *c, int32_t n, int32_t q, int32_t d, int32_t *whole, int32_t *first, double *t)) \
   F(void, lagrange_weights,                                                                        \

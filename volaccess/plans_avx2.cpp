@@ -8,4 +8,6 @@
 
 #include "plan_walk.inc"
 
+#include "plan_labels.inc"
+
 #include "plan_table.inc"

@@ -9,6 +9,8 @@
 
 #include "plan_walk.inc"
 
+#include "plan_labels.inc"
+
 #include "plan_gathers.inc"
 
 #include "plan_table.inc"

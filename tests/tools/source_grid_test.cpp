@@ -13,6 +13,7 @@
 #include "errors.h"
 #include "source_grid.h"
 #include "unit_table.h"
+#include "vector_paths.h"
 #include "volaccess.h"
 
 namespace {
@@ -20,13 +21,17 @@ namespace {
 constexpr int32_t kDim[3] = {3, 4, 5};
 constexpr int32_t kVoxels = kDim[0] * kDim[1] * kDim[2];
 
-// A 3x4x5 volume of one encoding: few labels, so that corners share them,
-// and a scale and offset of its own for each plane.
+// A 3x4x5 volume of one encoding: few labels, so that corners share them
+// (by default (e * 7) % 5 at element e), and a scale and offset of its
+// own for each plane.
 struct EncodedVolume {
-  explicit EncodedVolume(const kernels_test::Unit &unit) : bytes(static_cast<std::size_t>(kVoxels) * unit.size) {
+  explicit EncodedVolume(const kernels_test::Unit &unit, std::vector<double> stored = {})
+      : bytes(static_cast<std::size_t>(kVoxels) * unit.size) {
     const auto plane = static_cast<std::size_t>(kDim[0] * kDim[1]);
-    for (int32_t e = 0; e < kVoxels; ++e)
-      unit.encode(static_cast<double>((e * 7) % 5), bytes.data() + static_cast<std::size_t>(e) * unit.size);
+    for (int32_t e = 0; e < kVoxels; ++e) {
+      const double value = stored.empty() ? (e * 7) % 5 : stored[static_cast<std::size_t>(e)];
+      unit.encode(value, bytes.data() + static_cast<std::size_t>(e) * unit.size);
+    }
     for (int32_t k = 0; k < kDim[2]; ++k) {
       planes.push_back(bytes.data() + static_cast<std::size_t>(k) * plane * unit.size);
       scale.push_back(0.5 * (k + 1));
@@ -62,6 +67,38 @@ struct EncodedVolume {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// The label rule written out plainly, for a point inside the outer voxel
+// centres: the labels of the cell's eight corners (corner c = bx + 2 by +
+// 4 bz) in slots of first appearance, each slot's weights summed in corner
+// order, the heaviest slot taken, a later one only when heavier or as
+// heavy and smaller.
+double plain_label(const std::vector<double> &grid, double x, double y, double z) {
+  const double base[3] = {std::floor(x), std::floor(y), std::floor(z)};
+  const double t[3] = {x - base[0], y - base[1], z - base[2]};
+  std::vector<double> labels, weights;
+  for (int corner = 0; corner < 8; ++corner) {
+    int at[3];
+    double w = 1.0;
+    for (int a = 0; a < 3; ++a) {
+      const int upper = (corner >> a) & 1;
+      at[a] = static_cast<int>(base[a]) - 1 + upper;
+      w = a == 0 ? (upper ? t[0] : 1 - t[0]) : w * (upper ? t[a] : 1 - t[a]);
+    }
+    const double label = grid[static_cast<std::size_t>(at[0] + kDim[0] * (at[1] + kDim[1] * at[2]))];
+    std::size_t slot = 0;
+    while (slot < labels.size() && !(labels[slot] == label)) ++slot;
+    if (slot == labels.size()) {
+      labels.push_back(label);
+      weights.push_back(0.0);
+    }
+    weights[slot] += w;
+  }
+  std::size_t best = 0;
+  for (std::size_t s = 1; s < labels.size(); ++s)
+    if (weights[s] > weights[best] || (weights[s] == weights[best] && labels[s] < labels[best])) best = s;
+  return labels[best];
+}
+
 TEST(SourceGrid, ReadsEveryEncodingInPlaceAsTheGridOfItsNearestValues) {
   std::mt19937 random(7);
   // Beyond the trilinear reach on both sides, so that the background and
@@ -96,6 +133,54 @@ TEST(SourceGrid, ReadsEveryEncodingInPlaceAsTheGridOfItsNearestValues) {
     in_place.labels_at(static_cast<int32_t>(xs.size()), xs.data(), ys.data(), zs.data(), -7, labels.data());
     for (std::size_t n = 0; n < xs.size(); ++n)
       ASSERT_TRUE(same_bits(labels[n], copied.label_at(xs[n], ys[n], zs[n], -7))) << unit.suffix << " point " << n;
+  }
+}
+
+// Cells of one, two and three labels, ties at whole, half and quarter
+// fractions, -0 beside +0 and, in the floating encodings, labels that are
+// not a number: every vector path settles each cell as the plain rule
+// does, bit for bit.
+TEST(SourceGrid, LabelIsTheHeaviestInCornerOrderOnEveryVectorPath) {
+  std::mt19937 random(11);
+  // Mostly two labels, for ties between them.
+  const double stored_labels[] = {1, 2, 1, 2, 1, 2, 3, 0, -0.0, 5, NAN};
+  std::uniform_real_distribution<double> unit_interval(0.0, 1.0);
+  const double fractions[] = {0.0, 0.25, 0.5, 0.75};
+  const auto fraction = [&] {
+    const double u = unit_interval(random);
+    return u < 0.5 ? fractions[static_cast<int>(u * 8)] : unit_interval(random);
+  };
+  const volaccess::VectorPath paths[] = {volaccess::VectorPath::kBaseline, volaccess::VectorPath::kAvx2,
+                                         volaccess::VectorPath::kAvx512};
+  for (const kernels_test::Unit &unit : kernels_test::all_units()) {
+    unsigned char nan_bytes[8];
+    unit.encode(NAN, nan_bytes);
+    const std::size_t choices = std::isnan(unit.decode(nan_bytes)) ? std::size(stored_labels) : 10;
+    std::uniform_int_distribution<std::size_t> pick(0, choices - 1);
+    std::vector<double> stored(kVoxels);
+    for (double &v : stored) v = stored_labels[pick(random)];
+    const EncodedVolume volume(unit, stored);
+    const std::vector<double> grid = volume.nearest_values();
+    const vaeng::SourceGrid labels(&volume.map, unit.suffix);
+    std::vector<double> xs, ys, zs;
+    // A quarter of the points at cell centres, where every weight is 1/8
+    // and a four-four split is a tie.
+    for (int n = 0; n < 600; ++n) {
+      const bool centre = n % 4 == 0;
+      xs.push_back(1 + std::floor(unit_interval(random) * (kDim[0] - 1)) + (centre ? 0.5 : fraction()));
+      ys.push_back(1 + std::floor(unit_interval(random) * (kDim[1] - 1)) + (centre ? 0.5 : fraction()));
+      zs.push_back(1 + std::floor(unit_interval(random) * (kDim[2] - 1)) + (centre ? 0.5 : fraction()));
+    }
+    for (const volaccess::VectorPath path : paths) {
+      if (!volaccess::force_vector_path(path)) continue;
+      std::vector<double> got(xs.size());
+      labels.labels_at(static_cast<int32_t>(xs.size()), xs.data(), ys.data(), zs.data(), -7, got.data());
+      for (std::size_t n = 0; n < xs.size(); ++n)
+        ASSERT_TRUE(same_bits(got[n], plain_label(grid, xs[n], ys[n], zs[n])))
+            << unit.suffix << " on " << volaccess::plan_kernels().name << " at " << xs[n] << " " << ys[n] << " "
+            << zs[n] << ": " << got[n];
+    }
+    volaccess::choose_best_vector_path();
   }
 }
 
