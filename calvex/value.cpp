@@ -75,22 +75,27 @@ int field_number(const hxArray *s, const char *name) {
 
 extern "C" {
 
-bool hxIsStruct(const hxArray *a) { return a && a->cls == hxSTRUCT_CLASS; }
 bool hxIsNumeric(const hxArray *a) { return a && is_numeric_class(a->cls); }
 bool hxIsComplex(const hxArray *a) { return a && a->complex; }
 bool hxIsSparse(const hxArray *a) { return a && a->sparse; }
-bool hxIsChar(const hxArray *a) { return a && a->cls == hxCHAR_CLASS; }
-bool hxIsLogical(const hxArray *a) { return a && a->cls == hxLOGICAL_CLASS; }
-bool hxIsDouble(const hxArray *a) { return a && a->cls == hxDOUBLE_CLASS; }
-bool hxIsSingle(const hxArray *a) { return a && a->cls == hxSINGLE_CLASS; }
-bool hxIsInt8(const hxArray *a) { return a && a->cls == hxINT8_CLASS; }
-bool hxIsUint8(const hxArray *a) { return a && a->cls == hxUINT8_CLASS; }
-bool hxIsInt16(const hxArray *a) { return a && a->cls == hxINT16_CLASS; }
-bool hxIsUint16(const hxArray *a) { return a && a->cls == hxUINT16_CLASS; }
-bool hxIsInt32(const hxArray *a) { return a && a->cls == hxINT32_CLASS; }
-bool hxIsUint32(const hxArray *a) { return a && a->cls == hxUINT32_CLASS; }
-bool hxIsInt64(const hxArray *a) { return a && a->cls == hxINT64_CLASS; }
-bool hxIsUint64(const hxArray *a) { return a && a->cls == hxUINT64_CLASS; }
+// One test a class: hxIs<Name> holds for an array of class
+// hx<ID>_CLASS.
+#define CALVEX_CLASS_TEST(name, id) \
+  bool hxIs##name(const hxArray *a) { return a && a->cls == hx##id##_CLASS; }
+CALVEX_CLASS_TEST(Struct, STRUCT)
+CALVEX_CLASS_TEST(Char, CHAR)
+CALVEX_CLASS_TEST(Logical, LOGICAL)
+CALVEX_CLASS_TEST(Double, DOUBLE)
+CALVEX_CLASS_TEST(Single, SINGLE)
+CALVEX_CLASS_TEST(Int8, INT8)
+CALVEX_CLASS_TEST(Uint8, UINT8)
+CALVEX_CLASS_TEST(Int16, INT16)
+CALVEX_CLASS_TEST(Uint16, UINT16)
+CALVEX_CLASS_TEST(Int32, INT32)
+CALVEX_CLASS_TEST(Uint32, UINT32)
+CALVEX_CLASS_TEST(Int64, INT64)
+CALVEX_CLASS_TEST(Uint64, UINT64)
+#undef CALVEX_CLASS_TEST
 hxClassID hxGetClassID(const hxArray *a) { return a ? a->cls : hxUNKNOWN_CLASS; }
 
 hxSize hxGetNumberOfDimensions(const hxArray *a) { return a->dims.size(); }

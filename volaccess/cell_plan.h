@@ -182,36 +182,12 @@ constexpr int32_t kGatherLanes = 8;
     (const double *x, const double *y, const double *z, int32_t n, Dims d, TrilinearPlan *plan))   \
   F(void, lookup,                                                                                  \
     (const double *x, const double *y, const double *z, int32_t n, Dims d, LookupPlan *plan))      \
-  F(void, blend_trilinear,                                                                         \
-    (const TrilinearPlan *plan, const CellCorners<double> *corners, int32_t n, double background,  \
-     double *out))                                                                                 \
-  F(void, blend_trilinear_int,                                                                     \
-    (const TrilinearPlan *plan, const CellCorners<int32_t> *corners, int32_t n, double background, \
-     double *out))                                                                                 \
-  F(void, blend_trilinear_gradient,                                                                \
-    (const TrilinearPlan *plan, const CellCorners<double> *corners, int32_t n, double background,  \
-     double *value, double *dx, double *dy, double *dz))                                           \
-  F(void, blend_trilinear_gradient_int,                                                            \
-    (const TrilinearPlan *plan, const CellCorners<int32_t> *corners, int32_t n, double background, \
-     double *value, double *dx, double *dy, double *dz))                                           \
-  F(uint32_t, label_cells,                                                                         \
-    (const TrilinearPlan *plan, const CellCorners<double> *corners, int32_t n, double background,  \
-     double *out))                                                                                 \
-  F(uint32_t, label_cells_int,                                                                     \
-    (const TrilinearPlan *plan, const CellCorners<int32_t> *corners, int32_t n, double background, \
-     double *out))                                                                                 \
+  VOLACCESS_PLAN_VALUE_FUNCTIONS(F, double, )                                                      \
+  VOLACCESS_PLAN_VALUE_FUNCTIONS(F, int32_t, _int)                                                 \
   F(void, lagrange_runs,                                                                           \
     (const double *c, int32_t n, int32_t q, int32_t d, int32_t *whole, int32_t *first, double *t)) \
   F(void, lagrange_weights,                                                                        \
     (const double *t, int32_t n, int32_t q, int32_t k0, const double *denom, double *w))           \
-  F(void, sum_stencils, (const Stencils<double> *stencils, int32_t n, double *out))                \
-  F(void, sum_stencils_int, (const Stencils<int32_t> *stencils, int32_t n, double *out))           \
-  F(void, sum_gradient_stencils,                                                                   \
-    (const GradientStencils<double> *stencils, int32_t n, double *value, double *dx, double *dy,   \
-     double *dz))                                                                                  \
-  F(void, sum_gradient_stencils_int,                                                               \
-    (const GradientStencils<int32_t> *stencils, int32_t n, double *value, double *dx, double *dy,  \
-     double *dz))                                                                                  \
   F(bool, walk_rows,                                                                               \
     (RowWalk * walk, int32_t columns, int32_t lane_stride, double *qx, double *qy, double *qz,     \
      double *w))                                                                                   \
@@ -221,6 +197,23 @@ constexpr int32_t kGatherLanes = 8;
   G(void, gather_cells_float,                                                                      \
     (const TrilinearPlan *plan, const PlaneLayout *volume, int32_t n,                              \
      CellCorners<double> *corners))
+
+// The functions of corners or stencils, once for values kept as doubles
+// (name) and once for values kept as integers (name_int).
+#define VOLACCESS_PLAN_VALUE_FUNCTIONS(F, Value, suffix)                                         \
+  F(void, blend_trilinear##suffix,                                                               \
+    (const TrilinearPlan *plan, const CellCorners<Value> *corners, int32_t n, double background, \
+     double *out))                                                                               \
+  F(void, blend_trilinear_gradient##suffix,                                                      \
+    (const TrilinearPlan *plan, const CellCorners<Value> *corners, int32_t n, double background, \
+     double *value, double *dx, double *dy, double *dz))                                         \
+  F(uint32_t, label_cells##suffix,                                                               \
+    (const TrilinearPlan *plan, const CellCorners<Value> *corners, int32_t n, double background, \
+     double *out))                                                                               \
+  F(void, sum_stencils##suffix, (const Stencils<Value> *stencils, int32_t n, double *out))       \
+  F(void, sum_gradient_stencils##suffix,                                                         \
+    (const GradientStencils<Value> *stencils, int32_t n, double *value, double *dx, double *dy,  \
+     double *dz))
 
 // One instruction set's plan functions, and its name.
 struct PlanKernels {
