@@ -116,6 +116,8 @@ class Mask {
       if (inside[p] == 0) values[p] = background;
   }
 
+  void check_unchanged() const { volume_->check_unchanged(); }
+
  private:
   static std::string shape(const NiftiHeader &h) {
     return std::to_string(h.dim[0]) + "x" + std::to_string(h.dim[1]) + "x" + std::to_string(h.dim[2]);
@@ -136,7 +138,7 @@ class OutputPlanes {
  public:
   OutputPlanes(const NiftiImage &source, const NiftiHeader &reference, const TransformChain &chain,
                const ResliceOptions &options)
-      : source_(source), reference_(reference), options_(options),
+      : source_(source), reference_(reference), chain_(chain), options_(options),
         points_(source_points(chain, one_based_matrix(source.header()), reference, source.name())),
         workers_(options.threads), first_(options.volume > 0 ? options.volume : 1),
         last_(options.volume > 0 ? options.volume : source.header().volumes) {
@@ -169,12 +171,15 @@ class OutputPlanes {
       // A file cut short within its last page reads zeros instead of
       // faulting: the output is refused before it is given its name.
       volume.check_unchanged();
+      if (mask_) mask_->check_unchanged();
+      chain_.check_unchanged();
     }
   }
 
  private:
   const NiftiImage &source_;
   const NiftiHeader &reference_;
+  const TransformChain &chain_;
   const ResliceOptions &options_;
   PointMap points_;
   Workers workers_;

@@ -86,6 +86,15 @@ TransformChain TransformChain::from_options(const std::vector<TransformOption> &
   return chain;
 }
 
+void DisplacementField::check_unchanged() const {
+  for (const auto &component : components_) component->check_unchanged();
+}
+
+void TransformChain::check_unchanged() const {
+  for (const Step &s : steps_)
+    if (s.field) s.field->check_unchanged();
+}
+
 void TransformChain::then_affine(const Mat4 &ras) { steps_.push_back(Step{ras, nullptr}); }
 
 void TransformChain::then_field(const std::string &path) {

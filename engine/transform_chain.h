@@ -38,6 +38,8 @@ class DisplacementField {
   // the field (beyond half a voxel from its outer voxel centres) stay put;
   // within that half voxel the field holds its rim value.
   void displace(double *x, double *y, double *z, std::size_t n) const;
+  // Fails when the field's file has changed on disk (VolumeMapping).
+  void check_unchanged() const;
 
  private:
   NiftiImage image_;
@@ -65,6 +67,8 @@ class TransformChain {
   Mat4 composed() const;
   // Takes n world points of the output through every step, in place.
   void map_points(double *x, double *y, double *z, std::size_t n) const;
+  // Fails when a field's file has changed on disk since it was mapped.
+  void check_unchanged() const;
   // The files of the chain, as the user named them, for the output's description.
   const std::vector<std::string> &names() const { return names_; }
   void add_name(const std::string &name) { names_.push_back(name); }

@@ -1,5 +1,7 @@
 #include "volume_description.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <initializer_list>
 
@@ -14,6 +16,13 @@ namespace {
 // How far from the end of a file its sentinel byte is looked for: a file
 // ending in more zeros than this is asked for its size at each check.
 constexpr uint64_t kSentinelReach = 1 << 20;
+
+// Whether every mapping watches its file (watch_every_mapping).
+std::atomic<bool> g_watch_every_mapping{false};
+
+// The file's contents went away under a read: an input/output failure,
+// which Python raises as OSError.
+[[noreturn]] void fail_changed(const std::string &name) { throw FileError(name + ": " + kChangedOnDisk, EIO); }
 
 // VolumeMap's data, scale and offset entries.
 constexpr uint64_t kRecordBytesPerPlane = sizeof(void *) + 2 * sizeof(double);
@@ -75,6 +84,15 @@ VolumeMapping::VolumeMapping(const NiftiImage &image, int64_t volume) : data_fd_
   const HostArray description = make_volume_struct(image, volume);
   const calvex::CallResult result = calvex::call_boundary([&] { maps_ = get_maps(description.get(), &count_); });
   if (!result.ok) fail(image.data_name(), result.message);
+  if (!g_watch_every_mapping.load(std::memory_order_relaxed)) return;
+  try {
+    own_watch_ = std::make_unique<ChangeCheck>(image);
+    own_watch_->watch(*this);
+    watch_ = own_watch_.get();
+  } catch (...) {
+    free_maps(maps_, count_);
+    throw;
+  }
 }
 
 VolumeMapping::VolumeMapping(const VolumeMapping &first, const NiftiImage &image, int64_t volume)
@@ -98,9 +116,13 @@ VolumeMapping::VolumeMapping(const VolumeMapping &first, const NiftiImage &image
   shared_->map.scale = shared_->scale.data();
   shared_->map.offset = shared_->offset.data();
   maps_ = &shared_->map;
+  watch_ = first.watch_;
 }
 
 VolumeMapping::~VolumeMapping() {
+  // The watch ends first: a range unmapped while watched could be mapped
+  // again by another thread meanwhile.
+  own_watch_.reset();
   if (maps_ && !shared_) free_maps(maps_, count_);
 }
 
@@ -111,8 +133,10 @@ Mat4 VolumeMapping::voxel_to_world() const {
 }
 
 void VolumeMapping::check_unchanged() const {
-  if (!file_covers_mapping(data_fd_, map().map_len, name_)) fail(name_, kChangedOnDisk);
+  if ((watch_ && watch_->changed()) || !file_covers_mapping(data_fd_, map().map_len, name_)) fail_changed(name_);
 }
+
+void watch_every_mapping(bool watch) { g_watch_every_mapping.store(watch); }
 
 void ChangeCheck::watch(const VolumeMapping &mapping) {
   if (image_.size_sealed()) return;
@@ -129,7 +153,7 @@ void ChangeCheck::watch(const VolumeMapping &mapping) {
     sentinel_value_ = *sentinel_;
     break;
   }
-  if (changed()) fail(image_.data_name(), kChangedOnDisk);
+  if (changed()) fail_changed(image_.data_name());
 }
 
 bool ChangeCheck::changed() const {

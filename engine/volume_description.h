@@ -41,10 +41,13 @@ uint64_t volume_position(const NiftiHeader &header, int64_t volume);
 // through /proc/self/fd). `volume` counts from 1 and must exist.
 HostArray make_volume_struct(const NiftiImage &image, int64_t volume);
 
+class ChangeCheck;
+
 // One volume of an image, mapped by the volume library for sampling and
 // released again on destruction. It installs no signal handler: a file
 // that shrinks while mapped turns reads into SIGBUS, so owners either
-// hold a FaultGuard (MappedVolume) or watch the file (ChangeCheck).
+// hold a FaultGuard (MappedVolume) or watch the file (ChangeCheck, which
+// every mapping holds after watch_every_mapping()).
 class VolumeMapping {
  public:
   // Errors of the library reach the user as "<voxel file>: <message>".
@@ -79,7 +82,19 @@ class VolumeMapping {
   int32_t count_ = 0;
   std::unique_ptr<SharedRecord> shared_;
   std::string name_;
+  // The watch over the file's mapping (this one's, or the first's for a
+  // volume read through it), after watch_every_mapping().
+  std::unique_ptr<ChangeCheck> own_watch_;
+  const ChangeCheck *watch_ = nullptr;
 };
+
+// From a call on, every VolumeMapping made watches its file, so that a
+// file shrinking under it reads zeros and fails check_unchanged() instead
+// of ending the process with SIGBUS: for a process that must outlive such
+// files (the Python module), wherever the engine maps one (a source, a
+// mask, a displacement field). The program holds a FaultGuard instead.
+// `false` makes later mappings unwatched again.
+void watch_every_mapping(bool watch = true);
 
 // A mapping for the program: while it lives, a file that shrinks ends the
 // program with a message instead of a silent SIGBUS.

@@ -144,14 +144,16 @@ bool catch_in_watched(uintptr_t address) {
   g_handlers_reading.fetch_add(1);
   const WatchTable *table = g_watched.load();
   bool caught = false;
-  for (std::size_t i = 0; table && i < table->size() && !caught; ++i) {
+  // Every watch of the range is told: two owners may watch one mapping.
+  for (std::size_t i = 0; table && i < table->size(); ++i) {
     const WatchedRange &r = (*table)[i];
     if (address < r.begin || address >= r.end) continue;
     const uintptr_t page = address & ~(g_page_size - 1);
     void *zeros =
         ::mmap(reinterpret_cast<void *>(page), r.end - page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-    caught = zeros != MAP_FAILED;
-    if (caught) r.faulted->store(true, std::memory_order_release);
+    if (zeros == MAP_FAILED) continue;
+    caught = true;
+    r.faulted->store(true, std::memory_order_release);
   }
   g_handlers_reading.fetch_sub(1);
   return caught;

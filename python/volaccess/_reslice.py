@@ -262,7 +262,8 @@ def reslice(source: Union[PathLike, Volume, Any], like: Union[None, PathLike, Vo
         that do not go together.
     OSError
         A file that cannot be read or written (FileNotFoundError,
-        PermissionError).
+        PermissionError), or one that another process cut short while it
+        was read (the source, the mask or a displacement field).
 
     Examples
     --------

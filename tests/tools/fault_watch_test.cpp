@@ -7,12 +7,16 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "errors.h"
 #include "fault_guard.h"
+#include "header_bytes.h"
+#include "reslicing.h"
 #include "scratch_bytes.h"
 
 namespace {
@@ -52,17 +56,79 @@ class MappedFile {
   const volatile unsigned char *bytes_ = nullptr;
 };
 
-TEST(FaultWatch, VanishedPagesReadAsZerosAndMarkTheWatch) {
+// Two owners may watch one mapping: both are told.
+TEST(FaultWatch, VanishedPagesReadAsZerosAndMarkEveryWatchOfThem) {
   const ScratchDir dir;
   const MappedFile file(dir, "brain.nii");
-  FaultWatch watch;
+  FaultWatch watch, second;
   watch.watch(const_cast<unsigned char *>(file.bytes()), file.length());
+  second.watch(const_cast<unsigned char *>(file.bytes()), file.length());
   EXPECT_EQ(file.read_every_page(), kPages * 0x11);
   EXPECT_FALSE(watch.faulted());
   file.shrink();
   EXPECT_EQ(file.read_every_page(), 2 * 0x11);
   EXPECT_TRUE(watch.faulted());
+  EXPECT_TRUE(second.faulted());
   EXPECT_EQ(file.read_every_page(), 2 * 0x11);
+}
+
+// Every mapping watched while one lives, as in the Python module.
+struct WatchEveryMapping {
+  WatchEveryMapping() { vaeng::watch_every_mapping(); }
+  ~WatchEveryMapping() { vaeng::watch_every_mapping(false); }
+};
+
+// A 64x64x32 image of `datatype`, `volumes` volumes, every stored byte 1.
+std::vector<unsigned char> image_file(int16_t datatype, int16_t bitpix, int16_t volumes) {
+  nifti_1_header h = vacli_test::basic_v1();
+  h.dim[1] = h.dim[2] = 64;
+  h.dim[3] = 32;
+  if (volumes > 1) {
+    h.dim[0] = 5;
+    h.dim[5] = volumes;
+    h.intent_code = NIFTI_INTENT_VECTOR;
+  }
+  h.datatype = datatype;
+  h.bitpix = bitpix;
+  std::vector<unsigned char> bytes = vacli_test::bytes_of(h);
+  bytes.resize(352 + std::size_t{64} * 64 * 32 * static_cast<std::size_t>(bitpix / 8 * volumes), 1);
+  return bytes;
+}
+
+// With every mapping watched, a reslice whose source, mask or
+// displacement field loses its pages while the planes are computed
+// fails naming that file, and the process goes on.
+TEST(WatchedMappings, AFileShrinkingDuringAResliceFailsItNamingTheFile) {
+  const ScratchDir dir;
+  const std::map<std::string, std::vector<unsigned char>> files = {{"source.nii", image_file(DT_INT16, 16, 1)},
+                                                                   {"mask.nii", image_file(DT_UINT8, 8, 1)},
+                                                                   {"field.nii", image_file(DT_FLOAT32, 32, 3)}};
+  for (const auto &[shrinking, unused] : files) {
+    for (const auto &[name, bytes] : files) dir.write(name, bytes);
+    const WatchEveryMapping watched;
+    const vaeng::NiftiImage source = vaeng::NiftiImage::open(dir.file("source.nii"));
+    vaeng::TransformChain chain;
+    chain.then_field(dir.file("field.nii"));
+    vaeng::ResliceOptions options;
+    options.mask_path = dir.file("mask.nii");
+    const std::string cut = dir.file(shrinking);
+    options.progress = [&](const char *, int64_t done, int64_t) {
+      if (done == 1) {
+        EXPECT_EQ(::truncate(cut.c_str(), 352 + kPage), 0);
+      }
+    };
+    std::vector<unsigned char> out;
+    vaeng::NiftiMemorySink sink({"out", "background", "dtype"}, [&](uint64_t size) {
+      out.resize(size);
+      return out.data();
+    });
+    try {
+      vaeng::reslice(source, source.header(), chain, options, sink);
+      ADD_FAILURE() << shrinking << ": the reslice succeeded";
+    } catch (const vaeng::Error &e) {
+      EXPECT_EQ(std::string(e.what()), cut + ": the image changed on disk while it was being read");
+    }
+  }
 }
 
 TEST(FaultWatch, ThreadsReadingManyWatchedMappingsMarkOnlyTheShrunkFile) {
