@@ -51,9 +51,10 @@ std::vector<std::string> distributed_reslice_command(const Arguments &args, cons
   for (const char *option : {"voxel-size", "shape", "volume", "threads", "transform", "fsl", "clip", "mask"})
     if (args.has(option))
       throw ArgumentError(std::string("--") + option + " does not apply to a .zarr or --scheduler reslice");
-  if (hold_or_label_option(args) == kLabelHold)
-    throw ArgumentError("--hold label does not apply to a .zarr or --scheduler reslice");
-  const std::string type = args.value("datatype").value_or("float32");
+  const int32_t hold = hold_or_label_option(args);
+  const bool labels = hold == kLabelHold;
+  // Labels keep the source's type unless told otherwise, as here.
+  const std::string type = args.value("datatype").value_or(labels ? "source" : "float32");
   if (type != "float32" && type != "float64" && type != "source")
     throw ArgumentError("--datatype " + type + ": a .zarr or --scheduler reslice writes float32, float64 or source");
   std::vector<std::string> command{python,
@@ -66,7 +67,7 @@ std::vector<std::string> distributed_reslice_command(const Arguments &args, cons
                                    "-o",
                                    out,
                                    "--hold",
-                                   std::to_string(hold_option(args)),
+                                   labels ? "label" : std::to_string(hold),
                                    "--background",
                                    real_text(background_option(args)),
                                    "--datatype",

@@ -33,6 +33,15 @@ def _auto_or_count(low):
     return parse
 
 
+def _hold(text):
+    if text == "label":
+        return text
+    try:
+        return int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"'{text}' is neither a whole number nor 'label'") from None
+
+
 def _scheduler(text):
     return None if text == "local" else text
 
@@ -43,10 +52,12 @@ def _common(parser):
                              "with a worker process per CPU (default)")
     parser.add_argument("--chunks", default=(128, 128, 128), type=_chunks, metavar="N|X,Y,Z",
                         help="output chunk size in voxels (default 128)")
-    parser.add_argument("--hold", type=int, default=1,
-                        help="0 nearest, 1 trilinear (default), 2..170 Lagrange, -1..-254 windowed sinc")
+    parser.add_argument("--hold", type=_hold, default=1,
+                        help="0 nearest, 1 trilinear (default), 2..170 Lagrange, -1..-254 windowed sinc, or "
+                             "'label': the label of largest summed trilinear weight among the eight neighbours")
     parser.add_argument("--background", type=float, default=0.0, help="value outside the source (default 0)")
-    parser.add_argument("--datatype", choices=core.DTYPES, default="float32", help="output type (default float32)")
+    parser.add_argument("--datatype", choices=core.DTYPES, default=None,
+                        help="output type (default float32; source for labels)")
     parser.add_argument("--affine", metavar="FILE",
                         help="4x4 world-space affine applied to the source (four rows of four numbers)")
     parser.add_argument("--quiet", action="store_true", help="no progress lines")

@@ -12,7 +12,8 @@
 // keeps the block's x ends either at the volume's own ends or beyond the
 // reach of every kernel. The checks below refuse any other block, so a
 // task never reads outside what it holds and never differs from the
-// whole-volume result by a bit.
+// whole-volume result by a bit. The label rule reads what the trilinear
+// kernel reads, through the engine's SourceGrid.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -29,6 +30,7 @@
 #include "kernels.h"
 #include "matrix.h"
 #include "reslicing.h"
+#include "source_grid.h"
 #include "transform_chain.h"
 #include "transforms.h"
 #include "volaccess.h"
@@ -116,7 +118,8 @@ py::array_t<double> resample_box(const py::array &block, const py::sequence &blo
                                  const py::array_t<double, py::array::c_style | py::array::forcecast> &matrix,
                                  const py::sequence &box_lo, const py::sequence &box_count, int32_t hold,
                                  double background, double scale, double offset) {
-  const std::string problem = vaeng::hold_range_problem(hold);
+  const bool labels = hold == vaeng::kLabelHold;
+  const std::string problem = labels ? "" : vaeng::hold_range_problem(hold);
   if (!problem.empty()) throw py::value_error("hold " + std::to_string(hold) + " is out of range: " + problem);
   if (matrix.ndim() != 2 || matrix.shape(0) != 4 || matrix.shape(1) != 4)
     throw py::value_error("the matrix must be 4x4");
@@ -155,6 +158,8 @@ py::array_t<double> resample_box(const py::array &block, const py::sequence &blo
   vol.offset = offsets.data();
   vol.dtype = type_code(block.dtype());
   vol.data = planes.data();
+  std::optional<vaeng::SourceGrid> grid;
+  if (labels) grid.emplace(&vol, "block");
 
   py::array_t<double> result({n[2], n[1], n[0]});
   double *out = result.mutable_data();
@@ -180,7 +185,10 @@ py::array_t<double> resample_box(const py::array &block, const py::sequence &blo
       y[static_cast<std::size_t>(p)] = c[1];
       z[static_cast<std::size_t>(p)] = c[2];
     }
-    resample(static_cast<int32_t>(count), &vol, out + start, x.data(), y.data(), z.data(), hold, background);
+    if (grid)
+      grid->labels_at(static_cast<int32_t>(count), x.data(), y.data(), z.data(), background, out + start);
+    else
+      resample(static_cast<int32_t>(count), &vol, out + start, x.data(), y.data(), z.data(), hold, background);
   }
   return result;
 }
@@ -252,6 +260,7 @@ PYBIND11_MODULE(_blocks, mod) {
           "the source, formed as the volaccess program forms it. ValueError when one is singular.");
   mod.attr("MIN_HOLD") = vaeng::kMinSincHold;
   mod.attr("MAX_HOLD") = vaeng::kMaxLagrangeHold;
+  mod.attr("LABEL_HOLD") = vaeng::kLabelHold;
   mod.def("read_reach", &vaeng::read_reach, py::arg("hold"),
           "Voxels a kernel reads on each side of floor(c - 1) along an axis, c 1-based.");
   mod.def("read_affine_file", &read_affine_file, py::arg("path"),

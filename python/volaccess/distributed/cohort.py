@@ -49,7 +49,7 @@ def _triples(pairs):
     return triples
 
 
-def reslice_many(pairs, *, affine=None, hold=1, background=0.0, dtype="float32", chunks=(128, 128, 128),
+def reslice_many(pairs, *, affine=None, hold=1, background=0.0, dtype=None, chunks=(128, 128, 128),
                  client=None, progress=True, stream=None):
     """Reslices a cohort of (source, reference, output) triples, one task
     per image, on one client (None starts a LocalCluster on 127.0.0.1, a

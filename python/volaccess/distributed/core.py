@@ -109,7 +109,11 @@ def plan_graph(source, like, out, *, affine, hold, background, dtype, chunks, le
     reslice_plan = lazy.make_plan(source, like, affine=affine, hold=hold, background=background, dtype=dtype,
                                   chunks=chunks, level=level, out=out)
     job, grid = reslice_plan.job, reslice_plan.grid
-    nearest = job.hold == 0
+    from . import _blocks
+
+    # Levels of labels, like those of nearest values, hold only values
+    # the finer level holds.
+    nearest = job.hold in (0, _blocks.LABEL_HOLD)
     count = pyramid.level_count(grid.shape, levels)
     shapes = [grid.shape]
     for _ in range(1, count):
@@ -135,7 +139,7 @@ def plan_graph(source, like, out, *, affine, hold, background, dtype, chunks, le
     return out_ref, graph, keys + coarse_keys
 
 
-def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="float32", chunks=(128, 128, 128),
+def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype=None, chunks=(128, 128, 128),
             client=None, progress=True, level="auto", levels="auto", max_tasks=MAX_TASKS, large_output=False):
     """Reslices `source` onto the grid of `like` into a new OME-Zarr store
     `out`, an OME-NGFF 0.4 multiscale image written by Dask tasks.
@@ -150,11 +154,15 @@ def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="fl
         number for all three) and nested chunk keys (z/y/x).
     affine: a 4x4 world-space transform applied to the source (the output at
         world point w shows the source at inverse(affine) * w).
-    hold, background: the library's interpolation code and the value of
-        points outside the source.
-    dtype: "float32", "float64" or "source" (the source's type, scale and
-        offset; values rounded half away from zero and clamped; a
-        background that type cannot hold is refused).
+    hold, background: the library's interpolation code, or "label" for
+        the label rule (the label of largest summed trilinear weight among
+        each point's eight neighbours, ties to the smaller), and the value
+        of points outside the source.
+    dtype: "float32" (the default), "float64" or "source" (the source's
+        type, scale and offset; values rounded half away from zero and
+        clamped; a background that type cannot hold is refused). Labels
+        default to "source"; another type must hold every value of the
+        source's type exactly.
     client: None starts a LocalCluster on 127.0.0.1 for this call (a script
         doing so needs 'if __name__ == "__main__":' around the call, since
         the worker processes import it again); a scheduler address
@@ -190,7 +198,7 @@ def reslice(source, like, out, *, affine=None, hold=1, background=0.0, dtype="fl
     return out_ref.path
 
 
-def reslice_here(source, like, out, *, affine=None, hold=1, background=0.0, dtype="float32",
+def reslice_here(source, like, out, *, affine=None, hold=1, background=0.0, dtype=None,
                  chunks=(128, 128, 128), level="auto", levels="auto"):
     """The tasks of reslice() run one after another in this process: for
     one image of a cohort, which is itself one task."""

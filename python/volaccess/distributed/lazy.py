@@ -72,10 +72,15 @@ def block_tasks(job, shape, block, function, *args):
 
 
 def check_hold(hold):
+    """The kernel's code: an integer of the library's, or "label" for the
+    label rule (each voxel the label of largest summed trilinear weight
+    among its eight neighbours, ties to the smaller)."""
     from . import _blocks
 
+    if isinstance(hold, str) and hold == "label":
+        return _blocks.LABEL_HOLD
     if isinstance(hold, bool) or not isinstance(hold, (int, np.integer)):
-        raise ValueError(f"hold must be an integer, not {hold!r}")
+        raise ValueError(f"hold must be an integer or 'label', not {hold!r}")
     if not _blocks.MIN_HOLD <= hold <= _blocks.MAX_HOLD:
         raise ValueError(f"hold {hold} is outside {_blocks.MIN_HOLD} .. {_blocks.MAX_HOLD}"
                          f" (Lagrange above {_blocks.MAX_HOLD + 1} nodes overflows)")
@@ -117,11 +122,23 @@ def pick_level(levels, like, affine, level):
     return chosen
 
 
+def check_label_dtype(source_ref, dtype):
+    """Labels keep their values: an output type other than the source's
+    must hold every stored value of an unscaled source exactly."""
+    stored = np.dtype(source_ref.dtype)
+    if (source_ref.scale, source_ref.offset) != (1.0, 0.0) or not np.can_cast(stored, dtype, "safe"):
+        scaled = " scaled" if (source_ref.scale, source_ref.offset) != (1.0, 0.0) else ""
+        raise ValueError(f"labels of a{scaled} {stored.name} source are not all held exactly by {dtype}: "
+                         "use dtype 'source'")
+
+
 def make_plan(source, like, *, affine, hold, background, dtype, chunks, level, out=None):
     """Opens the inputs and fixes everything the tasks need."""
     from . import _blocks
 
     hold, chunks = check_hold(hold), check_chunks(chunks)
+    if dtype is None:
+        dtype = "source" if hold == _blocks.LABEL_HOLD else "float32"
     if dtype not in DTYPES:
         raise ValueError(f"dtype must be one of {', '.join(DTYPES)}, not {dtype!r}")
     like_grid = grids.open_grid(like)
@@ -135,6 +152,8 @@ def make_plan(source, like, *, affine, hold, background, dtype, chunks, level, o
         out_dtype, scale, offset = source_ref.dtype, source_ref.scale, source_ref.offset
     else:
         out_dtype, scale, offset = np.dtype(dtype).str, 1.0, 0.0
+        if hold == _blocks.LABEL_HOLD:
+            check_label_dtype(source_ref, dtype)
     output.check_background(out or source, out_dtype, scale, offset, float(background))
     job = Job(source=source_ref, matrix=matrix, chunks=chunks, hold=hold, background=float(background),
               dtype=out_dtype, scale=scale, offset=offset)
@@ -155,7 +174,7 @@ def as_array(reslice_plan, block):
                             chunks=plan.blocks_of(shape, block), dtype=dtype, meta=np.empty((0, 0, 0), dtype=dtype))
 
 
-def reslice_array(source, like, *, affine=None, hold=1, background=0.0, dtype="float32", chunks=(128, 128, 128),
+def reslice_array(source, like, *, affine=None, hold=1, background=0.0, dtype=None, chunks=(128, 128, 128),
                   level="auto"):
     """The reslice of `source` onto the grid of `like` as a lazy
     dask.array.Array shaped (z, y, x), one task per block of `chunks`
@@ -168,9 +187,9 @@ def reslice_array(source, like, *, affine=None, hold=1, background=0.0, dtype="f
         no larger than the output's smallest spacing; an index reads that
         level (0 the finest). No smoothing is added to the kernel's own.
 
-    Its values are the stored ones: float32 by default, or with dtype
-    "source" the source's type (real value = stored * scale + offset with
-    the source's scale and offset).
+    Its values are the stored ones: float32 by default (the source's type
+    for labels), or with dtype "source" the source's type (real value =
+    stored * scale + offset with the source's scale and offset).
     """
     reslice_plan = make_plan(source, like, affine=affine, hold=hold, background=background, dtype=dtype,
                              chunks=chunks, level=level)
