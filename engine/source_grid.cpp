@@ -53,48 +53,23 @@ double voxel_at(const volaccess::Volume &vol, int32_t i, int32_t j, int32_t k) {
   return vol.real(Voxel::at(vol.data[k], vol.element(i, j)), k);
 }
 
-// Of the eight corner labels (corner c = bx + 2 by + 4 bz), the one whose
-// trilinear weights sum highest, the smaller on a tie; each weight is
-// formed and added in corner order.
-double heaviest_label(const double *labels, double tx, double ty, double tz) {
-  double distinct[8];
-  double weights[8];
-  int count = 0;
-  for (int corner = 0; corner < 8; ++corner) {
-    const int bx = corner & 1, by = (corner >> 1) & 1, bz = corner >> 2;
-    const double w = (bx ? tx : 1 - tx) * (by ? ty : 1 - ty) * (bz ? tz : 1 - tz);
-    int slot = 0;
-    while (slot < count && distinct[slot] != labels[corner]) ++slot;
-    if (slot == count) {
-      distinct[count] = labels[corner];
-      weights[count++] = 0;
-    }
-    weights[slot] += w;
-  }
-  int best = 0;
-  for (int s = 1; s < count; ++s)
-    if (weights[s] > weights[best] || (weights[s] == weights[best] && distinct[s] < distinct[best])) best = s;
-  return distinct[best];
-}
-
 // The label choice of the plan stage for corners kept as doubles or
-// integers; bit s of the result marks a cell it leaves to heaviest_label.
-uint32_t label_cells(const volaccess::PlanKernels &k, const volaccess::TrilinearPlan &p,
-                     const volaccess::CellCorners<double> &c, int32_t n, double background, double *out) {
-  return k.label_cells(&p, &c, n, background, out);
+// integers.
+void label_cells(const volaccess::PlanKernels &k, const volaccess::TrilinearPlan &p,
+                 const volaccess::CellCorners<double> &c, int32_t n, double background, double *out) {
+  k.label_cells(&p, &c, n, background, out);
 }
 
-uint32_t label_cells(const volaccess::PlanKernels &k, const volaccess::TrilinearPlan &p,
-                     const volaccess::CellCorners<int32_t> &c, int32_t n, double background, double *out) {
-  return k.label_cells_int(&p, &c, n, background, out);
+void label_cells(const volaccess::PlanKernels &k, const volaccess::TrilinearPlan &p,
+                 const volaccess::CellCorners<int32_t> &c, int32_t n, double background, double *out) {
+  k.label_cells_int(&p, &c, n, background, out);
 }
 
 // The label rule as a stage of the library's own sampling loop: its
 // trilinear plan (inside test, base voxels, steps and fractions) and its
 // gather of each block's eight corners, read in place and prefetched as
-// the trilinear kernel reads them; only the finish differs. The plan
-// stage settles the cells of one or two labels across the block (nearly
-// every cell of a label map); the others are weighed here, one by one.
+// the trilinear kernel reads them; only the finish differs: the plan
+// stage's label choice instead of the blend.
 template <class Voxel>
 class LabelStage : public volaccess::TrilinearCells<Voxel> {
  public:
@@ -103,28 +78,7 @@ class LabelStage : public volaccess::TrilinearCells<Voxel> {
   using volaccess::TrilinearCells<Voxel>::TrilinearCells;
 
   void finish(const Plan &p, const volaccess::Block &b, const Plan &next, int32_t next_n, Result *results) {
-    const Corners &c = this->gather(p, b.n, next, next_n);
-    for (uint32_t left = label_cells(this->plans_, p, c, b.n, this->background_, results); left != 0;
-         left &= left - 1) {
-      const int32_t s = __builtin_ctz(left);
-      results[s] = label(p, c, s);
-    }
-  }
-
- private:
-  using Corners = volaccess::CellCorners<volaccess::CornerValue<Voxel>>;
-
-  // The real value of a corner of cell s, formed as the nearest-neighbour
-  // kernel forms it.
-  static double real(const Corners &c, int corner, int32_t s) {
-    return corner < 4 ? c.scale0[s] * static_cast<double>(c.v[corner][s]) + c.offset0[s]
-                      : c.scale1[s] * static_cast<double>(c.v[corner][s]) + c.offset1[s];
-  }
-
-  static double label(const Plan &p, const Corners &c, int32_t s) {
-    double labels[8];
-    for (int corner = 0; corner < 8; ++corner) labels[corner] = real(c, corner, s);
-    return heaviest_label(labels, p.tx[s], p.ty[s], p.tz[s]);
+    label_cells(this->plans_, p, this->gather(p, b.n, next, next_n), b.n, this->background_, results);
   }
 };
 

@@ -152,9 +152,7 @@ constexpr int32_t kGatherLanes = 8;
 //   blend_trilinear_gradient(_int): the same with the derivatives along
 //     x, y and z; outside, the background with zero derivatives.
 //   label_cells(_int): the label of each planned cell from its corners
-//     (label_cells_body, plan_labels.inc), or the background outside; the
-//     result has bit s set for each inside cell s it leaves to the caller
-//     (three or more labels, or one that is not a number).
+//     (plan_labels.inc), or the background outside.
 //   lagrange_runs: which of n coordinates c (on an axis of d voxels) get a
 //     Lagrange run of q nodes that keeps all its nodes without the
 //     whole-number shortcut (whole = 1), with the run's first voxel (0
@@ -207,7 +205,7 @@ constexpr int32_t kGatherLanes = 8;
   F(void, blend_trilinear_gradient##suffix,                                                      \
     (const TrilinearPlan *plan, const CellCorners<Value> *corners, int32_t n, double background, \
      double *value, double *dx, double *dy, double *dz))                                         \
-  F(uint32_t, label_cells##suffix,                                                               \
+  F(void, label_cells##suffix,                                                                   \
     (const TrilinearPlan *plan, const CellCorners<Value> *corners, int32_t n, double background, \
      double *out))                                                                               \
   F(void, sum_stencils##suffix, (const Stencils<Value> *stencils, int32_t n, double *out))       \
