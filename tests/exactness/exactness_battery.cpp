@@ -1,11 +1,12 @@
 // Writes the raw bytes of every result of a fixed battery of requests:
 // all eighteen encodings, every kernel, hold codes from -10 to 10 and far
 // beyond, rims, near-centres, non-finite and huge coordinates, voxels that
-// are NaN, infinite, denormal or extreme integers, every slice path, and
-// the four weight builders on their own. Two builds must write the same
-// bytes. Within one build, the battery runs once per instruction-set path
-// of the library's plan stage that this machine has, and every path must
-// give the bytes of the baseline path; the file holds the baseline's.
+// are NaN, infinite, denormal or extreme integers, every slice path, the
+// four weight builders on their own, and the label choice. Two builds must
+// write the same bytes. Within one build, the battery runs once per
+// instruction-set path of the library's plan stage that this machine has,
+// and every path must give the bytes of the baseline path; the file holds
+// the baseline's.
 //
 // NaN voxels all carry one pattern, the one the machine itself produces
 // for invalid operations, or stand alone in their volume: where two NaNs
@@ -19,6 +20,7 @@
 #include <limits>
 #include <vector>
 
+#include "cell_plan.h"
 #include "vector_paths.h"
 #include "volaccess.h"
 
@@ -429,6 +431,47 @@ void long_requests(Output &out, const Volume &vol, Sequence &seq) {
   }
 }
 
+// The plan stage's label choice over blocks of cells: one, two and many
+// labels, ties at whole, half and third fractions, signed zeros,
+// infinities and the machine's NaN among double labels, and integer
+// labels under scales and offsets that map two stored values to one label.
+void label_choices(Output &out, Sequence &seq) {
+  const volaccess::PlanKernels &plans = volaccess::plan_kernels();
+  const double fractions[] = {0.0, 0.5, 0.25, 1.0 / 3.0, 0.75, 1.0};
+  const double labels[] = {1.0, 2.0, -0.0, 0.0, kInf, -kInf, 3.5, 1e300, from_bits(0xFFF8000000000000u)};
+  const double scales[][2] = {{1.0, 0.0}, {0.5, -3.0}, {1e-300, 1e17}, {-2.0, 7.0}};
+  for (int round = 0; round < 64; ++round) {
+    volaccess::TrilinearPlan plan{};
+    volaccess::CellCorners<double> reals{};
+    volaccess::CellCorners<int32_t> stored{};
+    // A round's cells draw from few labels, so that most hold two or one.
+    const uint64_t kinds = 2 + static_cast<uint64_t>(round % 4);
+    const auto &scale = scales[round % 4];
+    for (int32_t s = 0; s < volaccess::kBlock; ++s) {
+      plan.inside[s] = seq.next() % 8 != 0;
+      double *t[3] = {&plan.tx[s], &plan.ty[s], &plan.tz[s]};
+      for (double *f : t) *f = seq.next() % 2 ? fractions[seq.next() % 6] : seq.grid(0.0, 1.0);
+      for (int corner = 0; corner < 8; ++corner) {
+        const uint64_t pick = seq.next() % kinds + static_cast<uint64_t>(round / 4) % 6;
+        reals.v[corner][s] = labels[pick % 9];
+        stored.v[corner][s] = static_cast<int32_t>(pick * 1000003 % 2001) - 1000;
+      }
+      reals.scale0[s] = reals.scale1[s] = 1.0;
+      stored.scale0[s] = stored.scale1[s] = scale[0];
+      stored.offset0[s] = stored.offset1[s] = scale[1];
+      // Planes of their own scaling now and then.
+      if (seq.next() % 4 == 0) stored.scale1[s] = 2.0 * scale[0];
+    }
+    for (const int32_t n : {volaccess::kBlock, 7}) {
+      std::vector<double> got(static_cast<std::size_t>(n));
+      plans.label_cells(&plan, &reals, n, -7.0, got.data());
+      out.put(got);
+      plans.label_cells_int(&plan, &stored, n, -7.0, got.data());
+      out.put(got);
+    }
+  }
+}
+
 // The whole battery on the path in use.
 Output run_battery() {
   Output out;
@@ -451,6 +494,8 @@ Output run_battery() {
     Sequence seq(seed * 977);
     long_requests(out, large, seq);
   }
+  Sequence seq(seed * 977);
+  label_choices(out, seq);
   return out;
 }
 
